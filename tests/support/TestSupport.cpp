@@ -1,0 +1,69 @@
+#include "tests/support/TestSupport.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace pom::test {
+
+TempDir::TempDir() {
+    std::string tmpl = std::filesystem::temp_directory_path().string() + "/pomiarnik-test-XXXXXX";
+    if (mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = tmpl;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
+    std::filesystem::remove_all(path_, ec);
+}
+
+ScopedConfigHome::ScopedConfigHome(const std::string& dir) {
+    if (const char* v = std::getenv("XDG_CONFIG_HOME")) {
+        had_ = true;
+        old_ = v;
+    }
+    setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+}
+
+ScopedConfigHome::~ScopedConfigHome() {
+    if (had_)
+        setenv("XDG_CONFIG_HOME", old_.c_str(), 1);
+    else
+        unsetenv("XDG_CONFIG_HOME");
+}
+
+bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds deadline) {
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    while (!cond()) {
+        if (std::chrono::steady_clock::now() > end) return cond();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
+
+std::string BinDir() {
+    if (const char* v = std::getenv("POM_BIN_DIR")) return v;
+    return "build/bin";
+}
+
+}  // namespace pom::test

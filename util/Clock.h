@@ -1,0 +1,47 @@
+#pragma once
+
+#include <compare>
+#include <ctime>
+#include <string>
+
+namespace pom {
+
+// A broken-down local date and time, as the station and the log files use it.
+struct LocalDateTime {
+    int year = 2000;
+    int month = 1;  // 1..12
+    int day = 1;    // 1..31
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    int msec = 0;
+
+    auto operator<=>(const LocalDateTime&) const = default;
+};
+
+// Where the program takes "now" from; tests put a fake in its place.
+class Clock {
+public:
+    virtual ~Clock() = default;
+    virtual LocalDateTime now() const = 0;
+};
+
+class SystemClock final : public Clock {
+public:
+    LocalDateTime now() const override;
+};
+
+// The process-wide clock used where nothing else was injected.
+const Clock& DefaultClock();
+
+// "yyyy-mm-dd hh:mm:ss " (20 characters, trailing blank).
+std::string FormatStamp(const LocalDateTime& t);
+
+// Seconds since the epoch, treating the fields as UTC (a calendar count, no zone).
+std::time_t ToCalendarSeconds(const LocalDateTime& t);
+LocalDateTime FromCalendarSeconds(std::time_t s);
+
+// The same date and time moved by a number of seconds (month and year roll over).
+LocalDateTime AddSeconds(const LocalDateTime& t, long long seconds);
+
+}  // namespace pom

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace pom {
+
+// The logic keeps every text as single-byte Windows-1250, exactly as the
+// station sends it and the files hold it. These convert at the edges only:
+// widgets, UTF-8 source literals and the upload fields.
+
+// Windows-1250 bytes to UTF-8. Every byte maps to one character.
+std::string Cp1250ToUtf8(std::string_view cp1250);
+
+// UTF-8 to Windows-1250. Characters without a Windows-1250 byte, and bytes
+// that are not valid UTF-8, become '?'.
+std::string Utf8ToCp1250(std::string_view utf8);
+
+// Short name for source literals: Cp("zapisał: ") gives the Windows-1250 bytes.
+inline std::string Cp(std::string_view utf8) { return Utf8ToCp1250(utf8); }
+
+}  // namespace pom
