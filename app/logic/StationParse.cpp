@@ -1,0 +1,104 @@
+#include "app/logic/StationParse.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <system_error>
+
+namespace pom {
+namespace {
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+}  // namespace
+
+std::optional<double> ParseDecimal(std::string_view text) {
+    std::size_t b = 0, e = text.size();
+    while (b < e && IsBlank(text[b])) ++b;
+    while (e > b && IsBlank(text[e - 1])) --e;
+    std::string_view t = text.substr(b, e - b);
+    if (t.empty()) return std::nullopt;
+
+    // Check the shape ourselves: from_chars would also take "inf", "nan" and
+    // hex forms, which the station never means.
+    std::size_t i = 0;
+    bool negative = false;
+    if (t[i] == '+' || t[i] == '-') negative = t[i++] == '-';
+    const std::size_t numStart = i;
+    std::size_t digits = 0;
+    while (i < t.size() && IsDigit(t[i])) ++i, ++digits;
+    if (i < t.size() && t[i] == '.') {
+        ++i;
+        while (i < t.size() && IsDigit(t[i])) ++i, ++digits;
+    }
+    if (digits == 0) return std::nullopt;
+    if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+        ++i;
+        if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+        std::size_t expDigits = 0;
+        while (i < t.size() && IsDigit(t[i])) ++i, ++expDigits;
+        if (expDigits == 0) return std::nullopt;
+    }
+    if (i != t.size()) return std::nullopt;
+
+    double v = 0;
+    const char* first = t.data() + numStart;
+    const char* last = t.data() + t.size();
+    auto [ptr, ec] = std::from_chars(first, last, v, std::chars_format::general);
+    if (ec != std::errc() || ptr != last) return std::nullopt;
+    return negative ? -v : v;
+}
+
+std::optional<int> ParseInteger(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && IsBlank(text[i])) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    if (i == text.size()) return std::nullopt;
+    long long v = 0;
+    for (; i < text.size(); ++i) {
+        if (!IsDigit(text[i])) return std::nullopt;
+        v = v * 10 + (text[i] - '0');
+        if (v > 2147483648LL) return std::nullopt;
+    }
+    if (negative) v = -v;
+    if (v > std::numeric_limits<int>::max() || v < std::numeric_limits<int>::min())
+        return std::nullopt;
+    return static_cast<int>(v);
+}
+
+int W4rCount(std::string_view line) {
+    const std::size_t p = line.find("W4r");
+    // 1-based: the number starts at p + 4; without "W4r" p counts as 0.
+    const std::size_t from = p == std::string_view::npos ? 3 : p + 4;
+    if (from >= line.size()) return 0;
+    return ParseInteger(line.substr(from, 255)).value_or(0);
+}
+
+std::string FormatGeneral15(double value) {
+    if (value == 0) value = 0;  // no "-0"
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.15g", value);
+    std::string s = buf;
+    // "1e+20" -> "1E20", "1e-05" -> "1E-5", as the log has always shown them.
+    const std::size_t e = s.find('e');
+    if (e == std::string::npos) return s;
+    std::string mant = s.substr(0, e);
+    std::string exp = s.substr(e + 1);
+    std::string sign;
+    if (!exp.empty() && (exp[0] == '+' || exp[0] == '-')) {
+        if (exp[0] == '-') sign = "-";
+        exp.erase(0, 1);
+    }
+    const std::size_t nz = exp.find_first_not_of('0');
+    exp = nz == std::string::npos ? "0" : exp.substr(nz);
+    return mant + "E" + sign + exp;
+}
+
+}  // namespace pom

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace pom {
+
+// Number conversions for the station's texts. The station always writes "."
+// as the decimal point, whatever the PC's locale; a "," makes a text not a
+// number.
+
+// Optional sign, digits with an optional "." and an optional exponent,
+// blanks allowed before and after. Out of range of a double: not a number.
+std::optional<double> ParseDecimal(std::string_view text);
+
+// Optional sign and decimal digits, blanks allowed only before them; anything
+// after the digits (a trailing blank too) makes it not a number. Values
+// outside the 32-bit range are not numbers either.
+std::optional<int> ParseInteger(std::string_view text);
+
+// The count of readings still stored in the station, as an "A:" or "R:" line
+// reports it: the integer from the fourth character after the first "W4r"
+// ("W4r", one separator, the number) to the end of the line, looking at no
+// more than 255 characters. Without "W4r" the text from the fourth character
+// of the line is taken. 0 when that text is not an integer.
+int W4rCount(std::string_view line);
+
+// A double in general format with up to 15 significant digits, as the log
+// lines show numbers: -99, 0.5, 1E20.
+std::string FormatGeneral15(double value);
+
+}  // namespace pom
