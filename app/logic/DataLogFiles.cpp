@@ -1,0 +1,236 @@
+#include "app/logic/DataLogFiles.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <charconv>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <exception>
+
+#include "util/Cp1250.h"
+#include "util/FileUtil.h"
+
+namespace pom {
+
+namespace {
+
+constexpr const char* kTestLine = "test bufor: 255,255,255,255,35,0, -> -0.1 3.5";
+
+bool IsFile(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool Exists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 || errno != ENOENT;
+}
+
+std::string Printf(const std::string& format, auto... args) {
+    char buf[512];
+    std::snprintf(buf, sizeof buf, format.c_str(), args...);
+    return buf;
+}
+
+}  // namespace
+
+std::optional<int> ParseAveragingCount(std::string_view typed) {
+    std::string_view s = typed;
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+    if (!s.empty() && s.front() == '+') s.remove_prefix(1);
+    // Only digits, one point and an exponent: from_chars alone would also
+    // take "inf" and "nan".
+    std::size_t i = s.starts_with('-') ? 1 : 0;
+    std::size_t digits = 0;
+    while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i, ++digits;
+    if (i < s.size() && s[i] == '.') {
+        ++i;
+        while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i, ++digits;
+    }
+    if (digits == 0) return std::nullopt;
+    if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+        ++i;
+        if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+        const std::size_t expStart = i;
+        while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i;
+        if (i == expStart) return std::nullopt;
+    }
+    if (i != s.size()) return std::nullopt;
+
+    double v = 0;
+    const auto r = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (r.ec != std::errc() || r.ptr != s.data() + s.size()) return std::nullopt;
+    if (v < 1) v = 1;
+    const double rounded = std::nearbyint(v);  // the default mode rounds halves to even
+    if (!(rounded <= static_cast<double>(INT_MAX))) return std::nullopt;
+    return static_cast<int>(rounded);
+}
+
+DataLogFiles::DataLogFiles(DataLog& log, TdmUtil& util, DataLogHost& host)
+    : log_(log), util_(util), host_(host) {}
+
+void DataLogFiles::LoadSettings() {
+    util_.FileNameMask = util_.Read(settings::kMaskaDaty);
+    averagingCount_ = util_.Read(settings::kIleDoSredniej);
+}
+
+bool DataLogFiles::Timer4WWWSave() {
+    if (log_.Count() <= kPeriodicSaveMinLines) return false;
+    return PeriodicSave();
+}
+
+bool DataLogFiles::SaveLog(const std::string& path, bool mergeExisting) {
+    try {
+        if (mergeExisting && Exists(path)) {
+            // The file's lines first, then the log's; built aside so that a
+            // failure leaves the log as it was.
+            DataLog merged;
+            merged.LoadFromFile(path);
+            std::string text = merged.Text();
+            text += log_.Text();
+            WriteFileAtomic(path, text);
+        } else {
+            log_.SaveToFile(path);
+        }
+        return true;
+    } catch (const std::exception& e) {
+        host_.ReportError(e.what());
+        return false;
+    }
+}
+
+void DataLogFiles::WriteSetting(const settings::StringKey& key, std::string_view value) {
+    try {
+        util_.Write(key, value);
+    } catch (const std::exception& e) {
+        host_.ReportError(e.what());
+    }
+}
+
+void DataLogFiles::WriteSetting(const settings::IntKey& key, int value) {
+    try {
+        util_.Write(key, value);
+    } catch (const std::exception& e) {
+        host_.ReportError(e.what());
+    }
+}
+
+bool DataLogFiles::PeriodicSave() {
+    if (!log_.Modified()) return false;
+    const std::string path = util_.DataFileName();
+    if (path.empty() || path == lastLogPath_) return false;
+    // A name can come round again (clock set back, a coarser mask): the
+    // earlier file's lines are kept rather than overwritten.
+    if (!SaveLog(path, true)) return false;
+    host_.SetStatusText(util_.TimeStampPrefix() + Cp(" > Zapisał: ") + BaseName(path));
+    lastLogPath_ = path;
+    log_.Clear();
+    host_.SetStatusHint(path);
+    host_.SetChartCaption("");
+    WriteSetting(settings::kOstatniLog, path);
+    return true;
+}
+
+bool DataLogFiles::ManualSave() {
+    if (!log_.Modified()) return false;
+    const std::string path = util_.DataFileName();
+    if (path.empty()) return false;
+    if (!SaveLog(path, true)) return false;
+    host_.SetStatusText(util_.TimeStampPrefix() + Cp("zapisał: ") + BaseName(path));
+    lastLogPath_ = path;
+    log_.Clear();
+    host_.SetStatusHint(path);
+    host_.SetChartCaption(Printf(Cp("%d linii w Dane TXT | %d / %d / %d punktów wykresów"),
+                                 static_cast<int>(log_.Count()), host_.SeriesPointCount(1),
+                                 host_.SeriesPointCount(2), host_.SeriesPointCount(3)));
+    return true;
+}
+
+bool DataLogFiles::ReadBack(const std::string& path) {
+    try {
+        log_.LoadFromFile(path);
+    } catch (const std::exception& e) {
+        host_.ReportError(e.what());
+        return false;
+    }
+    host_.SetStatusText(Cp("odczytał: ") + path);
+    return true;
+}
+
+bool DataLogFiles::StartupReload() {
+    const std::string path = util_.Read(settings::kOstatniLog);
+    host_.SetAllSeriesVisible(false);
+    log_.Append(util_.TimeStampPrefix() + "Active 2<");
+    bool loaded = false;
+    if (IsFile(path)) {
+        // Read before stopping the port: a file that cannot be read must not
+        // leave the station unread.
+        std::string error;
+        if (const auto bytes = ReadWholeFile(path, &error)) {
+            host_.StopPort();
+            const std::string kept = log_.Text();
+            log_.SetText(*bytes);
+            lastLogPath_ = path;
+            log_.Append(util_.TimeStampPrefix() + Cp("odczytał ostatni zapisany log: ") + path);
+            log_.SetText(log_.Text() + kept);
+            host_.RebuildChart();
+            host_.SetStatusText(Cp("start za 10 sek. odczytał: ") + BaseName(path));
+            loaded = true;
+        } else {
+            host_.ReportError(error);
+        }
+    }
+    host_.SetAllSeriesVisible(true);
+    return loaded;
+}
+
+void DataLogFiles::TestFill() {
+    for (int i = 0; i < kTestFillLines; ++i) log_.Append(kTestLine);
+}
+
+std::string DataLogFiles::MaskCaption() const {
+    return "maska daty w nazwie pliku: " + util_.FileNameMask;
+}
+
+std::string DataLogFiles::AveragingCountCaption() const {
+    return Printf(Cp("zapisuje do Dane TXT po uśrednieniu %d odczytów"), averagingCount_);
+}
+
+std::string DataLogFiles::ApplyDateMask(const std::string& mask) {
+    util_.FileNameMask = mask;
+    WriteSetting(settings::kMaskaDaty, mask);
+    return MaskCaption();
+}
+
+std::optional<std::string> DataLogFiles::ApplyAveragingCount(std::string_view typed) {
+    const auto count = ParseAveragingCount(typed);
+    if (!count) return std::nullopt;
+    averagingCount_ = *count;
+    // The caption shows the text as typed, the setting the stored count.
+    std::string caption =
+        Cp("zapisuje do Dane TXT po uśrednieniu ") + std::string(typed) + Cp(" odczytów");
+    WriteSetting(settings::kIleDoSredniej, averagingCount_);
+    return caption;
+}
+
+std::string DataLogFiles::MaskDialogCaption() {
+    return "\"nazwa pliku\" z dat\xB9";
+}
+
+std::string DataLogFiles::MaskDialogPrompt() {
+    return "wprowadz nazwe pliku i format daty wg wzoru: \"nazwa pliku\" YYYY-MM-DD hh_mm_ss "
+           "nie stosij dwukropka";
+}
+
+std::string DataLogFiles::AveragingDialogCaption() {
+    return Cp("średnia");
+}
+
+std::string DataLogFiles::AveragingDialogPrompt() {
+    return Cp("z ilu odczytów?");
+}
+
+}  // namespace pom

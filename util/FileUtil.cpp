@@ -1,0 +1,143 @@
+#include "util/FileUtil.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
+
+namespace pom {
+
+namespace {
+
+// Closes the descriptor when the scope ends, whatever way it ends.
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    // Closes now so that a failing close (delayed write error) is seen.
+    bool close() {
+        const int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+
+private:
+    int fd_;
+};
+
+std::runtime_error SystemError(const std::string& path, int err) {
+    return std::runtime_error(path + ": " + std::strerror(err));
+}
+
+std::string FolderOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+// Where the bytes really go: a link is replaced through its target.
+std::string ResolveTarget(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    char buf[PATH_MAX];
+    if (::realpath(path.c_str(), buf) != nullptr) return buf;
+    return path;
+}
+
+}  // namespace
+
+bool MakeFolders(const std::string& path) {
+    if (path.empty()) return false;
+    std::error_code ec;
+    std::filesystem::create_directories(path, ec);
+    return std::filesystem::is_directory(path, ec);
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path, std::string* error) {
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    int err = 0;
+    std::string bytes;
+    if (fd.get() < 0) {
+        err = errno;
+    } else {
+        struct stat st {};
+        if (::fstat(fd.get(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            err = EISDIR;
+        } else {
+            char buf[65536];
+            for (;;) {
+                const ssize_t n = ::read(fd.get(), buf, sizeof buf);
+                if (n > 0) {
+                    bytes.append(buf, static_cast<std::size_t>(n));
+                } else if (n == 0) {
+                    break;
+                } else if (errno != EINTR) {
+                    err = errno;
+                    break;
+                }
+            }
+        }
+    }
+    if (err != 0) {
+        if (error != nullptr) *error = path + ": " + std::strerror(err);
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+void WriteFileAtomic(const std::string& path, const std::string& bytes) {
+    const std::string target = ResolveTarget(path);
+    const std::string folder = FolderOf(target);
+    std::string tmp = folder + "/." + BaseName(target) + ".tmpXXXXXX";
+    Fd fd(::mkstemp(tmp.data()));
+    if (fd.get() < 0) throw SystemError(path, errno);
+
+    auto fail = [&](int err) {
+        ::unlink(tmp.c_str());
+        return SystemError(path, err);
+    };
+
+    // Keep the permissions of the file being replaced; a new file gets the
+    // usual 0644 rather than mkstemp's 0600.
+    struct stat old {};
+    const mode_t mode = ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
+    if (::fchmod(fd.get(), mode) != 0) throw fail(errno);
+
+    const char* p = bytes.data();
+    std::size_t left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd.get(), p, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw fail(errno);
+        }
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    if (::fsync(fd.get()) != 0) throw fail(errno);
+    if (!fd.close()) throw fail(errno);
+    if (::rename(tmp.c_str(), target.c_str()) != 0) throw fail(errno);
+
+    // The rename itself is durable only once the folder is synced.
+    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() >= 0) ::fsync(dir.get());
+}
+
+std::string BaseName(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace pom

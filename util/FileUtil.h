@@ -1,0 +1,24 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace pom {
+
+// Creates the folder and every missing parent; true when it exists afterwards.
+bool MakeFolders(const std::string& path);
+
+// The whole file as bytes, or nothing with the system's reason in *error.
+std::optional<std::string> ReadWholeFile(const std::string& path, std::string* error = nullptr);
+
+// Replaces the file's content so that a crash or a full disk leaves either the
+// old file or the new one, never a torn mix: temporary file in the same
+// folder, write, fsync, rename over the target, fsync of the folder. A symbolic
+// link is followed, so the link itself stays. Throws std::runtime_error
+// ("<path>: <reason>") when the system refuses; no temporary file is left.
+void WriteFileAtomic(const std::string& path, const std::string& bytes);
+
+// The last path component ("a/b/c.txt" -> "c.txt").
+std::string BaseName(const std::string& path);
+
+}  // namespace pom

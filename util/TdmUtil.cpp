@@ -1,0 +1,148 @@
+#include "util/TdmUtil.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "util/FileUtil.h"
+
+namespace pom {
+
+namespace {
+
+std::string HomeFolder() {
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
+    if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr)
+        return pw->pw_dir;
+    return "/tmp";
+}
+
+}  // namespace
+
+std::string StationFolderToPath(std::string_view stationFolder) {
+    std::string p(stationFolder);
+    for (char& c : p)
+        if (c == '\\') c = '/';
+    std::size_t start = 0;
+    while (start < p.size() && p[start] == '/') ++start;
+    p.erase(0, start);
+    const auto end = p.find('/');
+    for (std::size_t i = 0; i < p.size() && i < end; ++i)
+        if (p[i] >= 'A' && p[i] <= 'Z') p[i] = static_cast<char>(p[i] + 32);
+    return p;
+}
+
+TdmUtil::TdmUtil(const Clock& clock, std::string programName)
+    : clock_(clock), programName_(std::move(programName)) {}
+
+std::string TdmUtil::AppDataFolder() const {
+    std::string folder;
+    // The XDG rules ignore a relative value.
+    if (const char* x = std::getenv("XDG_CONFIG_HOME"); x != nullptr && x[0] == '/')
+        folder = x;
+    else
+        folder = HomeFolder() + "/.config";
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    MakeFolders(folder);
+    return folder;
+}
+
+std::string TdmUtil::StationFolderPath() const {
+    const std::string sub = StationFolderToPath(stationFolder);
+    const std::string base = AppDataFolder();
+    return sub.empty() ? base : base + "/" + sub;
+}
+
+std::string TdmUtil::IniFileName() const {
+    const std::string folder = StationFolderPath();
+    MakeFolders(folder);
+    return folder + "/" + programName_ + ".ini";
+}
+
+std::string TdmUtil::ReadIniString(std::string_view section, std::string_view key,
+                                   std::string_view def) const {
+    return IniReadString(IniFileName(), section, key, def);
+}
+
+int TdmUtil::ReadIniInteger(std::string_view section, std::string_view key, int def) const {
+    const auto v = IniLoad(IniFileName()).Get(section, key);
+    return v ? ParseIniInteger(*v, def) : def;
+}
+
+bool TdmUtil::ReadIniBool(std::string_view section, std::string_view key, bool def) const {
+    return ReadIniInteger(section, key, def ? 1 : 0) != 0;
+}
+
+void TdmUtil::WriteIniString(std::string_view section, std::string_view key,
+                             std::string_view value) {
+    IniWriteString(IniFileName(), section, key, value);
+}
+
+void TdmUtil::WriteIniInteger(std::string_view section, std::string_view key, int value) {
+    WriteIniString(section, key, std::to_string(value));
+}
+
+void TdmUtil::WriteIniBool(std::string_view section, std::string_view key, bool value) {
+    WriteIniString(section, key, value ? "1" : "0");
+}
+
+std::string TdmUtil::Read(const settings::StringKey& k) const {
+    return ReadIniString(k.section, k.key, k.def);
+}
+int TdmUtil::Read(const settings::IntKey& k) const {
+    return ReadIniInteger(k.section, k.key, k.def);
+}
+bool TdmUtil::Read(const settings::BoolKey& k) const {
+    return ReadIniBool(k.section, k.key, k.def);
+}
+void TdmUtil::Write(const settings::StringKey& k, std::string_view value) {
+    WriteIniString(k.section, k.key, value);
+}
+void TdmUtil::Write(const settings::IntKey& k, int value) {
+    WriteIniInteger(k.section, k.key, value);
+}
+void TdmUtil::Write(const settings::BoolKey& k, bool value) {
+    WriteIniBool(k.section, k.key, value);
+}
+
+std::string TdmUtil::DataFolder() const {
+    return StationFolderPath() + "/data";
+}
+
+std::string TdmUtil::DataFileName() {
+    if (stationFolder == kBaseStationFolder) return {};
+    if (FileNameMask.find('"') == std::string::npos) FileNameMask = "\"Ardu\"" + FileNameMask;
+
+    std::string name = FormatDateTimeMask(FileNameMask, clock_.now());
+    for (char& c : name)
+        if (c == ':') c = '_';
+    if (name.find('\\') == std::string::npos) {
+        const auto dot = name.rfind('.');
+        if (dot == std::string::npos)
+            name += ".txt";
+        else
+            name.replace(dot, std::string::npos, ".txt");
+    } else {
+        for (char& c : name)
+            if (c == '\\') c = '/';
+    }
+
+    const std::string path = DataFolder() + "/" + name;
+    // A mask may name sub-folders of the data folder; they are made too.
+    MakeFolders(path.substr(0, path.rfind('/')));
+    return path;
+}
+
+std::string TdmUtil::UnsentFileName() const {
+    if (stationFolder == kBaseStationFolder) return {};
+    const std::string folder = DataFolder();
+    MakeFolders(folder);
+    return folder + "/niewyslane.txt";
+}
+
+std::string TdmUtil::TimeStampPrefix() const {
+    return FormatStamp(clock_.now());
+}
+
+}  // namespace pom

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "util/Clock.h"
+#include "util/DateMask.h"
+#include "util/IniFile.h"
+#include "util/Numbers.h"
+#include "util/SettingsKeys.h"
+
+namespace pom {
+
+// The utility module: where the settings file, the data folder and the
+// unsent-records file live for the current station, the settings store on top
+// of them, and the log-line time stamp. Main thread only. Nothing is cached:
+// every read or write opens the settings file afresh.
+class TdmUtil {
+public:
+    static constexpr std::string_view kBaseStationFolder = "\\Ardu";
+    static constexpr std::string_view kDefaultMask = "YYYY-MM-DD hh_mm_ss";
+
+    explicit TdmUtil(const Clock& clock, std::string programName = "pomiarnik");
+
+    // "\Ardu" until a station is attached, then "\ardu\" + kind. Compared
+    // exactly; only when a path is formed does "\" become "/" and the first
+    // folder name fold to lower case, so all kinds share ~/.config/ardu/.
+    std::string stationFolder{kBaseStationFolder};
+    // Date-time mask of the data file names (CONFIG/maskaDaty).
+    std::string FileNameMask{kDefaultMask};
+    // Values per reading of the latest reading; kept up to date by the parser.
+    int valueCount = 1;
+
+    // $XDG_CONFIG_HOME, else ~/.config; created when missing.
+    std::string AppDataFolder() const;
+    // The settings file of the current station folder; its folder is created.
+    std::string IniFileName() const;
+
+    std::string ReadIniString(std::string_view section, std::string_view key,
+                              std::string_view def) const;
+    int ReadIniInteger(std::string_view section, std::string_view key, int def) const;
+    bool ReadIniBool(std::string_view section, std::string_view key, bool def) const;
+    // Throw IniWriteError ("Unable to write to " + path) when the system refuses.
+    void WriteIniString(std::string_view section, std::string_view key, std::string_view value);
+    void WriteIniInteger(std::string_view section, std::string_view key, int value);
+    void WriteIniBool(std::string_view section, std::string_view key, bool value);
+
+    // The same through the key table, with its defaults.
+    std::string Read(const settings::StringKey& k) const;
+    int Read(const settings::IntKey& k) const;
+    bool Read(const settings::BoolKey& k) const;
+    void Write(const settings::StringKey& k, std::string_view value);
+    void Write(const settings::IntKey& k, int value);
+    void Write(const settings::BoolKey& k, bool value);
+
+    // Full path for a new dated data file, or empty while no station is
+    // attached (nothing is created then). A mask without any double quote gets
+    // the quoted prefix "Ardu" for good. The data folder is created.
+    std::string DataFileName();
+    // The station's "niewyslane.txt", or empty while no station is attached.
+    std::string UnsentFileName() const;
+    // "yyyy-mm-dd hh:mm:ss " of now.
+    std::string TimeStampPrefix() const;
+
+    const Clock& clock() const { return clock_; }
+    const std::string& programName() const { return programName_; }
+
+private:
+    std::string StationFolderPath() const;
+    std::string DataFolder() const;
+
+    const Clock& clock_;
+    std::string programName_;
+};
+
+// "\ardu\DS3231" -> "ardu/DS3231", "\Ardu" -> "ardu": the folder below the
+// application-data folder that a station folder names.
+std::string StationFolderToPath(std::string_view stationFolder);
+
+}  // namespace pom
