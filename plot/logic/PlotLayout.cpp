@@ -106,7 +106,9 @@ PlotFrame MakeFrame(int width, int height, int penWidth, int left, int right, in
 TimeStep ChooseTimeStep(double q) {
     TimeStep s{5 / kDay, "hh:nn:ss"};
     for (const TimeRow& row : kTimeSteps) {
-        if (q > row.aboveSeconds / kDay) s = {row.stepSeconds / kDay, row.format};
+        // A span of exactly n thresholds, read from whole-second stamps, must
+        // not tip over by the last bit of its day numbers.
+        if (q > row.aboveSeconds / kDay * (1 + 1e-9)) s = {row.stepSeconds / kDay, row.format};
     }
     return s;
 }
