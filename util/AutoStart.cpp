@@ -135,7 +135,7 @@ bool GetAutoStart(const TdmUtil& util, std::string_view name, std::string& comma
     // An entry switched off by the desktop counts as absent.
     if (doc.GetString(kGroup, "Hidden", "") == "true") return false;
     if (doc.GetString(kGroup, "X-GNOME-Autostart-enabled", "true") == "false") return false;
-    const auto exec = doc.Get(kGroup, "Exec");
+    const auto exec = doc.GetRaw(kGroup, "Exec");
     command = exec ? FirstArgument(UnescapeValue(*exec)) : std::string();
     return true;
 }

@@ -170,19 +170,25 @@ std::optional<IniDocument::Found> IniDocument::FindSection(std::string_view sect
     return std::nullopt;
 }
 
-std::optional<std::string> IniDocument::Get(std::string_view section, std::string_view key) const {
+std::optional<std::string> IniDocument::GetRaw(std::string_view section,
+                                               std::string_view key) const {
     const auto sec = FindSection(section);
     if (!sec) return std::nullopt;
     const std::string_view want = Trim(key);
     for (std::size_t i = sec->header + 1; i < sec->end; ++i) {
         const Parsed p = ParseLine(lines_[i], false);
-        if (p.kind != LineKind::kKey || !IniNamesEqual(p.name, want)) continue;
-        std::string_view v = p.value;
-        if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
-            v = v.substr(1, v.size() - 2);
-        return std::string(v.substr(0, kMaxValue));
+        if (p.kind == LineKind::kKey && IniNamesEqual(p.name, want)) return std::string(p.value);
     }
     return std::nullopt;
+}
+
+std::optional<std::string> IniDocument::Get(std::string_view section, std::string_view key) const {
+    auto raw = GetRaw(section, key);
+    if (!raw) return raw;
+    std::string_view v = *raw;
+    if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
+        v = v.substr(1, v.size() - 2);
+    return std::string(v.substr(0, kMaxValue));
 }
 
 std::string IniDocument::GetString(std::string_view section, std::string_view key,

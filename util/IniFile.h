@@ -31,6 +31,9 @@ public:
     // matching surrounding quotes removed, at most 2047 characters. Nothing
     // when the section or key is missing.
     std::optional<std::string> Get(std::string_view section, std::string_view key) const;
+    // The trimmed value exactly as the file holds it, quotes and all (for
+    // files that are not private-profile files, such as desktop entries).
+    std::optional<std::string> GetRaw(std::string_view section, std::string_view key) const;
     // The value, or the default with its trailing blanks removed (as Windows does).
     std::string GetString(std::string_view section, std::string_view key,
                           std::string_view def) const;
