@@ -200,7 +200,14 @@ std::string IniDocument::GetString(std::string_view section, std::string_view ke
 
 void IniDocument::Set(std::string_view section, std::string_view key, std::string_view value) {
     const std::string name = NoLineBreaks(Trim(key));
-    const std::string val = NoLineBreaks(value);
+    std::string val = NoLineBreaks(value);
+    // A value the reading rules would change (surrounding blanks trimmed, a
+    // pair of surrounding quotes stripped) gets one more pair of quotes, so it
+    // reads back exactly as written, here and on Windows alike.
+    const bool blanks = !val.empty() && (IsBlank(val.front()) || IsBlank(val.back()));
+    const bool quoted =
+        val.size() >= 2 && (val.front() == '"' || val.front() == '\'') && val.back() == val.front();
+    if (blanks || quoted) val = "\"" + val + "\"";
     const auto sec = FindSection(section);
     if (!sec) {
         if (!lines_.empty() && !Trim(lines_.back()).empty()) lines_.emplace_back();

@@ -40,7 +40,9 @@ public:
 
     // Replaces the key's value, or adds the key at the end of its section, or
     // adds the section at the end of the file. Line breaks inside the value
-    // would split it into lines of their own, so they become blanks.
+    // would split it into lines of their own, so they become blanks. A value
+    // that reading would trim or unquote is stored within one more pair of
+    // double quotes, so that it reads back unchanged.
     void Set(std::string_view section, std::string_view key, std::string_view value);
 
     // The lines, each ended by the file's line end (CR LF unless the file used LF).

@@ -73,6 +73,15 @@ INSTANTIATE_TEST_SUITE_P(
                  std::string("a\0b", 3)}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST(IniWrite, EveryValueReadsBackAsWritten) {
+    for (const std::string v :
+         {"\"log\" YYYY \"x\"", "'q'", " lead", "trail\t", "\"", "'", "", "\"\"", "plain"}) {
+        IniDocument doc;
+        doc.Set("S", "k", v);
+        EXPECT_EQ(IniDocument::Parse(doc.Serialize()).Get("S", "k"), v) << v;
+    }
+}
+
 TEST(IniRead, MissingDefaultLosesTrailingBlanksOnly) {
     const IniDocument doc = IniDocument::Parse("");
     EXPECT_EQ(doc.GetString("S", "k", "  def  "), "  def");
@@ -116,7 +125,10 @@ INSTANTIATE_TEST_SUITE_P(
                   "[S]\na=3\n[S]\na=2\n"},
         WriteCase{"LineBreaksInValueCannotAddLines", "[S]\r\n", "S", "a",
                   "x\r\n[CONFIG]\r\nnrCOMport=evil", "[S]\r\na=x  [CONFIG]  nrCOMport=evil\r\n"},
-        WriteCase{"EmptyValue", "[S]\r\na=1\r\n", "S", "a", "", "[S]\r\na=\r\n"}),
+        WriteCase{"EmptyValue", "[S]\r\na=1\r\n", "S", "a", "", "[S]\r\na=\r\n"},
+        WriteCase{"QuotedValueKeepsItsQuotes", "", "S", "m", "\"log\"", "[S]\r\nm=\"\"log\"\"\r\n"},
+        WriteCase{"BlanksKept", "", "S", "m", " x ", "[S]\r\nm=\" x \"\r\n"},
+        WriteCase{"QuoteInsideNeedsNothing", "", "S", "m", "\"a\"b", "[S]\r\nm=\"a\"b\r\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct IntCase {

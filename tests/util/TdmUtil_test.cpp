@@ -136,9 +136,9 @@ TEST_F(UtilTest, WritesStoreDecimalIntegersAndOneOrZero) {
     util.WriteIniBool("S", "t", true);
     util.WriteIniBool("S", "f", false);
     util.WriteIniString("S", "s", "  padded  ");
-    EXPECT_EQ(ReadFile(BaseIni()), "[S]\r\ni=-16777211\r\nt=1\r\nf=0\r\ns=  padded  \r\n");
+    EXPECT_EQ(ReadFile(BaseIni()), "[S]\r\ni=-16777211\r\nt=1\r\nf=0\r\ns=\"  padded  \"\r\n");
     EXPECT_EQ(util.ReadIniInteger("S", "i", 0), -16777211);
-    EXPECT_EQ(util.ReadIniString("S", "s", ""), "padded");  // as Windows trims it
+    EXPECT_EQ(util.ReadIniString("S", "s", ""), "  padded  ");
 }
 
 TEST_F(UtilTest, RefusedWriteRaisesWithTheSettingsPath) {

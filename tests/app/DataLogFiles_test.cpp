@@ -1,0 +1,358 @@
+#include "app/logic/DataLogFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "tests/support/TestSupport.h"
+#include "util/Cp1250.h"
+
+namespace pom {
+namespace {
+
+using test::FakeClock;
+using test::FileExists;
+using test::ReadFile;
+using test::ScopedConfigHome;
+using test::TempDir;
+using test::WriteFile;
+namespace fs = std::filesystem;
+
+class FakeHost final : public DataLogHost {
+public:
+    void SetStatusText(const std::string& t) override { status.push_back(t); }
+    void SetStatusHint(const std::string& h) override { hint = h; }
+    void SetChartCaption(const std::string& c) override { caption = c; }
+    int SeriesPointCount(int series) const override { return series + 4; }
+    void SetAllSeriesVisible(bool v) override { calls.push_back(v ? "visible" : "hidden"); }
+    void RebuildChart() override { calls.push_back("rebuild"); }
+    void StopPort() override { calls.push_back("stop"); }
+    void ReportError(const std::string& m) override { errors.push_back(m); }
+
+    std::vector<std::string> status;
+    std::string hint = "unset";
+    std::string caption = "unset";
+    std::vector<std::string> calls;
+    std::vector<std::string> errors;
+};
+
+class DataLogFilesTest : public ::testing::Test {
+protected:
+    DataLogFilesTest() { util.stationFolder = "\\ardu\\DS3231"; }
+
+    void AddLines(int n, const std::string& text = "line") {
+        for (int i = 0; i < n; ++i) log.Append(text + std::to_string(i));
+    }
+    std::string DataDir() const { return config + "/ardu/DS3231/data"; }
+    std::string StationIni() const { return config + "/ardu/DS3231/pomiarnik.ini"; }
+    std::string Name(const char* when) const {
+        return DataDir() + "/Ardu2023-05-01 " + when + ".txt";
+    }
+    std::string Stamp() const { return util.TimeStampPrefix(); }
+
+    TempDir dir;
+    std::string config = dir.file("cfg");
+    ScopedConfigHome home{config};
+    FakeClock clock;  // 2023-05-01 12:00:00
+    TdmUtil util{clock};
+    DataLog log;
+    FakeHost host;
+    DataLogFiles files{log, util, host};
+};
+
+// ---- periodic save ----
+
+struct TickCase {
+    int lines;
+    bool saved;
+};
+
+class PeriodicRule : public DataLogFilesTest, public ::testing::WithParamInterface<TickCase> {};
+
+TEST_P(PeriodicRule, SavesOnlyAboveTenLines) {
+    AddLines(GetParam().lines);
+    EXPECT_EQ(files.Timer4WWWSave(), GetParam().saved);
+    EXPECT_EQ(FileExists(Name("12_00_00")), GetParam().saved);
+    EXPECT_EQ(log.Count(), GetParam().saved ? 0u : static_cast<std::size_t>(GetParam().lines));
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, PeriodicRule,
+                         ::testing::Values(TickCase{0, false}, TickCase{10, false},
+                                           TickCase{11, true}, TickCase{500, true}));
+
+TEST_F(DataLogFilesTest, PeriodicSaveWritesReportsAndRemembers) {
+    AddLines(11);
+    const std::string expected = log.Text();
+    ASSERT_TRUE(files.Timer4WWWSave());
+    const std::string path = Name("12_00_00");
+    EXPECT_EQ(ReadFile(path), expected);
+    EXPECT_EQ(host.status,
+              std::vector<std::string>{Cp("2023-05-01 12:00:00  > Zapisał: Ardu2023-05-01 "
+                                          "12_00_00.txt")});
+    EXPECT_EQ(host.hint, path);
+    EXPECT_EQ(host.caption, "");
+    EXPECT_EQ(files.LastLogPath(), path);
+    EXPECT_EQ(util.Read(settings::kOstatniLog), path);
+    EXPECT_FALSE(log.Modified());
+    EXPECT_EQ(host.errors, std::vector<std::string>{});
+}
+
+TEST_F(DataLogFilesTest, SameNameAsLastSaveWaitsForTheNextName) {
+    AddLines(11);
+    ASSERT_TRUE(files.Timer4WWWSave());
+    AddLines(11, "second");
+    EXPECT_FALSE(files.Timer4WWWSave());  // same second, same name
+    EXPECT_EQ(log.Count(), 11u);
+    clock.advance(1);
+    EXPECT_TRUE(files.Timer4WWWSave());
+    EXPECT_EQ(ReadFile(Name("12_00_01")).substr(0, 9), "second0\r\n");
+}
+
+TEST_F(DataLogFilesTest, UnmodifiedLogIsNotSaved) {
+    log.SetText("a\nb\nc\nd\ne\nf\ng\nh\ni\nj\nk\nl\n");
+    EXPECT_FALSE(files.Timer4WWWSave());
+    EXPECT_FALSE(fs::exists(DataDir()) && !fs::is_empty(DataDir()));
+}
+
+TEST_F(DataLogFilesTest, NoStationNoSaveLinesKept) {
+    util.stationFolder = "\\Ardu";
+    AddLines(20);
+    EXPECT_FALSE(files.Timer4WWWSave());
+    EXPECT_FALSE(files.ManualSave());
+    EXPECT_EQ(log.Count(), 20u);
+    EXPECT_TRUE(log.Modified());
+    EXPECT_FALSE(fs::exists(config + "/ardu/data"));
+}
+
+TEST_F(DataLogFilesTest, PeriodicSaveOntoARecurringNameKeepsTheEarlierLines) {
+    // The clock was set back: the name of an earlier file comes round again.
+    WriteFile(Name("12_00_00"), "earlier\r\n");
+    AddLines(11);
+    ASSERT_TRUE(files.Timer4WWWSave());
+    std::string expected = "earlier\r\n";
+    for (int i = 0; i < 11; ++i) expected += "line" + std::to_string(i) + "\r\n";
+    EXPECT_EQ(ReadFile(Name("12_00_00")), expected);
+}
+
+// ---- manual save ----
+
+TEST_F(DataLogFilesTest, ManualSaveMergesAfterAnExistingFile) {
+    const std::string path = Name("12_00_00");
+    WriteFile(path, "old1\r\nold2\n");
+    log.Append("new1");
+    log.Append("new2");
+    ASSERT_TRUE(files.ManualSave());
+    EXPECT_EQ(ReadFile(path), "old1\r\nold2\r\nnew1\r\nnew2\r\n");
+    EXPECT_EQ(host.status, std::vector<std::string>{Cp("2023-05-01 12:00:00 zapisał: "
+                                                       "Ardu2023-05-01 12_00_00.txt")});
+    EXPECT_EQ(host.caption, Cp("0 linii w Dane TXT | 5 / 6 / 7 punktów wykresów"));
+    EXPECT_EQ(host.hint, path);
+    EXPECT_EQ(files.LastLogPath(), path);
+    EXPECT_EQ(log.Count(), 0u);
+    // The manual save leaves OstatniLog alone.
+    EXPECT_EQ(util.Read(settings::kOstatniLog), "Ardu2021-07-13");
+}
+
+TEST_F(DataLogFilesTest, ManualSaveOfUnmodifiedLogDoesNothing) {
+    log.SetText("a\r\n");
+    EXPECT_FALSE(files.ManualSave());
+    EXPECT_EQ(host.status, std::vector<std::string>{});
+    EXPECT_EQ(log.Count(), 1u);
+}
+
+// ---- failures keep everything ----
+
+class FailedSave : public DataLogFilesTest {
+protected:
+    void ExpectNothingChanged(std::size_t lines) {
+        ASSERT_EQ(host.errors.size(), 1u);
+        EXPECT_NE(host.errors[0].find(Name("12_00_00")), std::string::npos) << host.errors[0];
+        EXPECT_EQ(log.Count(), lines);
+        EXPECT_TRUE(log.Modified());
+        EXPECT_EQ(files.LastLogPath(), "New");
+        EXPECT_EQ(util.Read(settings::kOstatniLog), "Ardu2021-07-13");
+        EXPECT_EQ(host.status, std::vector<std::string>{});
+        EXPECT_EQ(host.hint, "unset");
+    }
+};
+
+TEST_F(FailedSave, PeriodicSaveIntoAFolderThatCannotBeMade) {
+    fs::create_directories(config + "/ardu/DS3231");
+    WriteFile(DataDir(), "a regular file where the data folder belongs");
+    AddLines(11);
+    EXPECT_FALSE(files.Timer4WWWSave());
+    ExpectNothingChanged(11);
+}
+
+TEST_F(FailedSave, ManualSaveOverAnUnreadableFileDoesNotRepeatTheMerge) {
+    fs::create_directories(Name("12_00_00"));  // a folder of the file's name
+    AddLines(3);
+    EXPECT_FALSE(files.ManualSave());
+    ExpectNothingChanged(3);
+    EXPECT_EQ(log.Line(0), "line0");  // the log was not merged into
+}
+
+TEST_F(FailedSave, SettingRefusedAfterTheFileWasWrittenIsReported) {
+    AddLines(11);
+    fs::create_directories(StationIni());  // the settings file cannot be replaced
+    EXPECT_TRUE(files.Timer4WWWSave());
+    ASSERT_EQ(host.errors.size(), 1u);
+    EXPECT_EQ(host.errors[0], "Unable to write to " + StationIni());
+    EXPECT_TRUE(FileExists(Name("12_00_00")));
+}
+
+// ---- reading back ----
+
+TEST_F(DataLogFilesTest, ReadBackReplacesTheLogOnly) {
+    const std::string path = dir.file("picked.txt");
+    WriteFile(path, "r1\nr2\rr3");
+    log.Append("before");
+    ASSERT_TRUE(files.ReadBack(path));
+    EXPECT_EQ(log.Lines(), (std::vector<std::string>{"r1", "r2", "r3"}));
+    EXPECT_FALSE(log.Modified());
+    EXPECT_EQ(host.status, std::vector<std::string>{Cp("odczytał: ") + path});
+    EXPECT_EQ(host.calls, std::vector<std::string>{});  // chart left as it was
+    EXPECT_EQ(files.LastLogPath(), "New");
+}
+
+TEST_F(DataLogFilesTest, ReadBackOfMissingFileReportsAndKeepsTheLog) {
+    log.Append("before");
+    EXPECT_FALSE(files.ReadBack(dir.file("absent.txt")));
+    EXPECT_EQ(log.Lines(), std::vector<std::string>{"before"});
+    EXPECT_TRUE(log.Modified());
+    EXPECT_EQ(host.errors.size(), 1u);
+}
+
+TEST_F(DataLogFilesTest, OpenDialogPresetIsTheDatedName) {
+    EXPECT_EQ(files.OpenDialogFileName(), Name("12_00_00"));
+    util.stationFolder = "\\Ardu";
+    EXPECT_EQ(files.OpenDialogFileName(), "");
+}
+
+// ---- start-up reload ----
+
+TEST_F(DataLogFilesTest, StartupReloadPutsTheFileFirstThenTheNoteThenTheLog) {
+    const std::string path = DataDir() + "/last.txt";
+    WriteFile(path, "f1\r\nf2\r\n");
+    util.Write(settings::kOstatniLog, path);
+    log.Append("k1");
+    log.Append("k2");
+    ASSERT_TRUE(files.StartupReload());
+    EXPECT_EQ(log.Lines(), (std::vector<std::string>{
+                               "f1", "f2", Stamp() + Cp("odczytał ostatni zapisany log: ") + path,
+                               "k1", "k2", Stamp() + "Active 2<"}));
+    EXPECT_EQ(host.calls, (std::vector<std::string>{"hidden", "stop", "rebuild", "visible"}));
+    EXPECT_EQ(host.status, std::vector<std::string>{Cp("start za 10 sek. odczytał: last.txt")});
+    EXPECT_EQ(files.LastLogPath(), path);
+    EXPECT_FALSE(log.Modified());
+}
+
+TEST_F(DataLogFilesTest, StartupReloadWithoutTheFileOnlyMarks) {
+    log.Append("k1");
+    EXPECT_FALSE(files.StartupReload());
+    EXPECT_EQ(log.Lines(), (std::vector<std::string>{"k1", Stamp() + "Active 2<"}));
+    EXPECT_EQ(host.calls, (std::vector<std::string>{"hidden", "visible"}));
+    EXPECT_EQ(files.LastLogPath(), "New");
+}
+
+TEST_F(DataLogFilesTest, StartupReloadOfAnUnreadableFileKeepsThePortRunning) {
+    // A regular file whose reading fails even for root (address 0 is unmapped).
+    const std::string path = "/proc/self/mem";
+    util.Write(settings::kOstatniLog, path);
+    log.Append("k1");
+    EXPECT_FALSE(files.StartupReload());
+    EXPECT_EQ(host.calls, (std::vector<std::string>{"hidden", "visible"}));
+    EXPECT_EQ(host.errors, std::vector<std::string>{path + ": Input/output error"});
+    EXPECT_EQ(log.Lines(), (std::vector<std::string>{"k1", Stamp() + "Active 2<"}));
+    EXPECT_EQ(files.LastLogPath(), "New");
+}
+
+// ---- test fill, mask and averaging count ----
+
+TEST_F(DataLogFilesTest, TestFillAppends36000UnstampedLines) {
+    files.TestFill();
+    ASSERT_EQ(log.Count(), 36000u);
+    EXPECT_EQ(log.Line(0), "test bufor: 255,255,255,255,35,0, -> -0.1 3.5");
+    EXPECT_EQ(log.Line(35999), log.Line(0));
+    EXPECT_TRUE(log.Modified());
+}
+
+TEST_F(DataLogFilesTest, DateMaskAppliedStoredAndUsed) {
+    EXPECT_EQ(files.ApplyDateMask("\"pomiar \"YYYY-MM-DD"),
+              "maska daty w nazwie pliku: \"pomiar \"YYYY-MM-DD");
+    EXPECT_EQ(util.Read(settings::kMaskaDaty), "\"pomiar \"YYYY-MM-DD");
+    EXPECT_EQ(ReadFile(StationIni()), "[CONFIG]\r\nmaskaDaty=\"pomiar \"YYYY-MM-DD\r\n");
+    EXPECT_EQ(util.DataFileName(), DataDir() + "/pomiar 2023-05-01.txt");
+}
+
+TEST_F(DataLogFilesTest, MaskInQuotesAtBothEndsSurvivesARestart) {
+    files.ApplyDateMask("\"pomiar\" YYYY-MM-DD \"h\"");
+    util.FileNameMask = "lost";
+    files.LoadSettings();
+    EXPECT_EQ(util.FileNameMask, "\"pomiar\" YYYY-MM-DD \"h\"");
+}
+
+TEST_F(DataLogFilesTest, MaskWithoutQuoteShowsThePrefixAfterTheFirstName) {
+    util.Write(settings::kMaskaDaty, "YYYY-MM-DD");
+    files.LoadSettings();
+    EXPECT_EQ(files.MaskCaption(), "maska daty w nazwie pliku: YYYY-MM-DD");
+    AddLines(11);
+    files.Timer4WWWSave();
+    EXPECT_TRUE(FileExists(DataDir() + "/Ardu2023-05-01.txt"));
+    EXPECT_EQ(files.MaskCaption(), "maska daty w nazwie pliku: \"Ardu\"YYYY-MM-DD");
+}
+
+TEST_F(DataLogFilesTest, RefusedMaskSettingIsReportedAndTheMaskStillUsed) {
+    fs::create_directories(StationIni());
+    files.ApplyDateMask("YYYY");
+    EXPECT_EQ(host.errors, std::vector<std::string>{"Unable to write to " + StationIni()});
+    EXPECT_EQ(util.FileNameMask, "YYYY");
+}
+
+struct CountCase {
+    const char* typed;
+    std::optional<int> stored;
+};
+
+class AveragingCount : public DataLogFilesTest, public ::testing::WithParamInterface<CountCase> {};
+
+TEST_P(AveragingCount, ParsedRoundedStoredAndCaptioned) {
+    const CountCase& c = GetParam();
+    const auto caption = files.ApplyAveragingCount(c.typed);
+    if (!c.stored) {
+        EXPECT_EQ(caption, std::nullopt);
+        EXPECT_EQ(files.AveragingCount(), 100);
+        EXPECT_FALSE(FileExists(StationIni()));
+        return;
+    }
+    EXPECT_EQ(caption, Cp("zapisuje do Dane TXT po uśrednieniu ") + c.typed + Cp(" odczytów"));
+    EXPECT_EQ(files.AveragingCount(), *c.stored);
+    EXPECT_EQ(util.Read(settings::kIleDoSredniej), *c.stored);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, AveragingCount,
+    ::testing::Values(CountCase{"0", 1}, CountCase{"abc", std::nullopt}, CountCase{"2.5", 2},
+                      CountCase{"3.5", 4}, CountCase{"12", 12}, CountCase{"-7", 1},
+                      CountCase{"0.4", 1}, CountCase{"1e2", 100}, CountCase{" 5 ", 5},
+                      CountCase{"", std::nullopt}, CountCase{"1,5", std::nullopt},
+                      CountCase{"inf", std::nullopt}, CountCase{"nan", std::nullopt},
+                      CountCase{"1e20", std::nullopt}, CountCase{"12x", std::nullopt},
+                      CountCase{".", std::nullopt}, CountCase{"1e", std::nullopt}));
+
+TEST_F(DataLogFilesTest, StartupCaptionsAndDialogTexts) {
+    util.Write(settings::kIleDoSredniej, 25);
+    files.LoadSettings();
+    EXPECT_EQ(files.AveragingCountCaption(), Cp("zapisuje do Dane TXT po uśrednieniu 25 odczytów"));
+    EXPECT_EQ(files.AveragingDialogText(), "25");
+    EXPECT_EQ(files.MaskCaption(), "maska daty w nazwie pliku: YYYY-MM-DD hh_mm_ss");
+    EXPECT_EQ(DataLogFiles::MaskDialogCaption(), Cp("\"nazwa pliku\" z datą"));
+    EXPECT_EQ(DataLogFiles::MaskDialogPrompt(),
+              "wprowadz nazwe pliku i format daty wg wzoru: \"nazwa pliku\" YYYY-MM-DD hh_mm_ss "
+              "nie stosij dwukropka");
+    EXPECT_EQ(DataLogFiles::AveragingDialogCaption(), Cp("średnia"));
+    EXPECT_EQ(DataLogFiles::AveragingDialogPrompt(), Cp("z ilu odczytów?"));
+}
+
+}  // namespace
+}  // namespace pom
