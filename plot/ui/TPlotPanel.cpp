@@ -295,6 +295,7 @@ void TPlotPanel::DrawTimeLabels(QPainter& p) {
 void TPlotPanel::Render() {
     if (g_redrawing) return;
     const FlagGuard guard(g_redrawing);
+    ++redrawCount_;
     const int w = width();
     const int h = height();
 
@@ -303,9 +304,16 @@ void TPlotPanel::Render() {
     frame_ = MakeFrame(w, h, PenWidth(), left_, right_, top_, bottom_, ComputeRanges(model_));
 
     const QSize plotSize(std::max(1, w - 2 * bevelWidth_), std::max(1, h - 2 * bevelWidth_));
-    if (plotBmp_.size() != plotSize) plotBmp_ = QImage(plotSize, QImage::Format_RGB32);
-    if (seriesBmp_.size() != QSize(std::max(1, w), std::max(1, h)))
+    // Fresh bitmaps start in the panel colour: the bevel corners outside the
+    // frame are never drawn on.
+    if (plotBmp_.size() != plotSize) {
+        plotBmp_ = QImage(plotSize, QImage::Format_RGB32);
+        plotBmp_.fill(panelColor_);
+    }
+    if (seriesBmp_.size() != QSize(std::max(1, w), std::max(1, h))) {
         seriesBmp_ = QImage(std::max(1, w), std::max(1, h), QImage::Format_RGB32);
+        seriesBmp_.fill(panelColor_);
+    }
 
     QPainter p(&plotBmp_);
     p.fillRect(FrameRect(), panelColor_);
@@ -397,7 +405,10 @@ void TPlotPanel::RenderSeries() {
                     poly.clear();
                     if (k > 0) poly.emplace_back(pixels_[k - 1].x, pixels_[k - 1].y);
                     while (k < pixels_.size() && pixels_[k].slot == slot) {
-                        poly.emplace_back(pixels_[k].x, pixels_[k].y);
+                        // A zero-length segment draws nothing, and Qt would
+                        // then leave out the start pixel of the next one.
+                        const QPoint q(pixels_[k].x, pixels_[k].y);
+                        if (poly.empty() || poly.back() != q) poly.push_back(q);
                         ++k;
                     }
                     if (poly.size() < 2) continue;

@@ -117,6 +117,9 @@ public:
     void SetReducePoints(bool on) { reducePoints_ = on; }
     // Runs a redraw that AddPoint left for the event loop, if any.
     void FlushPendingRedraw();
+    bool RedrawPending() const { return redrawPending_; }
+    // Full redraws done so far (tests and the benchmark count them).
+    int RedrawCount() const { return redrawCount_; }
 
 protected:
     void paintEvent(QPaintEvent* e) override;
@@ -161,6 +164,7 @@ private:
     bool dirty_ = true;
     bool redrawPending_ = false;
     bool reducePoints_ = true;
+    int redrawCount_ = 0;
     std::vector<PixelPoint> pixels_;
 };
 
