@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -108,6 +109,10 @@ struct SplitCase {
     std::vector<std::string> lines;  // as logged, without stamps
     std::string leftover;            // what waits in rxLine afterwards
 };
+
+void PrintTo(const SplitCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ReceivePathSplit : public ReceivePathTest, public ::testing::WithParamInterface<SplitCase> {};
 
@@ -220,6 +225,10 @@ struct GreetingCase {
     bool panel;
 };
 
+void PrintTo(const GreetingCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class ReceivePathGreeting : public ReceivePathTest,
                             public ::testing::WithParamInterface<GreetingCase> {};
 
@@ -258,6 +267,10 @@ struct DispatchCase {
     const char* expectSent;
     int barometer, info, readings;
 };
+
+void PrintTo(const DispatchCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ReceivePathDispatch : public ReceivePathTest,
                             public ::testing::WithParamInterface<DispatchCase> {};
@@ -310,6 +323,10 @@ struct ReplyCase {
     double altitude;
     double temperature;
 };
+
+void PrintTo(const ReplyCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ReceivePathReply : public ReceivePathTest, public ::testing::WithParamInterface<ReplyCase> {};
 
@@ -390,6 +407,10 @@ struct LabelsCase {
     std::vector<std::string> captions;
 };
 
+void PrintTo(const LabelsCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class ReceivePathLabels : public ReceivePathTest,
                           public ::testing::WithParamInterface<LabelsCase> {};
 
@@ -434,6 +455,10 @@ struct CatchUpCase {
     std::string sent;
     std::vector<int> timer;
 };
+
+void PrintTo(const CatchUpCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ReceivePathCatchUp : public ReceivePathTest,
                            public ::testing::WithParamInterface<CatchUpCase> {};
@@ -561,6 +586,10 @@ struct W4rCase {
     int count;
 };
 
+void PrintTo(const W4rCase& c, std::ostream* os) {
+    *os << '"' << c.line << '"';
+}
+
 class W4rCountTest : public ::testing::TestWithParam<W4rCase> {};
 
 TEST_P(W4rCountTest, ReadsTheNumberAfterW4r) {
@@ -580,6 +609,10 @@ struct DecimalCase {
     bool ok;
     double value;
 };
+
+void PrintTo(const DecimalCase& c, std::ostream* os) {
+    *os << '"' << c.text << '"';
+}
 
 class ParseDecimalTest : public ::testing::TestWithParam<DecimalCase> {};
 
@@ -609,6 +642,10 @@ struct IntegerCase {
     bool ok;
     int value;
 };
+
+void PrintTo(const IntegerCase& c, std::ostream* os) {
+    *os << '"' << c.text << '"';
+}
 
 class ParseIntegerTest : public ::testing::TestWithParam<IntegerCase> {};
 

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -197,6 +198,10 @@ struct ReplyCase {
     const char* command;
     const char* reply;
 };
+
+void PrintTo(const ReplyCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class SimStationReply : public SimStationTest, public ::testing::WithParamInterface<ReplyCase> {};
 

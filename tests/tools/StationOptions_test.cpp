@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -79,6 +80,10 @@ struct BadCase {
     std::vector<std::string> args;
     const char* error;
 };
+
+void PrintTo(const BadCase& c, std::ostream* os) {
+    for (const auto& a : c.args) *os << a << ' ';
+}
 
 class StationOptionsBad : public ::testing::TestWithParam<BadCase> {};
 
