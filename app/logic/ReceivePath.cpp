@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <exception>
 
 #include "app/logic/StationParse.h"
 #include "util/Cp1250.h"
@@ -101,10 +102,23 @@ void ReceivePath::SerialPort1RxClusterEvent() {
             ProcessChunk(bytes.data(), count);
         }
         rxBusy_ = false;
-    } catch (...) {
+    } catch (const std::exception& e) {
         // A failed handler leaves rxBusy set: the following events are
         // skipped and counted, and the path resumes after the "linia 244"
-        // line. Nothing may escape into the event loop.
+        // line. Nothing may escape into the event loop; the reason goes to
+        // the log so the failure is not silent.
+        LogFailure(e.what());
+    } catch (...) {
+        LogFailure("?");
+    }
+}
+
+void ReceivePath::LogFailure(const char* what) noexcept {
+    try {
+        LogText(std::string("ERROR 160420 linia: ") + what);
+    } catch (...) {
+        // Logging itself failed (out of memory); the busy flag still
+        // recovers as usual.
     }
 }
 

@@ -119,6 +119,7 @@ private:
     void Log(std::string_view text);
     void LogText(std::string_view text);
     void HandleOneCluster();
+    void LogFailure(const char* what) noexcept;
     void FeedBytes(const char* bytes, std::size_t count);
 
     ReceiveHost& host_;

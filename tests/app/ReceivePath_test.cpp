@@ -541,12 +541,19 @@ TEST_F(ReceivePathTest, FailingHandlerKeepsBusyUntilThe101stEvent) {
     Queue("A:2023-05-01 12:00:00 1 W4r:2\nafter\n");
     rp.SerialPort1RxClusterEvent();  // throws inside, caught
     EXPECT_TRUE(rp.RxBusy());
+    ASSERT_EQ(host.log.size(), 2u);
+    EXPECT_EQ(host.Unstamped()[1], "ERROR 160420 linia: handler failed");
+    host.log.erase(host.log.begin() + 1);
     host.throwOnReading = false;
-    for (int i = 0; i < 101; ++i) Queue("L" + std::to_string(i) + "\n");
-    for (int i = 0; i < 100; ++i) rp.SerialPort1RxClusterEvent();
+    // One chunk arrives with each event, as the port raises them.
+    for (int i = 0; i < 100; ++i) {
+        Queue("L" + std::to_string(i) + "\n");
+        rp.SerialPort1RxClusterEvent();
+    }
     EXPECT_TRUE(rp.RxBusy());
     EXPECT_EQ(rp.RxSkipped(), 100);
     EXPECT_EQ(host.log.size(), 1u);
+    Queue("L100\n");
     rp.SerialPort1RxClusterEvent();  // 101st skipped event
     EXPECT_FALSE(rp.RxBusy());
     ASSERT_EQ(host.log.size(), 2u);
@@ -554,17 +561,22 @@ TEST_F(ReceivePathTest, FailingHandlerKeepsBusyUntilThe101stEvent) {
     EXPECT_EQ(host.queue.size(), 101u);  // chunks stay queued in the port
 
     // The next event is handled normally and also takes what the skipped
-    // events left queued; the line after the failing one is not lost.
+    // events left queued, so the path does not lag 101 chunks behind for
+    // good; the line after the failing one is not lost either.
+    Queue("L101\n");
     rp.SerialPort1RxClusterEvent();
     EXPECT_FALSE(rp.RxBusy());
     EXPECT_EQ(rp.RxSkipped(), 0);
     EXPECT_EQ(host.queue.size(), 0u);
     const auto lines = host.Unstamped();
-    ASSERT_EQ(lines.size(), 2u + 1 + 101);
+    ASSERT_EQ(lines.size(), 2u + 1 + 102);
     EXPECT_EQ(lines[2], "after");
     EXPECT_EQ(lines[3], "L0");
-    EXPECT_EQ(lines.back(), "L100");
-    // One more event than chunks: the ordinary "no chunk" report.
+    EXPECT_EQ(lines.back(), "L101");
+    // From then on one event, one chunk.
+    Queue("L102\n");
+    rp.SerialPort1RxClusterEvent();
+    EXPECT_EQ(host.Unstamped().back(), "L102");
     rp.SerialPort1RxClusterEvent();
     EXPECT_EQ(host.Unstamped().back(), "problem 160424 ccer:-1");
 }
