@@ -176,6 +176,17 @@ TEST(StationProcessTest, HoldsTheGreetingAndReadOutConversationAcrossReopen) {
     }
 }
 
+TEST(StationProcessTest, SlowWritesStillCarryWholeLines) {
+    StationProcess station({"--kind", "BME280", "--chunk", "3", "--chunk-delay", "1"});
+    const std::string path = station.FirstLine();
+    Terminal pc(path);
+    ASSERT_TRUE(pc.ok()) << path;
+    pc.Send("i\r\n15T\r\n");
+    const std::string greeting = pc.WaitLine("Stacja");
+    EXPECT_NE(greeting.find("BME280"), std::string::npos) << greeting;
+    EXPECT_EQ(pc.WaitLine("pomiar"), "pomiar co ile sekund T: 15");
+}
+
 TEST(StationProcessTest, HelpExitsCleanly) {
     StationProcess station({"--help"});
     ASSERT_GT(station.pid(), 0);
