@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "util/FileUtil.h"
@@ -12,14 +13,23 @@
 
 namespace {
 
-const std::string& Folder() {
-    static const std::string folder = [] {
+// A scratch folder, removed when the run ends.
+struct Scratch {
+    Scratch() {
         char tmpl[] = "/tmp/ini-fuzz-XXXXXX";
-        const char* made = mkdtemp(tmpl);
-        if (made == nullptr) abort();
-        return std::string(made);
-    }();
-    return folder;
+        if (mkdtemp(tmpl) == nullptr) abort();
+        path = tmpl;
+    }
+    ~Scratch() {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
+    std::string path;
+};
+
+const std::string& Folder() {
+    static const Scratch scratch;
+    return scratch.path;
 }
 
 struct Probe {
