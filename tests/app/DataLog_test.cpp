@@ -1,4 +1,5 @@
 #include "app/logic/DataLog.h"
+#include "app/logic/DataLogFiles.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -151,6 +152,45 @@ TEST_F(DataLogFile, RefusedSaveKeepsTheOldFileWhole) {
     EXPECT_EQ(ReadFile(path), "old line\r\n");
     EXPECT_EQ(Entries(), 1);  // no temporary file left behind
     EXPECT_EQ(log.Count(), 100u);
+}
+
+// The manual save merges onto an existing file; when the write is refused,
+// the log must not keep the merged lines, or the next save would add the
+// file's lines a second time.
+TEST_F(DataLogFile, RefusedMergingSaveLeavesFileAndLogAsTheyWere) {
+    class Host final : public DataLogHost {
+    public:
+        void SetStatusText(const std::string&) override {}
+        void SetStatusHint(const std::string&) override {}
+        void SetChartCaption(const std::string&) override {}
+        int SeriesPointCount(int) const override { return 0; }
+        void SetAllSeriesVisible(bool) override {}
+        void RebuildChart() override {}
+        void StopPort() override {}
+        void ReportError(const std::string& m) override { errors.push_back(m); }
+        std::vector<std::string> errors;
+    } host;
+    test::ScopedConfigHome home(dir.path());
+    test::FakeClock clock;
+    TdmUtil util(clock);
+    util.stationFolder = "\\ardu\\DS3231";
+    DataLog log;
+    DataLogFiles files(log, util, host);
+    const std::string file = files.OpenDialogFileName();
+    WriteFile(file, "old\r\n");
+    for (int i = 0; i < 100; ++i) log.Append("a line long enough to pass the limit");
+    {
+        FileSizeLimit limit(64);
+        EXPECT_FALSE(files.ManualSave());
+    }
+    EXPECT_EQ(host.errors, std::vector<std::string>{file + ": File too large"});
+    EXPECT_EQ(ReadFile(file), "old\r\n");
+    EXPECT_EQ(log.Count(), 100u);
+    EXPECT_EQ(log.Line(0), "a line long enough to pass the limit");
+    EXPECT_TRUE(log.Modified());
+    EXPECT_TRUE(files.ManualSave());
+    EXPECT_EQ(ReadFile(file).substr(0, 43), "old\r\na line long enough to pass the limit\r\n");
+    EXPECT_EQ(ReadFile(file).size(), 5u + 100u * 38u);
 }
 
 }  // namespace
