@@ -100,6 +100,10 @@ std::optional<std::string> ReadWholeFile(const std::string& path, std::string* e
 void WriteFileAtomic(const std::string& path, const std::string& bytes) {
     const std::string target = ResolveTarget(path);
     const std::string folder = FolderOf(target);
+    // A rename would replace a file the user made read-only; refuse as an
+    // ordinary write would.
+    if (::access(target.c_str(), F_OK) == 0 && ::access(target.c_str(), W_OK) != 0)
+        throw SystemError(path, errno);
     std::string tmp = folder + "/." + BaseName(target) + ".tmpXXXXXX";
     Fd fd(::mkstemp(tmp.data()));
     if (fd.get() < 0) throw SystemError(path, errno);

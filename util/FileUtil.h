@@ -14,7 +14,8 @@ std::optional<std::string> ReadWholeFile(const std::string& path, std::string* e
 // Replaces the file's content so that a crash or a full disk leaves either the
 // old file or the new one, never a torn mix: temporary file in the same
 // folder, write, fsync, rename over the target, fsync of the folder. A symbolic
-// link is followed, so the link itself stays. Throws std::runtime_error
+// link is followed, so the link itself stays. A read-only file is refused as an
+// ordinary write would refuse it. Throws std::runtime_error
 // ("<path>: <reason>") when the system refuses; no temporary file is left.
 void WriteFileAtomic(const std::string& path, const std::string& bytes);
 

@@ -1,6 +1,8 @@
 #include "util/IniFile.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <optional>
@@ -211,6 +213,31 @@ TEST_F(IniFileOnDisk, UnreadableFileIsNotReplacedByOneHoldingOnlyTheNewValue) {
     std::filesystem::create_directory(path);  // a folder where the file should be
     EXPECT_THROW(IniWriteString(path, "S", "k", "v"), IniWriteError);
     EXPECT_TRUE(std::filesystem::is_directory(path));
+}
+
+TEST_F(IniFileOnDisk, ReadOnlyFileIsRefusedAsWindowsRefusesIt) {
+    WriteFile(path, "[S]\r\nk=1\r\n");
+    std::filesystem::permissions(path, std::filesystem::perms(0444));
+    std::filesystem::permissions(dir.path(), std::filesystem::perms(0777));
+    // Root may write anything, so the write runs in a child as an ordinary user.
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (geteuid() == 0 && setuid(65534) != 0) _exit(9);
+        try {
+            IniWriteString(path, "S", "k", "2");
+            _exit(1);
+        } catch (const IniWriteError&) {
+            _exit(0);
+        } catch (...) {
+            _exit(2);
+        }
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(ReadFile(path), "[S]\r\nk=1\r\n");
 }
 
 TEST(AtomicWrite, FailedRenameRemovesTheTemporaryFile) {
