@@ -24,7 +24,7 @@ public:
     std::string Stamp() override { return "2023-05-01 12:00:00 "; }
     void AppendLog(std::string line) override {
         // The log holds lines: no line end may reach it.
-        if (line.find_first_of("\r\n") != std::string::npos && line != "<") std::abort();
+        if (line.find_first_of("\r\n") != std::string::npos) std::abort();
         logged += line.size();
     }
     void SendString(const std::string& text) override { sent += text.size(); }

@@ -271,6 +271,7 @@ bool ReceivePath::ParseAltitude(const std::string& line) {
 }
 
 bool ReceivePath::ParseTemperature(const std::string& line) {
+    if (!Contains(line, "temperatura [")) return false;  // spares the copy for most lines
     std::string s = line;
     FoldDegreeSign(s, false);
     if (!Contains(s, Cp("temperatura [°C]:"))) return false;
