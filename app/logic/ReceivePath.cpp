@@ -161,10 +161,10 @@ void ReceivePath::FeedBytes(const char* bytes, std::size_t count) {
                 const char* runEnd = cr ? static_cast<const char*>(cr) : segEnd;
                 while (q < runEnd) {
                     if (rxLine_.size() >= kMaxLine) {
-                        Log(Cp("ERROR 160420 linia: za długa linia (ponad 65536 bajtów)"));
+                        p = q;  // what is left starts here if the handler fails
                         std::string line = std::move(rxLine_);
                         rxLine_.clear();
-                        p = q;  // what is left starts here if the handler fails
+                        Log(Cp("ERROR 160420 linia: za długa linia (ponad 65536 bajtów)"));
                         ProcessLine(std::move(line));
                     }
                     const std::size_t room = kMaxLine - rxLine_.size();
