@@ -63,6 +63,10 @@ bool FileExists(const std::string& path) { return std::filesystem::exists(path);
 
 std::string BinDir() {
     if (const char* v = std::getenv("POM_BIN_DIR")) return v;
+    // Test programs are built beside the programs they start.
+    std::error_code ec;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (!ec) return self.parent_path().string();
     return "build/bin";
 }
 
