@@ -30,7 +30,8 @@ inline constexpr std::string_view kAktywne = "Aktywne";
 inline constexpr std::string_view kLegendy = "Legendy";
 inline constexpr std::string_view kPostWWW = "PostWWW";
 
-inline constexpr StringKey kNrComPort{kConfig, "nrCOMport", "COM1"};
+// The Linux name of an Arduino's USB port stands where Windows had COM1.
+inline constexpr StringKey kNrComPort{kConfig, "nrCOMport", "ttyACM0"};
 inline constexpr IntKey kNrComPortBaud{kConfig, "nrCOMportBaud", 57600};
 inline constexpr IntKey kIleDoSredniej{kConfig, "ileDoSredniej", 100};
 inline constexpr IntKey kWysylkaPost{kConfig, "wysylkaPOST", 300};

@@ -69,7 +69,7 @@ TEST_P(SettingsDefaults, NoFileGivesTheDefaultAndStoredValueIsFound) {
 namespace s = settings;
 INSTANTIATE_TEST_SUITE_P(
     Table, SettingsDefaults,
-    ::testing::Values(KeyCase{s::kNrComPort, "CONFIG", "nrCOMport", "COM1"},
+    ::testing::Values(KeyCase{s::kNrComPort, "CONFIG", "nrCOMport", "ttyACM0"},
                       KeyCase{s::kNrComPortBaud, "CONFIG", "nrCOMportBaud", "57600"},
                       KeyCase{s::kIleDoSredniej, "CONFIG", "ileDoSredniej", "100"},
                       KeyCase{s::kWysylkaPost, "CONFIG", "wysylkaPOST", "300"},
@@ -150,7 +150,7 @@ TEST_F(UtilTest, RefusedWriteRaisesWithTheSettingsPath) {
     } catch (const IniWriteError& e) {
         EXPECT_EQ(std::string(e.what()), "Unable to write to " + BaseIni());
     }
-    EXPECT_EQ(util.Read(settings::kNrComPort), "COM1");
+    EXPECT_EQ(util.Read(settings::kNrComPort), "ttyACM0");
 }
 
 // ---- paths ----
