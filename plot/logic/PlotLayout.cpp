@@ -58,25 +58,22 @@ DataRanges ComputeRanges(const PlotModel& model) {
     for (int i = 0; i < PlotModel::kSlots; ++i) {
         const PlotSeries& s = model.Series(i);
         if (!s.visible) continue;
+        // Locals and plain min/max let the compiler keep this in registers.
+        double xmin = r.xmin, xmax = r.xmax, ymin = r.ymin, ymax = r.ymax;
         for (const PlotPoint& p : s.Points()) {
-            if (p.x < r.xmin) r.xmin = p.x;
-            if (p.x > r.xmax) r.xmax = p.x;
-            if (p.y < r.ymin) r.ymin = p.y;
-            if (p.y > r.ymax) r.ymax = p.y;
+            xmin = p.x < xmin ? p.x : xmin;
+            xmax = p.x > xmax ? p.x : xmax;
+            ymin = p.y < ymin ? p.y : ymin;
+            ymax = p.y > ymax ? p.y : ymax;
         }
+        r.xmin = xmin;
+        r.xmax = xmax;
+        r.ymin = ymin;
+        r.ymax = ymax;
     }
     if (std::fabs(r.xmax - r.xmin) < 2e-8) r.xmax = r.xmin + 2e-7;
     if (std::fabs(r.ymax - r.ymin) < 2e-8) r.ymax = r.ymin + 2e-7;
     return r;
-}
-
-int PlotFrame::Px(double x) const {
-    return ClampToPixel(left + 2.0 * penWidth + std::nearbyint((x - ranges.xmin) * xscale));
-}
-
-int PlotFrame::Py(double y) const {
-    return ClampToPixel(height - bottom - 4.0 * penWidth -
-                        std::nearbyint((y - ranges.ymin) * yscale));
 }
 
 bool PlotFrame::PixelToValue(int x, int y, double& value, double& time) const {

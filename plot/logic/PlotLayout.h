@@ -28,6 +28,20 @@ DataRanges ComputeRanges(const PlotModel& model);
 // Pixel coordinates are clamped to this, so no mapping overflows an int.
 inline constexpr int kPixelLimit = 1 << 24;
 int ClampToPixel(double v);
+inline int ClampToPixel(int v) {
+    return v > kPixelLimit ? kPixelLimit : v < -kPixelLimit ? -kPixelLimit : v;
+}
+
+// Rounds half to even and clamps to the pixel limit; NaN gives 0. Inline and
+// without a library call: it runs for every point of every redraw.
+inline int RoundToPixel(double v) {
+    if (!(v >= -kPixelLimit)) return v != v ? 0 : -kPixelLimit;
+    if (v > kPixelLimit) return kPixelLimit;
+    // Adding 1.5 * 2^52 leaves no fraction bits, so the sum is rounded in the
+    // current (to nearest, ties to even) mode.
+    constexpr double kRound = 6755399441055744.0;
+    return static_cast<int>((v + kRound) - kRound);
+}
 
 struct PlotFrame {
     int width = 0;
@@ -46,8 +60,13 @@ struct PlotFrame {
     int PlotRight() const { return width - right; }
     int PlotBottom() const { return height - bottom; }
 
-    int Px(double x) const;
-    int Py(double y) const;
+    int Px(double x) const {
+        return ClampToPixel(left + 2 * penWidth + RoundToPixel((x - ranges.xmin) * xscale));
+    }
+    int Py(double y) const {
+        return ClampToPixel(height - bottom - 4 * penWidth -
+                            RoundToPixel((y - ranges.ymin) * yscale));
+    }
     // Time and value under a pixel; true only inside the data ranges.
     bool PixelToValue(int x, int y, double& value, double& time) const;
 };

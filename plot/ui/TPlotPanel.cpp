@@ -8,7 +8,10 @@
 #include <QPolygon>
 #include <QStringList>
 #include <algorithm>
+#include <cstdint>
+#include <optional>
 
+#include "plot/logic/LineRaster.h"
 #include "util/Cp1250.h"
 
 namespace pom {
@@ -371,30 +374,41 @@ void TPlotPanel::RenderSeries() {
     const QRect plot =
         QRect(QPoint(frame_.left, frame_.top),
               QPoint(frame_.width - frame_.right - 1, frame_.height - frame_.bottom - 1));
-    QPainter sp(&seriesBmp_);
-    QPainter pp(&plotBmp_);
+    // A wide pen pays for every join and cap in the painter; a round brush
+    // walked along the line costs only the pixels it writes.
+    const bool stamped = stampedLines_ && w >= 1 && w <= 15 && w % 2 == 1;
+    LineRaster raster({reinterpret_cast<std::uint32_t*>(seriesBmp_.bits()), seriesBmp_.width(),
+                       seriesBmp_.height(), static_cast<int>(seriesBmp_.bytesPerLine() / 4)},
+                      w);
     QPen pen;
     pen.setWidth(w);
     pen.setCapStyle(Qt::RoundCap);
     pen.setJoinStyle(Qt::RoundJoin);
     std::vector<QPoint> poly;
+    QPainter pp(&plotBmp_);
 
     for (int i = 0; i < PlotModel::kSlots; ++i) {
         const PlotSeries& s = model_.Series(i);
         if (!s.visible || s.PointCount() == 0) continue;
-        const bool reduce = reducePoints_ && s.PointCount() > plot.width();
+        const bool reduce = columnReduction_ && s.PointCount() > plot.width();
 
         if (plotMode_ & (pmLine | pmBar)) {
             SeriesToPixels(frame_, s,
                            reduce ? PixelReduction::ColumnExtremes : PixelReduction::None, pixels_);
+            std::optional<QPainter> sp;
+            if (!stamped) sp.emplace(&seriesBmp_);
             if (plotMode_ & pmBar) {
                 // Far-off zero rows are cut to the plot when the series is copied
                 // back, so a bounded row gives the same picture.
                 const int zero = std::clamp(frame_.Py(0), -8 * w - 1, frame_.height + 8 * w + 1);
                 for (const PixelPoint& q : pixels_) {
+                    if (stamped) {
+                        raster.Segment(q.x, zero, q.x, q.y, SlotColor(q.slot).rgb());
+                        continue;
+                    }
                     pen.setColor(SlotColor(q.slot));
-                    sp.setPen(pen);
-                    sp.drawLine(q.x, zero, q.x, q.y);
+                    sp->setPen(pen);
+                    sp->drawLine(q.x, zero, q.x, q.y);
                 }
             }
             if (plotMode_ & pmLine) {
@@ -402,25 +416,32 @@ void TPlotPanel::RenderSeries() {
                 std::size_t k = 0;
                 while (k < pixels_.size()) {
                     const int slot = pixels_[k].slot;
-                    poly.clear();
-                    if (k > 0) poly.emplace_back(pixels_[k - 1].x, pixels_[k - 1].y);
+                    run_.clear();
+                    if (k > 0) run_.push_back(pixels_[k - 1]);
                     while (k < pixels_.size() && pixels_[k].slot == slot) {
-                        // A zero-length segment draws nothing, and Qt would
-                        // then leave out the start pixel of the next one.
-                        const QPoint q(pixels_[k].x, pixels_[k].y);
-                        if (poly.empty() || poly.back() != q) poly.push_back(q);
-                        ++k;
+                        // A zero-length segment draws nothing, and the painter
+                        // would then leave out the start pixel of the next one.
+                        const PixelPoint& q = pixels_[k++];
+                        if (run_.empty() || run_.back().x != q.x || run_.back().y != q.y)
+                            run_.push_back(q);
                     }
-                    if (poly.size() < 2) continue;
+                    if (run_.size() < 2) continue;
+                    if (stamped) {
+                        raster.Polyline(run_.data(), run_.size(), SlotColor(slot).rgb());
+                        continue;
+                    }
+                    poly.clear();
+                    for (const PixelPoint& q : run_) poly.emplace_back(q.x, q.y);
                     pen.setColor(SlotColor(slot));
-                    sp.setPen(pen);
-                    sp.drawPolyline(poly.data(), static_cast<int>(poly.size()));
+                    sp->setPen(pen);
+                    sp->drawPolyline(poly.data(), static_cast<int>(poly.size()));
                 }
             }
         }
         if (plotMode_ & pmDot) {
             SeriesToPixels(frame_, s, reduce ? PixelReduction::Duplicates : PixelReduction::None,
                            pixels_);
+            QPainter sp(&seriesBmp_);
             for (const PixelPoint& q : pixels_)
                 sp.fillRect(QRect(q.x - 2 * w, q.y - 2 * w, 4 * w + 1, 4 * w + 1),
                             SlotColor(q.slot));
@@ -430,7 +451,6 @@ void TPlotPanel::RenderSeries() {
             DrawText(pp, f, plotBmp_.width() - 10, 15 * i + 2, s.name, false);
         }
     }
-    sp.end();
     pp.drawImage(plot, seriesBmp_, plot);
 }
 

@@ -113,8 +113,15 @@ public:
 
     // The geometry, ranges and scales of the last full redraw.
     const PlotFrame& Frame() const { return frame_; }
-    // Drawing long series from their per-column extremes; on by default.
-    void SetReducePoints(bool on) { reducePoints_ = on; }
+    // Series with more points than plot columns drawn from each column's
+    // first, lowest, highest and last point (on by default).
+    void SetColumnReduction(bool on) { columnReduction_ = on; }
+    // Lines and bars of odd pen widths up to 15 written straight into the
+    // bitmap with a round brush (on by default); off draws them with the
+    // painter's wide pen.
+    void SetStampedLines(bool on) { stampedLines_ = on; }
+    // Both of the above; off is the slow reference that draws every point.
+    void SetFastDrawing(bool on) { columnReduction_ = stampedLines_ = on; }
     // Runs a redraw that AddPoint left for the event loop, if any.
     void FlushPendingRedraw();
     bool RedrawPending() const { return redrawPending_; }
@@ -163,9 +170,11 @@ private:
     QImage seriesBmp_;
     bool dirty_ = true;
     bool redrawPending_ = false;
-    bool reducePoints_ = true;
+    bool columnReduction_ = true;
+    bool stampedLines_ = true;
     int redrawCount_ = 0;
     std::vector<PixelPoint> pixels_;
+    std::vector<PixelPoint> run_;
 };
 
 // The main window's chart: green grid on white, purple 3-pixel pen, both

@@ -1,0 +1,131 @@
+// Chart speed and memory: full redraw of four long series against drawing
+// every point, a million AddPoint calls on a visible series, bytes per point.
+// `plot_bench --shot=FILE.png` instead saves a picture of a day of four channels.
+
+#include <QApplication>
+#include <QPixmap>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include <benchmark/benchmark.h>
+
+#include "plot/ui/TPlotPanel.h"
+#include "tests/plot/PlotTestData.h"
+
+namespace {
+
+constexpr double kT0 = 45047.5;  // 2023-05-01 12:00:00
+
+std::unique_ptr<pom::TPlotPanel> FourLongSeries(bool reduce) {
+    auto p = std::make_unique<pom::TPlotPanel>();
+    pom::ConfigureMainWindowChart(*p);
+    p->SetFastDrawing(reduce);
+    p->SetPrecision(100);  // as the main window sets it
+    // Margins: left 22 grown by the labels, right 22, top and bottom 22 plus texts.
+    p->resize(1200 + 44, 700 + 40 + 39);
+    for (int s = 0; s < 4; ++s) {
+        p->SetSeriesVisible(s, true);
+        for (const auto& d : pom::test::RandomWalk(250000, kT0, 1, 100 + s))
+            p->AddPoint(s, s, d.v + 3 * s, d.t);
+    }
+    p->Redraw();  // settle the left margin before timing
+    p->Redraw();
+    return p;
+}
+
+void Redraw(benchmark::State& state, bool reduce) {
+    auto p = FourLongSeries(reduce);
+    for (auto _ : state) p->Redraw();
+    long points = 0;
+    for (int s = 0; s < 4; ++s) points += p->PointCount(s);
+    const QRect plot(QPoint(p->Frame().PlotLeft(), p->Frame().PlotTop()),
+                     QPoint(p->Frame().PlotRight() - 1, p->Frame().PlotBottom() - 1));
+    state.counters["points"] = static_cast<double>(points);
+    state.counters["plot_w"] = plot.width();
+    state.counters["plot_h"] = plot.height();
+}
+
+void BM_RedrawColumnExtremes(benchmark::State& state) {
+    Redraw(state, true);
+}
+void BM_RedrawEveryPoint(benchmark::State& state) {
+    Redraw(state, false);
+}
+BENCHMARK(BM_RedrawColumnExtremes)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RedrawEveryPoint)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_AddPointMillionVisible(benchmark::State& state) {
+    const auto data = pom::test::RandomWalk(1000000, kT0, 1, 7);
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto p = std::make_unique<pom::TPlotPanel>();
+        pom::ConfigureMainWindowChart(*p);
+        p->resize(800, 500);
+        p->SetPrecision(100);
+        p->SetSeriesVisible(0, true);
+        state.ResumeTiming();
+        for (const auto& d : data) p->AddPoint(0, 0, d.v, d.t);
+        // The one redraw the burst asked for.
+        QApplication::processEvents();
+        benchmark::DoNotOptimize(p->PointCount(0));
+        state.PauseTiming();
+        state.counters["points"] = p->PointCount(0);
+        state.counters["redraws"] = p->RedrawCount();
+        p.reset();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_AddPointMillionVisible)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_BytesPerPoint(benchmark::State& state) {
+    pom::PlotModel m;
+    m.SetPrecision(100);
+    const auto data = pom::test::RandomWalk(1000000, kT0, 1, 9);
+    for (auto _ : state) {
+        m.ClearPlot();
+        for (const auto& d : data) m.AddPoint(0, 0, d.v, d.t);
+    }
+    const pom::PlotSeries& s = m.Series(0);
+    state.counters["points"] = s.PointCount();
+    state.counters["bytes_per_point"] = static_cast<double>(s.AllocatedBytes()) / s.PointCount();
+    // Right after a growth the storage is twice the count: the worst case.
+    pom::PlotModel fresh;
+    for (int i = 0; i < 409600; ++i) fresh.AddPoint(0, 0, i, kT0 + i * 1e-5);
+    state.counters["worst_bytes_per_point"] =
+        static_cast<double>(fresh.Series(0).AllocatedBytes()) / fresh.Series(0).PointCount();
+}
+BENCHMARK(BM_BytesPerPoint)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+int SaveDayOfFourChannels(const char* path) {
+    pom::TPlotPanel p;
+    pom::ConfigureMainWindowChart(p);
+    p.resize(1000, 560);
+    const char* names[] = {"A", "B", "C", ""};
+    p.SetPrecision(100);
+    p.SetSeriesCount(4);
+    for (int s = 0; s < 4; ++s) {
+        p.SetSeriesName(s, names[s]);
+        p.SetSeriesVisible(s, true);
+        for (const auto& d : pom::test::DayOfChannel(s, kT0 - 0.5, 10, 2023))
+            p.AddPoint(s, s, d.v, d.t);
+    }
+    p.SetPodpis("4 kana\xb3y, 8640 odczyt\xf3w na kana\xb3");  // Windows-1250
+    p.Redraw();
+    p.Redraw();
+    return p.grab().save(QString::fromLocal8Bit(path)) ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    for (int i = 1; i < argc; ++i)
+        if (std::strncmp(argv[i], "--shot=", 7) == 0) return SaveDayOfFourChannels(argv[i] + 7);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
