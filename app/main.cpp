@@ -1,0 +1,85 @@
+// Program entry: the application title, then the utility module, the main
+// window, and the message loop until the main window closes.
+#include <unistd.h>
+
+#include <QApplication>
+#include <QSessionManager>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/ui/SignalBridge.h"
+#include "app/ui/TMonitorT.h"
+#include "util/Clock.h"
+#include "util/Cp1250.h"
+#include "util/SettingsKeys.h"
+#include "util/TdmUtil.h"
+
+namespace {
+
+constexpr const char* kHelp =
+    "Użycie: pomiarnik [opcje]\n"
+    "Monitor i rejestrator stacji pomiarowej Arduino (DS1820, BME280, DS3231).\n"
+    "\n"
+    "Opcje:\n"
+    "  --port NAZWA   użyj tego portu szeregowego w tym uruchomieniu zamiast\n"
+    "                 zapisanego w ustawieniach (nie zapisuje go); nazwa bez\n"
+    "                 \"/\" oznacza urządzenie w /dev, np. ttyACM0\n"
+    "  --version      pokaż wersję programu\n"
+    "  --help         pokaż ten opis\n"
+    "\n"
+    "Ustawienia: $XDG_CONFIG_HOME/ardu/ (domyślnie ~/.config/ardu/).\n";
+
+std::string ProgramPath(const char* argv0) {
+    char buf[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n > 0) return std::string(buf, static_cast<std::size_t>(n));
+    return argv0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    pom::MonitorOptions options;
+    options.programPath = ProgramPath(argv[0]);
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            std::fputs(kHelp, stdout);
+            return 0;
+        }
+        if (a == "--version") {
+            std::printf("pomiarnik %s\n", POM_VERSION);
+            return 0;
+        }
+        if (a == "--port" && i + 1 < argc) {
+            options.portOverride = pom::Utf8ToCp1250(argv[++i]);
+        } else if (a.rfind("--port=", 0) == 0) {
+            options.portOverride = pom::Utf8ToCp1250(a.substr(7));
+        } else if (a.rfind("-", 0) == 0 && a.rfind("-platform", 0) != 0) {
+            std::fprintf(stderr, "pomiarnik: nieznana opcja %s (zobacz --help)\n", a.c_str());
+            return 2;
+        }
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(
+        QString::fromUtf8(pom::settings::kApplicationTitle.data(),
+                          static_cast<qsizetype>(pom::settings::kApplicationTitle.size())));
+
+    pom::TdmUtil util(pom::DefaultClock());
+    int rc = 0;
+    {
+        pom::TMonitorT window(util, options);
+        pom::SignalBridge signals_;
+        QObject::connect(&signals_, &pom::SignalBridge::endOfSession, &window, [&window] {
+            window.WMQueryEndSession();
+            window.close();
+        });
+        QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
+                         [&window](QSessionManager&) { window.WMQueryEndSession(); });
+        window.show();
+        rc = app.exec();
+    }
+    return rc;
+}

@@ -1,0 +1,830 @@
+#include "app/ui/TMonitorT.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDateTime>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QInputDialog>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QScreen>
+#include <QThread>
+#include <QVBoxLayout>
+#include <clocale>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+
+#include "app/logic/PortDiagnosis.h"
+#include "app/ui/LogMemo.h"
+#include "app/ui/QtMainThreadDispatcher.h"
+#include "plot/ui/TPlotPanel.h"
+#include "serial/PortList.h"
+#include "serial/SerialPort.h"
+#include "util/AutoStart.h"
+#include "util/Cp1250.h"
+#include "util/FileUtil.h"
+#include "util/FormPlacement.h"
+
+namespace pom {
+namespace {
+
+QString Q(const std::string& cp1250) {
+    return QString::fromStdString(Cp1250ToUtf8(cp1250));
+}
+std::string S(const QString& text) {
+    return Utf8ToCp1250(text.toStdString());
+}
+
+// Texts of the window, in UTF-8 here; they become Windows-1250 where the
+// logic keeps them.
+constexpr const char* kCaption = "Monitor dla DS1820, BME280 z DS3231";
+constexpr const char* kMemoBanner[] = {
+    "|  P o m i a r n i k",
+    "|-----------------------------------------",
+    "|",
+    "|  komunikuje się z arduino (komunikaty A: R: I:)",
+    "|  czyta z bufora  128  odczytów",
+    "|  dwa napięcia, temperatury z DS1820",
+    "|  i dwie temperatury odczytane radiowo 433Mhz",
+    "|",
+    "|  obsługuje komunikację z barometrem",
+    "|  BME280 z komunikatami \"O:\"",
+    "|",
+    "| ",
+};
+
+// "avg h:nn:ss" of a number of seconds.
+QString AvgCaption(int seconds) {
+    const int s = std::max(seconds, 0);
+    return QString("avg %1:%2:%3")
+        .arg((s / 3600) % 24)
+        .arg((s / 60) % 60, 2, 10, QChar('0'))
+        .arg(s % 60, 2, 10, QChar('0'));
+}
+
+QCheckBox* ColouredCheck(const QString& text, const QColor& colour, QWidget* parent) {
+    auto* cb = new QCheckBox(text, parent);
+    QPalette p = cb->palette();
+    p.setColor(QPalette::WindowText, colour);
+    cb->setPalette(p);
+    return cb;
+}
+
+}  // namespace
+
+TMonitorT::TMonitorT(TdmUtil& util, MonitorOptions options, QWidget* parent)
+    : QMainWindow(parent), util_(util), options_(std::move(options)) {
+    setObjectName("MonitorT");
+    dispatcher_ = std::make_unique<QtMainThreadDispatcher>();
+    SerialPort1 = std::make_unique<TSerialPort>(*dispatcher_);
+    DataLogHost& logHost = *this;
+    ReceiveHost& rxHost = *this;
+    files_ = std::make_unique<DataLogFiles>(dataLog_, util_, logHost);
+    rx_ = std::make_unique<ReceivePath>(rxHost);
+    measurements_ = std::make_unique<StandInMeasurements>(*rx_, rxHost);
+
+    BuildUi();
+    memoInfo->Attach(&dataLog_);
+    dataLog_.SetListener(memoInfo);
+
+    SerialPort1->SetOnRxClusterEvent([this](TSerialPort&) { rx_->SerialPort1RxClusterEvent(); });
+    SerialPort1->SetOnWriteDone([this](TSerialPort&) { rx_->SerialPort1WriteDone(); });
+    // Only the reason of a failed opening is taken from the component's
+    // reports, to tell the user why (called on whichever thread reports).
+    SerialPort1->SetOnProcessError([this](TSerialPort&, std::uint32_t place, std::uint32_t code,
+                                          const std::string&, std::uint8_t) {
+        if (place == 112) openError_ = static_cast<int>(code);
+    });
+
+    TimerStartCOMa.setInterval(5000);
+    TimerCzytajZalegle.setInterval(21000);
+    Timer4WWW.setInterval(60000);
+    connect(&TimerStartCOMa, &QTimer::timeout, this,
+            [this] { RunGuarded([this] { TimerStartCOMaTimer(); }); });
+    connect(&TimerCzytajZalegle, &QTimer::timeout, this,
+            [this] { RunGuarded([this] { rx_->TimerCzytajZalegleTimer(); }); });
+    connect(&Timer4WWW, &QTimer::timeout, this,
+            [this] { RunGuarded([this] { Timer4WWWTimer(); }); });
+    TimerCzytajZalegle.start();
+
+    FormCreate();
+}
+
+TMonitorT::~TMonitorT() {
+    FormDestroy();
+    dataLog_.SetListener(nullptr);
+    // The port goes first: its worker must not call into a half-destroyed window.
+    SerialPort1.reset();
+}
+
+// ---------------------------------------------------------------- building
+
+void TMonitorT::BuildUi() {
+    setWindowTitle(kCaption);
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    Panel1 = new QWidget(central);
+    Panel1->setObjectName("Panel1");
+    auto* p1 = new QHBoxLayout(Panel1);
+    p1->setContentsMargins(6, 2, 6, 2);
+    cbAktywny = new QCheckBox("RUN", Panel1);
+    cbAktywny->setChecked(true);
+    cbPOST = new QCheckBox("POST", Panel1);
+    cbPOST->setChecked(true);
+    cbPOST->setToolTip("wysyłaj na WWW");
+    cbDTRRTS = new QCheckBox("DTR", Panel1);
+    cbTRS = new QCheckBox("RTS", Panel1);
+    for (QCheckBox* cb : {cbAktywny, cbPOST, cbDTRRTS, cbTRS}) p1->addWidget(cb);
+    p1->addStretch(1);
+    layout->addWidget(Panel1);
+
+    pcZakladki = new QTabWidget(central);
+    pcZakladki->setObjectName("pcZakladki");
+    layout->addWidget(pcZakladki, 1);
+    setCentralWidget(central);
+
+    // "Dane TXT"
+    tabDaneTXT = new QWidget;
+    memoInfo = new LogMemo(tabDaneTXT);
+    memoInfo->setObjectName("memoInfo");
+    auto* l1 = new QVBoxLayout(tabDaneTXT);
+    l1->setContentsMargins(0, 0, 0, 0);
+    l1->addWidget(memoInfo);
+    pcZakladki->addTab(tabDaneTXT, "Dane TXT");
+
+    // "W y k r e s"
+    babWykres = new QWidget;
+    auto* l2 = new QVBoxLayout(babWykres);
+    l2->setContentsMargins(0, 0, 0, 0);
+    l2->setSpacing(0);
+    panLabele = new QWidget(babWykres);
+    panLabele->setObjectName("panLabele");
+    auto* pl = new QHBoxLayout(panLabele);
+    pl->setContentsMargins(6, 2, 6, 2);
+    auto big = [](QLabel* l, const QColor& c) {
+        QFont f = l->font();
+        f.setPointSize(16);
+        f.setBold(true);
+        l->setFont(f);
+        QPalette p = l->palette();
+        p.setColor(QPalette::WindowText, c);
+        l->setPalette(p);
+    };
+    labBaro = new QLabel(" ---- hPa", panLabele);
+    big(labBaro, QColor(128, 0, 0));
+    labBaroB = new QLabel(panLabele);
+    labBaroNPM = new QLabel(panLabele);
+    big(labBaroNPM, QColor(0, 128, 0));
+    labBaroNPMB = new QLabel(panLabele);
+    labBaroNPM2 = new QLabel(panLabele);
+    big(labBaroNPM2, palette().color(QPalette::Highlight));
+    labBaroNPM2B = new QLabel(panLabele);
+    pl->addWidget(labBaro);
+    pl->addWidget(labBaroB);
+    pl->addStretch(1);
+    for (QLabel* l : {labBaroNPM, labBaroNPMB, labBaroNPM2, labBaroNPM2B}) pl->addWidget(l);
+    panLabele->setVisible(false);
+    l2->addWidget(panLabele);
+
+    PlotP = new TPlotPanel(babWykres);
+    PlotP->setObjectName("PlotP");
+    ConfigureMainWindowChart(*PlotP);
+    l2->addWidget(PlotP, 1);
+
+    Panel2 = new QWidget(babWykres);
+    Panel2->setObjectName("Panel2");
+    auto* p2 = new QHBoxLayout(Panel2);
+    p2->setContentsMargins(6, 2, 6, 2);
+    const QColor colours[4] = {QColor(0, 128, 0), QColor(0, 0, 255), QColor(255, 0, 0),
+                               QColor(0, 0, 128)};
+    for (int k = 0; k < 4; ++k) {
+        cbKanal[k] = ColouredCheck(QString("kanał %1").arg(k + 1), colours[k], Panel2);
+        cbKanal[k]->setObjectName(QString("cbKanal%1").arg(k + 1));
+        p2->addWidget(cbKanal[k]);
+    }
+    p2->addSpacing(12);
+    cbUsrednij = new QCheckBox(AvgCaption(60), Panel2);
+    cbPunkty = new QCheckBox("zaznacz punkty", Panel2);
+    DTPickerOd = new QDateEdit(Panel2);
+    DTPickerOd->setDisplayFormat("yyyy-MM-dd");
+    DTPickerOd->setCalendarPopup(true);
+    mLista2wykresy = new QPushButton("odśwież Rys", Panel2);
+    p2->addWidget(cbUsrednij);
+    p2->addWidget(cbPunkty);
+    p2->addStretch(1);
+    p2->addWidget(DTPickerOd);
+    p2->addWidget(mLista2wykresy);
+    l2->addWidget(Panel2);
+    pcZakladki->addTab(babWykres, "W y k r e s");
+
+    // "POST"
+    tsReZapisy = new QWidget;
+    logiWeb = new QPlainTextEdit(tsReZapisy);
+    logiWeb->setObjectName("logiWeb");
+    logiWeb->setPlainText("komunikacja");
+    logiWeb->setLineWrapMode(QPlainTextEdit::NoWrap);
+    auto* l3 = new QVBoxLayout(tsReZapisy);
+    l3->setContentsMargins(0, 0, 0, 0);
+    l3->addWidget(logiWeb);
+    pcZakladki->addTab(tsReZapisy, "POST");
+
+    // "MAC"
+    tabMAC = new QWidget;
+    meMAC = new QPlainTextEdit(tabMAC);
+    meMAC->setObjectName("meMAC");
+    meMAC->setPlainText("adresy układów DS1820");
+    butSetDate = new QPushButton("ustaw datę wg PC", tabMAC);
+    butGodzinaUstaw = new QPushButton("ustaw godzine w.g PC", tabMAC);
+    edSekund = new QLineEdit("00", tabMAC);
+    edSekund->setMaximumWidth(60);
+    edSekund->setToolTip("korekta w sekundach");
+    butMAC2arduino = new QPushButton("wyślij do EEPROM arduino", tabMAC);
+    butWyslijPolecen = new QPushButton("wyślij polecenie", tabMAC);
+    butHelp = new QPushButton("jakie polecenia ?", tabMAC);
+    auto* l4 = new QHBoxLayout(tabMAC);
+    l4->addWidget(meMAC, 1);
+    auto* buttons = new QVBoxLayout;
+    buttons->addWidget(butSetDate);
+    auto* timeRow = new QHBoxLayout;
+    timeRow->addWidget(butGodzinaUstaw, 1);
+    timeRow->addWidget(edSekund);
+    buttons->addLayout(timeRow);
+    buttons->addWidget(butMAC2arduino);
+    buttons->addWidget(butWyslijPolecen);
+    buttons->addWidget(butHelp);
+    buttons->addStretch(1);
+    l4->addLayout(buttons);
+    pcZakladki->addTab(tabMAC, "MAC");
+
+    sBar = new QStatusBar(this);
+    sBar->setToolTip("folder");
+    setStatusBar(sBar);
+
+    BuildMenus();
+
+    connect(cbAktywny, &QCheckBox::clicked, this,
+            [this] { RunGuarded([this] { cbAktywnyClick(); }); });
+    connect(cbDTRRTS, &QCheckBox::clicked, this,
+            [this] { RunGuarded([this] { cbDTRRTSClick(); }); });
+    connect(cbTRS, &QCheckBox::clicked, this, [this] { RunGuarded([this] { cbTRSClick(); }); });
+}
+
+void TMonitorT::BuildMenus() {
+    QMenuBar* bar = menuBar();
+    QMenu* plik = bar->addMenu("Plik");
+    mComPort = plik->addMenu("COM...");
+    mComPort->setObjectName("mComPort");
+    mBaud = plik->addMenu("Baud");
+    auto baud = [this](const char* caption, int value) {
+        QAction* a = mBaud->addAction(caption);
+        a->setCheckable(true);
+        a->setData(value);
+        connect(a, &QAction::triggered, this,
+                [this, a] { RunGuarded([this, a] { m19200Click(a); }); });
+        return a;
+    };
+    m19200 = baud("19200", 19200);
+    m57600 = baud("57600", 57600);
+    m115200 = baud("115200", 115200);
+    mZapisz = plik->addAction("zapisz");
+    mCzytajPlik = plik->addAction("odczytaj");
+    mTest = plik->addAction("wypełnij 18000 tys linii");
+    plik->addSeparator();
+    mExit = plik->addAction("Exit");
+    connect(mZapisz, &QAction::triggered, this, [this] { RunGuarded([this] { mZapiszClick(); }); });
+    connect(mCzytajPlik, &QAction::triggered, this,
+            [this] { RunGuarded([this] { mCzytajPlikClick(); }); });
+    connect(mTest, &QAction::triggered, this, [this] { RunGuarded([this] { mTestClick(); }); });
+    connect(mExit, &QAction::triggered, this, [this] { mExitClick(); });
+
+    QMenu* edycja = bar->addMenu("Edycja");
+    QMenu* wsp = edycja->addMenu("współczynniki kalibracyjne");
+    wsp->addAction("(R1) Zakres 1");
+    wsp->addAction("(R2) Zakres 2");
+    wsp->addAction("(R3) Zakres 3");
+    mLegendy = edycja->addAction("Legendy");
+    mHostConfig = edycja->addAction("gdzie wysyłać");
+
+    QMenu* narzedzia = bar->addMenu("narzędzia");
+    mIleDoSredniej = narzedzia->addAction("zapis średnich z ilu pomiarów ? (jest:)");
+    mPlotAvgDelta = narzedzia->addAction("rysuje uśrednione co 60 sek.");
+    mMaskaDaty = narzedzia->addAction("format daty w nazwie pliku");
+    mPOSTdelta = narzedzia->addAction("co ile wysyłać na WWW");
+    narzedzia->addSeparator();
+    mAutoStart = narzedzia->addAction("Uruchom razem z Windows");
+    mAutoStart->setCheckable(true);
+    connect(mIleDoSredniej, &QAction::triggered, this,
+            [this] { RunGuarded([this] { mIleDoSredniejClick(); }); });
+    connect(mMaskaDaty, &QAction::triggered, this,
+            [this] { RunGuarded([this] { mMaskaDatyClick(); }); });
+    connect(mAutoStart, &QAction::triggered, this,
+            [this] { RunGuarded([this] { mAutoStartClick(); }); });
+
+    QMenu* ustaw = bar->addMenu("Ustaw");
+    ustaw->addAction("nad poziomem morza [m]")->setObjectName("mPoziomH");
+    ustaw->addAction("średnia temperatura powietrza")->setObjectName("mPoziomL");
+    ustaw->addAction("kalibracja")->setObjectName("mWspCal");
+    ustaw->addAction("co ile sekund pomiar")->setObjectName("mDeltaT");
+    ustaw->addAction("ile do średniej")->setObjectName("mIledoredniej");
+    ustaw->addAction("R - czytaj ostatni pomiar")->setObjectName("mRead");
+    ustaw->addAction("F - czyści bufor")->setObjectName("mCzysc");
+    ustaw->addAction("Info")->setObjectName("mInfo");
+
+    QMenu* help = bar->addMenu("Help");
+    mOpis = help->addAction("Opis");
+    mAbout = help->addAction("About");
+    connect(mOpis, &QAction::triggered, this, [this] { mOpisClick(); });
+}
+
+// ---------------------------------------------------------------- life cycle
+
+void TMonitorT::FormCreate() {
+    // 1. Numbers use "." whatever the user's locale.
+    std::setlocale(LC_NUMERIC, "C");
+    // 3. Chart.
+    PlotP->SetSeriesCount(4);
+    PlotP->SetSeriesName(0, "A");
+    PlotP->SetSeriesName(1, "B");
+    PlotP->SetSeriesName(2, "C");
+    for (int i = 0; i < 4; ++i) PlotP->SetSeriesVisible(i, true);
+    // 4. Placement.
+    {
+        const QSize screen = QApplication::primaryScreen() ? QApplication::primaryScreen()->size()
+                                                           : QSize(1920, 1080);
+        const FormPlacement p = LoadFormPlacement(
+            util_, settings::kFormMonitorT, CurrentPlacement(), screen.width(), screen.height());
+        ApplyPlacement(p);
+    }
+    // 5. Chart averaging.
+    ApplyChartAveraging(false);
+    // 6, 7. Port.
+    const std::string port = options_.portOverride.value_or(util_.Read(settings::kNrComPort));
+    SerialPort1->SetCommPort(port);
+    SerialPort1->SetBaudRate(static_cast<std::uint32_t>(util_.Read(settings::kNrComPortBaud)));
+    BuildComMenu(port);
+    // 8, 9, 11.
+    files_->LoadSettings();
+    mIleDoSredniej->setText(Q(files_->AveragingCountCaption()));
+    postInterval_ = util_.Read(settings::kWysylkaPost);
+    mPOSTdelta->setText(QString("POST na WWW co %1 [sek]").arg(postInterval_));
+    // 10. Autostart.
+    std::string entry;
+    GetAutoStart(util_, settings::kApplicationTitle, entry);
+    mAutoStart->setChecked(entry == options_.programPath);
+    AppendWeb(Stamp() + "Auto Run: " + entry);
+    mMaskaDaty->setText(Q(files_->MaskCaption()));
+    // 12, 13.
+    uploadQueue_.clear();
+    lastSent_ = util_.Read(settings::kOstatniWyslany);
+    // 14.
+    DTPickerOd->setDate(QDate::currentDate().addDays(-1));
+    // 15 to 17.
+    TimerStartCOMa.start();
+    pcZakladki->setCurrentIndex(util_.Read(settings::kIdxZakladki));
+    cbPOST->setChecked(util_.Read(settings::kPost));
+
+    for (const char* line : kMemoBanner) dataLog_.Append(Cp(line));
+}
+
+FormPlacement TMonitorT::CurrentPlacement() const {
+    FormPlacement p;
+    p.left = x();
+    p.top = y();
+    p.width = width();
+    p.height = height();
+    p.fontName = S(font().family());
+    p.fontSize = font().pointSize();
+    // The settings keep the colour as 0x00BBGGRR.
+    const QColor c = palette().color(QPalette::WindowText);
+    p.fontColor = c.red() | (c.green() << 8) | (c.blue() << 16);
+    p.charset = kEastEuropeCharset;
+    return p;
+}
+
+void TMonitorT::ApplyPlacement(const FormPlacement& p) {
+    move(p.left, p.top);
+    if (p.width > 0 && p.height > 0) resize(p.width, p.height);
+    QFont f = font();
+    if (!p.fontName.empty()) f.setFamily(Q(p.fontName));
+    if (p.fontSize > 0) f.setPointSize(p.fontSize);
+    setFont(f);
+    if (p.fontColor >= 0) {
+        QPalette pal = palette();
+        pal.setColor(QPalette::WindowText, QColor(p.fontColor & 0xFF, (p.fontColor >> 8) & 0xFF,
+                                                  (p.fontColor >> 16) & 0xFF));
+        setPalette(pal);
+    }
+}
+
+void TMonitorT::ApplyChartAveraging(bool attach) {
+    PlotP->SetAvgWindow(1.0 / 1440.0);
+    PlotP->SetPrecision(100);
+    const bool avg = util_.Read(settings::kAvg);
+    PlotP->SetAveraging(avg);
+    cbUsrednij->setChecked(avg);
+    const int seconds = util_.Read(settings::kPlotAvgDelta);
+    PlotP->SetAvgWindow(seconds / 86400.0);
+    cbUsrednij->setText(AvgCaption(seconds));
+    if (attach)
+        mPlotAvgDelta->setText(QString("rysuje uśrednione co %1 sek.").arg(seconds));
+    else
+        mPlotAvgDelta->setText(AvgCaption(seconds));
+}
+
+void TMonitorT::TimerStartCOMaTimer() {
+    util_.valueCount = -1;
+    measurements_->SetValueCount(-1);
+    AppendLog(Stamp() + "Start");
+    const bool open = OpenPort();
+    TimerStartCOMa.stop();
+    std::string msg;
+    if (open)
+        msg = Stamp() + "Open: " + SerialPort1->CommPort() + ": " +
+              std::to_string(SerialPort1->BaudRate());
+    else
+        msg = Stamp() + "ERROR open: " + SerialPort1->CommPort();
+    AppendWeb(msg);
+    ShowStatus(msg);
+    if (!open) ExplainOpenFailure();
+}
+
+void TMonitorT::AttachStation(const std::string& kind) {
+    const std::string folder = "\\ardu\\" + kind;
+    if (util_.stationFolder == folder) return;
+    AppendLog(Stamp() + "= = = S T A R T = = =");
+    setWindowTitle(Q("Terminal 4 " + kind));
+    stationKind_ = kind;
+    util_.stationFolder = folder;
+    ApplyChartAveraging(true);
+    files_->LoadSettings();
+    mIleDoSredniej->setText(Q(files_->AveragingCountCaption()));
+    postInterval_ = util_.Read(settings::kWysylkaPost);
+    mPOSTdelta->setText(QString("POST na WWW co %1 [sek]").arg(postInterval_));
+    logiWeb->appendPlainText(mPOSTdelta->text());
+    mMaskaDaty->setText(Q(files_->MaskCaption()));
+    // 7. Unsent records of this kind.
+    const std::string unsent = util_.UnsentFileName();
+    if (!unsent.empty() && std::filesystem::exists(unsent)) {
+        uploadQueue_.clear();
+        std::ifstream in(unsent, std::ios::binary);
+        std::string line;
+        while (std::getline(in, line)) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            uploadQueue_.push_back(line);
+        }
+    }
+    lastSent_ = util_.Read(settings::kOstatniWyslany);
+    DTPickerOd->setDate(QDate::currentDate().addDays(-1));
+    // 9. The last saved log.
+    files_->StartupReload();
+    // 10.
+    for (int k = 0; k < 4; ++k) {
+        cbKanal[k]->setText(Q(util_.Read(settings::kLegendName[k]) + " [" +
+                              util_.Read(settings::kLegendUnit[k]) + "]"));
+    }
+    cbPOST->setChecked(util_.Read(settings::kPost));
+    // 12. The host dialog's fields come with the upload step.
+    for (int k = 0; k < 4; ++k) cbKanal[k]->setChecked(util_.Read(settings::kAktywneKan[k]));
+    Timer4WWW.start();
+}
+
+void TMonitorT::Timer4WWWTimer() {
+    files_->Timer4WWWSave();
+}
+
+void TMonitorT::FormDestroy() {
+    const std::string path = util_.UnsentFileName();
+    if (path.size() < 2) return;
+    // The queue goes back to its file first, whatever else fails later.
+    try {
+        std::string text;
+        for (const std::string& e : uploadQueue_) text += e + "\r\n";
+        WriteFileAtomic(path, text);
+    } catch (const std::exception& e) {
+        ReportError(e.what());
+    }
+    uploadQueue_.clear();
+    if (!endOfSession_) FormDestroyWspolna();
+}
+
+void TMonitorT::FormDestroyWspolna() {
+    if (shutDownDone_) return;
+    shutDownDone_ = true;
+    ClosePort();
+    try {
+        files_->ManualSave();
+    } catch (const std::exception& e) {
+        ReportError(e.what());
+    }
+    try {
+        if (!(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)))
+            SaveFormPlacement(util_, settings::kFormMonitorT, CurrentPlacement());
+        util_.Write(settings::kAvg, PlotP->Averaging());
+        util_.Write(settings::kIdxZakladki, pcZakladki->currentIndex());
+        util_.Write(settings::kPost, cbPOST->isChecked());
+    } catch (const std::exception& e) {
+        ReportError(e.what());
+    }
+}
+
+void TMonitorT::WMQueryEndSession() {
+    // Only a station that was attached has anything to save.
+    if (util_.UnsentFileName().size() >= 2) FormDestroyWspolna();
+    endOfSession_ = true;
+}
+
+void TMonitorT::closeEvent(QCloseEvent* event) {
+    event->accept();
+}
+
+// ---------------------------------------------------------------- ports
+
+void TMonitorT::BuildComMenu(const std::string& current) {
+    mComPort->clear();
+    std::vector<std::string> ports;
+    if (options_.enumPorts)
+        ports = options_.enumPorts();
+    else
+        EnumComPorts(ports);
+    for (const std::string& name : ports) {
+        QAction* item = mComPort->addAction(Q(name));
+        item->setObjectName(Q("m" + name));
+        item->setCheckable(true);
+        item->setChecked(name == current);
+        connect(item, &QAction::triggered, this,
+                [this, item] { RunGuarded([this, item] { mKomClick(item); }); });
+    }
+}
+
+void TMonitorT::mKomClick(QAction* item) {
+    if (item == nullptr) return;
+    AppendLog(Stamp() + "Active 7<");
+    ClosePort();
+    QThread::msleep(1000);
+    AppendLog(Stamp() + "Active 5<");
+    ClosePort();
+    for (QAction* a : mComPort->actions()) a->setChecked(false);
+    SerialPort1->SetCommPort(S(item->text()));
+    item->setChecked(true);
+    std::string msg;
+    if (OpenPort()) {
+        util_.stationFolder = std::string(TdmUtil::kBaseStationFolder);
+        util_.Write(settings::kNrComPort, SerialPort1->CommPort());
+        msg = Stamp() + "Open: " + SerialPort1->CommPort() + ": " +
+              std::to_string(SerialPort1->BaudRate());
+        dataLog_.Clear();
+        PlotP->ClearPlot();
+    } else {
+        msg = Stamp() + "ERROR open: " + SerialPort1->CommPort();
+    }
+    AppendWeb(msg);
+    ShowStatus(msg);
+    AppendLog(msg);
+    if (!SerialPort1->Active()) ExplainOpenFailure();
+}
+
+void TMonitorT::m19200Click(QAction* item) {
+    if (item == nullptr) return;
+    AppendLog(Stamp() + "Active 6<");
+    ClosePort();
+    for (QAction* a : {m19200, m57600, m115200}) a->setChecked(false);
+    const int baud = item->data().toInt();
+    SerialPort1->SetBaudRate(static_cast<std::uint32_t>(baud));
+    item->setChecked(true);
+    std::string msg;
+    if (OpenPort()) {
+        util_.Write(settings::kNrComPortBaud, baud);
+        msg = Stamp() + "Baud rate: " + std::to_string(baud);
+    } else {
+        msg = Stamp() + "ERROR set baud rate: " + std::to_string(baud);
+    }
+    AppendWeb(msg);
+    ShowStatus(msg);
+    if (!SerialPort1->Active()) ExplainOpenFailure();
+}
+
+void TMonitorT::cbAktywnyClick() {
+    AppendLog(Stamp() + "Active 8<");
+    if (cbAktywny->isChecked())
+        OpenPort();
+    else
+        ClosePort();
+}
+
+void TMonitorT::cbDTRRTSClick() {
+    AppendLog(Stamp() + "DTR/RTS");
+    SerialPort1->SetDTRState(cbDTRRTS->isChecked());
+}
+
+void TMonitorT::cbTRSClick() {
+    AppendLog(Stamp() + "RTS");
+    SerialPort1->SetRTSState(cbTRS->isChecked());
+}
+
+bool TMonitorT::OpenPort() {
+    openError_ = 0;
+    SerialPort1->SetActive(true);
+    return SerialPort1->Active();
+}
+
+void TMonitorT::ExplainOpenFailure() {
+    const int code = openError_.load();
+    if (code != 0)
+        AppendWeb(Stamp() + PortOpenFailureReason(PortDevicePath(SerialPort1->CommPort()), code));
+}
+
+void TMonitorT::ClosePort() {
+    SerialPort1->SetActive(false);
+}
+
+// ---------------------------------------------------------------- menus
+
+void TMonitorT::mAutoStartClick() {
+    const bool on = mAutoStart->isChecked();
+    AppendWeb(Stamp() + "auto run: " + std::string(settings::kApplicationTitle) + " " +
+              options_.programPath);
+    SetAutoStart(util_, settings::kApplicationTitle, options_.programPath, on);
+    AppendWeb(Stamp() + (on ? "auto run start" : "STOP auto run"));
+}
+
+void TMonitorT::mOpisClick() {
+    logiWeb->clear();
+    logiWeb->appendPlainText("Pomiarnik - monitor stacji pomiarowej, zespół Pomiarnika, 2026");
+    logiWeb->appendPlainText("");
+    logiWeb->appendPlainText(" Program obsługuje DS1820");
+    logiWeb->appendPlainText(" podłączone i buforowane układem Arduino");
+    logiWeb->appendPlainText(" z dokładnym zegarem DS3231 oraz pamięcią 4KB na 128 rekordów");
+    pcZakladki->setCurrentWidget(tsReZapisy);
+}
+
+void TMonitorT::mExitClick() {
+    close();
+}
+
+void TMonitorT::mZapiszClick() {
+    files_->ManualSave();
+}
+
+void TMonitorT::mCzytajPlikClick() {
+    const QString preset = Q(util_.DataFileName());
+    const QString chosen =
+        QFileDialog::getOpenFileName(this, "odczytaj", preset, "tekstowe (*.txt);;wszystkie (*)");
+    if (chosen.isEmpty()) return;
+    files_->ReadBack(S(chosen));
+}
+
+void TMonitorT::mTestClick() {
+    files_->TestFill();
+}
+
+void TMonitorT::mMaskaDatyClick() {
+    bool ok = false;
+    const QString text = QInputDialog::getText(this, Q(DataLogFiles::MaskDialogCaption()),
+                                               Q(DataLogFiles::MaskDialogPrompt()),
+                                               QLineEdit::Normal, Q(util_.FileNameMask), &ok);
+    if (!ok) return;
+    mMaskaDaty->setText(Q(files_->ApplyDateMask(S(text))));
+}
+
+void TMonitorT::mIleDoSredniejClick() {
+    bool ok = false;
+    const QString text = QInputDialog::getText(
+        this, Q(DataLogFiles::AveragingDialogCaption()), Q(DataLogFiles::AveragingDialogPrompt()),
+        QLineEdit::Normal, Q(files_->AveragingDialogText()), &ok);
+    if (!ok) return;
+    if (const auto caption = files_->ApplyAveragingCount(S(text)))
+        mIleDoSredniej->setText(Q(*caption));
+}
+
+// ---------------------------------------------------------------- hosts
+
+std::string TMonitorT::Stamp() {
+    return util_.TimeStampPrefix();
+}
+
+void TMonitorT::AppendLog(std::string line) {
+    dataLog_.Append(std::move(line));
+}
+
+void TMonitorT::SendString(const std::string& text) {
+    SerialPort1->SendString(text);
+}
+
+void TMonitorT::ReadNextCluster(std::string& bytes, int& count, int& error) {
+    std::int32_t size = -1;
+    std::int32_t code = -1;
+    const std::unique_ptr<char[]> data = SerialPort1->ReadNextCluster(size, code);
+    count = size;
+    error = code;
+    bytes.assign(data && size > 0 ? data.get() : "",
+                 data && size > 0 ? static_cast<std::size_t>(size) : 0);
+}
+
+std::string TMonitorT::StationFolder() const {
+    return util_.stationFolder;
+}
+
+int TMonitorT::ValueCount() const {
+    return util_.valueCount;
+}
+
+void TMonitorT::SetBarometerPanelVisible(bool visible) {
+    panLabele->setVisible(visible);
+}
+
+void TMonitorT::SetChannelCaption(int k, const std::string& caption) {
+    if (k >= 1 && k <= 4) cbKanal[k - 1]->setText(Q(caption));
+}
+
+void TMonitorT::SetCatchUpInterval(int ms) {
+    // An interval of 0 stops the ticks until another interval is set.
+    if (ms <= 0) {
+        TimerCzytajZalegle.stop();
+        return;
+    }
+    TimerCzytajZalegle.start(ms);
+}
+
+int TMonitorT::BarometerMessage(const std::string& line) {
+    measurements_->SetValueCount(util_.valueCount);
+    const int r = measurements_->BarometerMessage(line);
+    util_.valueCount = measurements_->ValueCount();
+    return r;
+}
+
+void TMonitorT::SensorInformation(const std::string& line) {
+    measurements_->SetValueCount(util_.valueCount);
+    measurements_->SensorInformation(line);
+    util_.valueCount = measurements_->ValueCount();
+}
+
+int TMonitorT::Reading(const std::string& line) {
+    measurements_->SetValueCount(util_.valueCount);
+    const int r = measurements_->Reading(line);
+    util_.valueCount = measurements_->ValueCount();
+    return r;
+}
+
+void TMonitorT::SetStatusText(const std::string& text) {
+    ShowStatus(text);
+}
+
+void TMonitorT::SetStatusHint(const std::string& text) {
+    sBar->setToolTip(Q(text));
+}
+
+void TMonitorT::SetChartCaption(const std::string& text) {
+    PlotP->SetPodpis(text);
+}
+
+int TMonitorT::SeriesPointCount(int series) const {
+    return PlotP->PointCount(series);
+}
+
+void TMonitorT::SetAllSeriesVisible(bool visible) {
+    for (int i = 0; i < PlotP->SeriesCount(); ++i) PlotP->SetSeriesVisible(i, visible);
+}
+
+void TMonitorT::RebuildChart() {
+    // The rebuild from the log comes with the chart-building step; until then
+    // the port is only started again, as the rebuild would do.
+    OpenPort();
+}
+
+void TMonitorT::StopPort() {
+    ClosePort();
+}
+
+void TMonitorT::ReportError(const std::string& message) {
+    if (options_.showError) {
+        options_.showError(Cp1250ToUtf8(message));
+        return;
+    }
+    QMessageBox::critical(this, QApplication::applicationName(), Q(message));
+}
+
+void TMonitorT::AppendWeb(const std::string& cp1250) {
+    logiWeb->appendPlainText(Q(cp1250));
+}
+
+void TMonitorT::ShowStatus(const std::string& cp1250) {
+    sBar->showMessage(Q(cp1250));
+}
+
+void TMonitorT::RunGuarded(const std::function<void()>& fn) {
+    // Errors the store raises (a refused settings write) end the operation
+    // and are shown, as the application's top-level handler would.
+    try {
+        fn();
+    } catch (const std::exception& e) {
+        ReportError(e.what());
+    }
+}
+
+}  // namespace pom

@@ -1,0 +1,225 @@
+#pragma once
+
+#include <QAction>
+#include <QCheckBox>
+#include <QDateEdit>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTimer>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/logic/DataLog.h"
+#include "app/logic/DataLogFiles.h"
+#include "app/logic/ReceivePath.h"
+#include "util/FormPlacement.h"
+#include "util/TdmUtil.h"
+
+namespace pom {
+
+class TPlotPanel;
+
+class LogMemo;
+class TSerialPort;
+class QtMainThreadDispatcher;
+
+// How the program was started (command line).
+struct MonitorOptions {
+    // Use this port for the run instead of CONFIG/nrCOMport, without writing it.
+    std::optional<std::string> portOverride;
+    // Full path of the running program (autostart entry).
+    std::string programPath;
+    // The serial ports offered in the COM menu (tests put their own list here).
+    std::function<std::vector<std::string>()> enumPorts;
+    // Where failures that the platform would show in a message box go; unset:
+    // a message box.
+    std::function<void(const std::string& utf8)> showError;
+};
+
+// The main window: pages, menus, check boxes, timers and the port, and the
+// handlers that tie them to the logic. The handlers keep the system's names.
+class TMonitorT final : public QMainWindow, private ReceiveHost, private DataLogHost {
+    Q_OBJECT
+public:
+    TMonitorT(TdmUtil& util, MonitorOptions options, QWidget* parent = nullptr);
+    ~TMonitorT() override;
+
+    // End of the desktop session (session manager, SIGTERM, SIGHUP, SIGINT):
+    // the shared shut-down steps now, not again at destruction.
+    void WMQueryEndSession();
+
+    // --- accessors for the program entry and the tests
+    DataLog& Log() { return dataLog_; }
+    ReceivePath& Receive() { return *rx_; }
+    TSerialPort& Port() { return *SerialPort1; }
+    TPlotPanel& Plot() { return *PlotP; }
+    QTimer& StartTimer() { return TimerStartCOMa; }
+    QTimer& UploadTimer() { return Timer4WWW; }
+    QTimer& CatchUpTimer() { return TimerCzytajZalegle; }
+    QMenu& ComMenu() { return *mComPort; }
+    QPlainTextEdit& WebMemo() { return *logiWeb; }
+    LogMemo& InfoMemo() { return *memoInfo; }
+    QStatusBar& Status() { return *sBar; }
+    QTabWidget& Pages() { return *pcZakladki; }
+    QAction& AutoStartItem() { return *mAutoStart; }
+    QWidget& BarometerPanel() { return *panLabele; }
+    QCheckBox& Channel(int k) { return *cbKanal[k]; }
+    bool EndOfSession() const { return endOfSession_; }
+    DataLogFiles& Files() { return *files_; }
+
+    // --- handlers (system names)
+    void FormCreate();
+    void FormDestroy();
+    void FormDestroyWspolna();
+    void TimerStartCOMaTimer();
+    void Timer4WWWTimer();
+    void AttachStation(const std::string& kind) override;
+    void mKomClick(QAction* item);
+    void m19200Click(QAction* item);
+    void cbAktywnyClick();
+    void cbDTRRTSClick();
+    void cbTRSClick();
+    void mAutoStartClick();
+    void mOpisClick();
+    void mExitClick();
+    void mZapiszClick();
+    void mCzytajPlikClick();
+    void mTestClick();
+    void mMaskaDatyClick();
+    void mIleDoSredniejClick();
+
+    // Rebuilds the COM menu from the port list, checking `current`.
+    void BuildComMenu(const std::string& current);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    // ReceiveHost
+    std::string Stamp() override;
+    void AppendLog(std::string line) override;
+    void SendString(const std::string& text) override;
+    void ReadNextCluster(std::string& bytes, int& count, int& error) override;
+    std::string StationFolder() const override;
+    int ValueCount() const override;
+    void SetBarometerPanelVisible(bool visible) override;
+    void SetChannelCaption(int k, const std::string& caption) override;
+    void SetCatchUpInterval(int ms) override;
+    int BarometerMessage(const std::string& line) override;
+    void SensorInformation(const std::string& line) override;
+    int Reading(const std::string& line) override;
+
+    // DataLogHost
+    void SetStatusText(const std::string& text) override;
+    void SetStatusHint(const std::string& text) override;
+    void SetChartCaption(const std::string& text) override;
+    int SeriesPointCount(int series) const override;
+    void SetAllSeriesVisible(bool visible) override;
+    void RebuildChart() override;
+    void StopPort() override;
+    void ReportError(const std::string& message) override;
+
+    void BuildUi();
+    // Windows' character set number of Central European fonts, kept in the
+    // settings for the files' sake; Qt fonts carry no character set.
+    static constexpr int kEastEuropeCharset = 238;
+    FormPlacement CurrentPlacement() const;
+    void ApplyPlacement(const FormPlacement& p);
+    void BuildMenus();
+    void ApplyChartAveraging(bool attach);
+    void AppendWeb(const std::string& cp1250);
+    void ShowStatus(const std::string& cp1250);
+    bool OpenPort();
+    // One more line in logiWeb: why the port did not open, and the cure.
+    void ExplainOpenFailure();
+    void ClosePort();
+    void RunGuarded(const std::function<void()>& fn);
+
+    TdmUtil& util_;
+    MonitorOptions options_;
+    DataLog dataLog_;
+    std::unique_ptr<DataLogFiles> files_;
+    std::unique_ptr<ReceivePath> rx_;
+    std::unique_ptr<StandInMeasurements> measurements_;
+    std::unique_ptr<QtMainThreadDispatcher> dispatcher_;
+    std::unique_ptr<TSerialPort> SerialPort1;
+
+    std::string stationKind_ = "DS3231";
+    bool endOfSession_ = false;
+    std::atomic<int> openError_{0};
+    bool shutDownDone_ = false;
+    int postInterval_ = 300;
+    std::string lastSent_;
+    std::vector<std::string> uploadQueue_;
+
+    // widgets (system names)
+    QTabWidget* pcZakladki = nullptr;
+    QWidget* tabDaneTXT = nullptr;
+    LogMemo* memoInfo = nullptr;
+    QWidget* babWykres = nullptr;
+    TPlotPanel* PlotP = nullptr;
+    QWidget* Panel2 = nullptr;
+    QCheckBox* cbKanal[4] = {};
+    QCheckBox* cbUsrednij = nullptr;
+    QCheckBox* cbPunkty = nullptr;
+    QDateEdit* DTPickerOd = nullptr;
+    QPushButton* mLista2wykresy = nullptr;
+    QWidget* panLabele = nullptr;
+    QLabel* labBaro = nullptr;
+    QLabel* labBaroB = nullptr;
+    QLabel* labBaroNPM = nullptr;
+    QLabel* labBaroNPMB = nullptr;
+    QLabel* labBaroNPM2 = nullptr;
+    QLabel* labBaroNPM2B = nullptr;
+    QWidget* tsReZapisy = nullptr;
+    QPlainTextEdit* logiWeb = nullptr;
+    QWidget* tabMAC = nullptr;
+    QPlainTextEdit* meMAC = nullptr;
+    QPushButton* butSetDate = nullptr;
+    QPushButton* butGodzinaUstaw = nullptr;
+    QLineEdit* edSekund = nullptr;
+    QPushButton* butMAC2arduino = nullptr;
+    QPushButton* butWyslijPolecen = nullptr;
+    QPushButton* butHelp = nullptr;
+    QWidget* Panel1 = nullptr;
+    QCheckBox* cbAktywny = nullptr;
+    QCheckBox* cbPOST = nullptr;
+    QCheckBox* cbDTRRTS = nullptr;
+    QCheckBox* cbTRS = nullptr;
+    QStatusBar* sBar = nullptr;
+
+    QMenu* mComPort = nullptr;
+    QMenu* mBaud = nullptr;
+    QAction* m19200 = nullptr;
+    QAction* m57600 = nullptr;
+    QAction* m115200 = nullptr;
+    QAction* mZapisz = nullptr;
+    QAction* mCzytajPlik = nullptr;
+    QAction* mTest = nullptr;
+    QAction* mExit = nullptr;
+    QAction* mLegendy = nullptr;
+    QAction* mHostConfig = nullptr;
+    QAction* mIleDoSredniej = nullptr;
+    QAction* mPlotAvgDelta = nullptr;
+    QAction* mMaskaDaty = nullptr;
+    QAction* mPOSTdelta = nullptr;
+    QAction* mAutoStart = nullptr;
+    QAction* mOpis = nullptr;
+    QAction* mAbout = nullptr;
+
+    QTimer TimerStartCOMa;
+    QTimer TimerCzytajZalegle;
+    QTimer Timer4WWW;
+};
+
+}  // namespace pom

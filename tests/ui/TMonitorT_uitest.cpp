@@ -1,0 +1,326 @@
+// The main window on the offscreen platform, talking to a pseudo-terminal
+// that the test plays the station on.
+#include "app/ui/TMonitorT.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QThread>
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "app/ui/LogMemo.h"
+#include "plot/ui/TPlotPanel.h"
+#include "serial/SerialPort.h"
+#include "tests/support/Pty.h"
+#include "tests/support/TestSupport.h"
+#include "util/AutoStart.h"
+#include "util/Cp1250.h"
+#include "util/IniFile.h"
+#include "util/SettingsKeys.h"
+
+namespace pom {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Pty;
+using test::TempDir;
+
+// Lets the event loop run until the condition holds or the deadline passes.
+bool WaitUi(const std::function<bool()>& cond, int ms = 10000) {
+    return test::WaitFor(
+        [&] {
+            QApplication::processEvents(QEventLoop::AllEvents, 5);
+            return cond();
+        },
+        std::chrono::milliseconds(ms));
+}
+
+std::string LastWebLine(TMonitorT& w) {
+    const QStringList lines = w.WebMemo().toPlainText().split('\n');
+    return lines.isEmpty() ? std::string() : Utf8ToCp1250(lines.last().toStdString());
+}
+
+bool LogHas(TMonitorT& w, const std::string& cp1250Text) {
+    for (const std::string& l : w.Log().Lines())
+        if (l.find(cp1250Text) != std::string::npos) return true;
+    return false;
+}
+
+class MonitorWindow : public ::testing::Test {
+protected:
+    MonitorWindow() : home_(dir_.path()) {}
+
+    std::unique_ptr<TMonitorT> Make(std::optional<std::string> port) {
+        MonitorOptions o;
+        o.portOverride = std::move(port);
+        o.programPath = "/opt/pomiarnik/bin/pomiarnik";
+        o.enumPorts = [this] { return ports_; };
+        o.showError = [this](const std::string& e) { errors_.push_back(e); };
+        auto w = std::make_unique<TMonitorT>(util_, o);
+        return w;
+    }
+
+    // Opens the port as the start-up timer would, without waiting 5 s.
+    void StartPort(TMonitorT& w) {
+        ASSERT_TRUE(w.StartTimer().isActive());
+        EXPECT_EQ(w.StartTimer().interval(), 5000);
+        w.TimerStartCOMaTimer();
+    }
+
+    void Greet(TMonitorT&, Pty& pty, const std::string& greeting) {
+        pty.Write(greeting + "\r\n");
+        ASSERT_TRUE(WaitUi([&] { return util_.stationFolder != "\\Ardu"; }));
+    }
+
+    std::string ArduDir() const { return dir_.path() + "/ardu"; }
+
+    TempDir dir_;
+    test::ScopedConfigHome home_;
+    TdmUtil util_{DefaultClock()};
+    std::vector<std::string> ports_;
+    std::vector<std::string> errors_;
+};
+
+TEST_F(MonitorWindow, CreationWithoutSettingsShowsTheDefinedStartState) {
+    auto w = Make(std::nullopt);
+    EXPECT_EQ(w->windowTitle().toStdString(), "Monitor dla DS1820, BME280 z DS3231");
+    EXPECT_EQ(w->Pages().count(), 4);
+    EXPECT_EQ(w->Pages().tabText(0).toStdString(), "Dane TXT");
+    EXPECT_EQ(w->Pages().tabText(1).toStdString(), "W y k r e s");
+    EXPECT_EQ(w->Pages().tabText(2).toStdString(), "POST");
+    EXPECT_EQ(w->Pages().tabText(3).toStdString(), "MAC");
+    ASSERT_EQ(w->Log().Count(), 12u);
+    EXPECT_EQ(w->Log().Line(0), "|  P o m i a r n i k");
+    EXPECT_EQ(w->Log().Line(11), "| ");
+    EXPECT_EQ(w->Log().Line(3), Cp("|  komunikuje się z arduino (komunikaty A: R: I:)"));
+    EXPECT_EQ(w->Port().CommPort(), "ttyACM0");
+    EXPECT_EQ(w->Port().BaudRate(), 57600);
+    EXPECT_FALSE(w->Port().Active());
+    EXPECT_FALSE(w->UploadTimer().isActive());
+    EXPECT_TRUE(w->CatchUpTimer().isActive());
+    EXPECT_EQ(w->CatchUpTimer().interval(), 21000);
+    EXPECT_TRUE(w->BarometerPanel().isHidden());
+    // Creation reads but never writes.
+    EXPECT_FALSE(fs::exists(ArduDir() + "/pomiarnik.ini"));
+}
+
+TEST_F(MonitorWindow, DefaultPortThatDoesNotExistReportsErrorOpen) {
+    auto w = Make(std::nullopt);
+    StartPort(*w);
+    EXPECT_FALSE(w->StartTimer().isActive());
+    EXPECT_FALSE(w->Port().Active());
+    const QStringList web = w->WebMemo().toPlainText().split('\n');
+    bool found = false;
+    for (const QString& l : web)
+        if (l.mid(20).toStdString() == "ERROR open: ttyACM0") found = true;
+    EXPECT_TRUE(found) << w->WebMemo().toPlainText().toStdString();
+    EXPECT_EQ(w->Status().currentMessage().mid(20).toStdString(), "ERROR open: ttyACM0");
+    EXPECT_TRUE(LogHas(*w, "Start"));
+}
+
+TEST_F(MonitorWindow, StartTimerOpensTheGivenPortAndReportsIt) {
+    Pty pty;
+    auto w = Make(pty.slavePath());
+    StartPort(*w);
+    ASSERT_TRUE(w->Port().Active());
+    EXPECT_EQ(LastWebLine(*w).substr(20), "Open: " + pty.slavePath() + ": 57600");
+    EXPECT_EQ(util_.valueCount, -1);
+    // --port is not written to the settings.
+    EXPECT_FALSE(fs::exists(ArduDir() + "/pomiarnik.ini"));
+}
+
+TEST_F(MonitorWindow, ComMenuListsPortsAndChecksTheCurrentOne) {
+    ports_ = {"ttyS0", "ttyUSB0", "ttyACM0"};
+    auto w = Make(std::nullopt);
+    const QList<QAction*> items = w->ComMenu().actions();
+    ASSERT_EQ(items.size(), 3);
+    EXPECT_EQ(items[0]->text().toStdString(), "ttyS0");
+    EXPECT_EQ(items[2]->objectName().toStdString(), "mttyACM0");
+    EXPECT_FALSE(items[0]->isChecked());
+    EXPECT_FALSE(items[1]->isChecked());
+    EXPECT_TRUE(items[2]->isChecked());
+}
+
+TEST_F(MonitorWindow, GreetingAttachesTheKindAndSwitchesSettingsFiles) {
+    Pty pty;
+    // The kind's own file holds settings the base file does not.
+    IniDocument kindIni;
+    kindIni.Set("CONFIG", "wysylkaPOST", "120");
+    kindIni.Set("Legendy", "kan2", "Napiecie");
+    kindIni.Set("Aktywne", "kan3", "1");
+    test::WriteFile(ArduDir() + "/BME280/pomiarnik.ini", kindIni.Serialize());
+    auto w = Make(pty.slavePath());
+    StartPort(*w);
+    Greet(*w, pty, "Borsk station BME280 v2");
+    EXPECT_EQ(util_.stationFolder, "\\ardu\\BME280");
+    EXPECT_EQ(w->windowTitle().toStdString(), "Terminal 4 BME280");
+    EXPECT_FALSE(w->BarometerPanel().isHidden());
+    EXPECT_TRUE(w->UploadTimer().isActive());
+    EXPECT_TRUE(LogHas(*w, "= = = S T A R T = = ="));
+    // Keys of the kind's file, defaults for the rest.
+    EXPECT_EQ(w->Channel(0).text().toStdString(), "A1 [°C]");
+    EXPECT_EQ(w->Channel(1).text().toStdString(), "Napiecie [mV]");
+    EXPECT_EQ(w->Channel(3).text().toStdString(), "D1 [%]");
+    EXPECT_TRUE(w->Channel(0).isChecked());
+    EXPECT_FALSE(w->Channel(1).isChecked());
+    EXPECT_TRUE(w->Channel(2).isChecked());
+    EXPECT_NE(w->WebMemo().toPlainText().indexOf("POST na WWW co 120 [sek]"), -1);
+}
+
+TEST_F(MonitorWindow, PickingAPortClearsLogAndChartAndTheNextGreetingAttachesAgain) {
+    Pty pty;
+    ports_ = {pty.slavePath()};
+    auto w = Make(pty.slavePath());
+    StartPort(*w);
+    Greet(*w, pty, "Borsk DS3231");
+    EXPECT_EQ(util_.stationFolder, "\\ardu\\DS3231");
+    w->Plot().AddPoint(0, 0, 21.5, 45000.0);
+    ASSERT_GT(w->Plot().PointCount(0), 0);
+
+    w->mKomClick(w->ComMenu().actions().at(0));
+    ASSERT_TRUE(w->Port().Active());
+    EXPECT_EQ(util_.stationFolder, "\\Ardu");
+    EXPECT_EQ(w->Plot().PointCount(0), 0);
+    // The log holds only the report of the opening.
+    ASSERT_EQ(w->Log().Count(), 1u);
+    EXPECT_EQ(w->Log().Line(0).substr(20), "Open: " + pty.slavePath() + ": 57600");
+    // Written into the base file.
+    IniDocument base = IniDocument::Parse(test::ReadFile(ArduDir() + "/pomiarnik.ini"));
+    EXPECT_EQ(base.Get("CONFIG", "nrCOMport").value_or(""), pty.slavePath());
+
+    Greet(*w, pty, "Borsk DS3231");
+    EXPECT_EQ(util_.stationFolder, "\\ardu\\DS3231");
+    EXPECT_TRUE(LogHas(*w, "= = = S T A R T = = ="));
+}
+
+TEST_F(MonitorWindow, LinesBeforeTheGreetingAskTheStationToIdentifyOnce) {
+    Pty pty;
+    auto w = Make(pty.slavePath());
+    StartPort(*w);
+    pty.Write("x\r\ny\r\n");
+    ASSERT_TRUE(WaitUi([&] { return LogHas(*w, "send command: i"); }));
+    std::string sent;
+    ASSERT_TRUE(WaitUi([&] {
+        sent += pty.ReadAvailable();
+        return !sent.empty();
+    }));
+    EXPECT_EQ(sent, "i\r\n");
+}
+
+TEST_F(MonitorWindow, ClosingBeforeAnyAttachWritesNothing) {
+    Pty pty;
+    auto w = Make(pty.slavePath());
+    StartPort(*w);
+    pty.Write("noise\n");
+    ASSERT_TRUE(WaitUi([&] { return LogHas(*w, "noise"); }));
+    w.reset();
+    // Reading the settings makes their folder, but no file may be written.
+    int files = 0;
+    if (fs::exists(ArduDir()))
+        for (const auto& e : fs::recursive_directory_iterator(ArduDir()))
+            if (!e.is_directory()) ++files;
+    EXPECT_EQ(files, 0) << "nothing may be written before a station is attached";
+}
+
+TEST_F(MonitorWindow, ClosingAfterAttachWritesQueueLogPlacementAndKeys) {
+    Pty pty;
+    auto w = Make(pty.slavePath());
+    w->move(40, 30);
+    w->resize(900, 600);
+    StartPort(*w);
+    Greet(*w, pty, "Borsk DS3231");
+    pty.Write("A:2023-05-01 12:00:00 21.5 1 W4r:0\n");
+    ASSERT_TRUE(WaitUi([&] { return LogHas(*w, "A:2023-05-01 12:00:00"); }));
+    w->Pages().setCurrentIndex(2);
+    w->close();
+    w.reset();
+
+    const std::string kindDir = ArduDir() + "/DS3231";
+    EXPECT_TRUE(fs::exists(kindDir + "/data/niewyslane.txt"));
+    // The log was saved into a dated file.
+    int dataFiles = 0;
+    std::string saved;
+    for (const auto& e : fs::directory_iterator(kindDir + "/data")) {
+        if (e.path().filename().string().starts_with("Ardu")) {
+            ++dataFiles;
+            saved = test::ReadFile(e.path().string());
+        }
+    }
+    EXPECT_EQ(dataFiles, 1);
+    EXPECT_NE(saved.find("A:2023-05-01 12:00:00 21.5 1 W4r:0\r\n"), std::string::npos);
+    IniDocument ini = IniDocument::Parse(test::ReadFile(kindDir + "/pomiarnik.ini"));
+    EXPECT_EQ(ini.Get("Page", "idxZakladki").value_or(""), "2");
+    EXPECT_EQ(ini.Get("Wykres", "avg").value_or(""), "1");
+    EXPECT_EQ(ini.Get("CONFIG", "POST").value_or(""), "0");
+    EXPECT_EQ(ini.Get("MonitorT", "Form_W").value_or(""), "900");
+    EXPECT_EQ(ini.Get("MonitorT", "Form_H").value_or(""), "600");
+    EXPECT_TRUE(ini.Get("MonitorT", "Font").has_value());
+}
+
+TEST_F(MonitorWindow, EndOfSessionRunsTheSharedStepsOnce) {
+    Pty pty;
+    auto w = Make(pty.slavePath());
+    StartPort(*w);
+    Greet(*w, pty, "Borsk DS3231");
+    w->WMQueryEndSession();
+    EXPECT_TRUE(w->EndOfSession());
+    EXPECT_FALSE(w->Port().Active());
+    const std::string ini = ArduDir() + "/DS3231/pomiarnik.ini";
+    ASSERT_TRUE(fs::exists(ini));
+    // Destruction after the session's end does not save again.
+    fs::remove(ini);
+    w.reset();
+    EXPECT_FALSE(fs::exists(ini));
+    EXPECT_TRUE(fs::exists(ArduDir() + "/DS3231/data/niewyslane.txt"));
+}
+
+TEST_F(MonitorWindow, AutostartItemIsCheckedOnlyForThisProgramsPath) {
+    {
+        auto w = Make(std::nullopt);
+        EXPECT_FALSE(w->AutoStartItem().isChecked());
+        EXPECT_NE(w->WebMemo().toPlainText().indexOf("Auto Run: ???"), -1);
+    }
+    ASSERT_TRUE(SetAutoStart(util_, settings::kApplicationTitle, "/usr/bin/other-program", true));
+    {
+        auto w = Make(std::nullopt);
+        EXPECT_FALSE(w->AutoStartItem().isChecked());
+    }
+    ASSERT_TRUE(
+        SetAutoStart(util_, settings::kApplicationTitle, "/opt/pomiarnik/bin/pomiarnik", true));
+    {
+        auto w = Make(std::nullopt);
+        EXPECT_TRUE(w->AutoStartItem().isChecked());
+        // Unticking removes the entry.
+        w->AutoStartItem().setChecked(false);
+        w->mAutoStartClick();
+        std::string entry;
+        EXPECT_FALSE(GetAutoStart(util_, settings::kApplicationTitle, entry));
+        EXPECT_EQ(entry, "???");
+    }
+}
+
+TEST_F(MonitorWindow, SavedPlacementIsRestoredAndOffScreenCornersCorrected) {
+    IniDocument base;
+    base.Set("MonitorT", "Form_X", "99999");
+    base.Set("MonitorT", "Form_Y", "-20");
+    base.Set("MonitorT", "Form_W", "700");
+    base.Set("MonitorT", "Form_H", "500");
+    test::WriteFile(ArduDir() + "/pomiarnik.ini", base.Serialize());
+    auto w = Make(std::nullopt);
+    EXPECT_EQ(w->x(), 10);
+    EXPECT_EQ(w->y(), -20);
+    EXPECT_EQ(w->width(), 700);
+    EXPECT_EQ(w->height(), 500);
+}
+
+TEST_F(MonitorWindow, TestFillOf36000LinesStaysResponsive) {
+    auto w = Make(std::nullopt);
+    w->mTestClick();
+    w->InfoMemo().FlushPending();
+    EXPECT_EQ(w->Log().Count(), 12u + 36000u);
+    EXPECT_EQ(w->InfoMemo().document()->blockCount(), 12 + 36000);
+}
+
+}  // namespace
+}  // namespace pom
