@@ -183,8 +183,9 @@ TEST(TPlotPanelProps, MainWindowConfiguration) {
     EXPECT_EQ(p.PodpisFont().font.pixelSize(), 13);
     EXPECT_EQ(p.PodpisFont().color, QColor(0, 102, 204));
     // Wine's Tahoma stands in where the real one is missing.
-    if (QFile::exists("/usr/share/wine/fonts/tahoma.ttf"))
+    if (QFile::exists("/usr/share/wine/fonts/tahoma.ttf")) {
         EXPECT_EQ(QFontInfo(p.TytulFont().font).family(), "Tahoma");
+    }
     // Tahoma or its stand-in must carry the Polish letters.
     const QFontMetrics fm(p.TytulFont().font);
     EXPECT_TRUE(fm.inFont(QChar(0x0142)));  // ł
