@@ -124,6 +124,8 @@ TMonitorT::~TMonitorT() {
 
 void TMonitorT::BuildUi() {
     setWindowTitle(kCaption);
+    // Until placement is stored, a size that shows the chart well.
+    resize(1024, 700);
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -743,11 +745,15 @@ void TMonitorT::SetChannelCaption(int k, const std::string& caption) {
 }
 
 void TMonitorT::SetCatchUpInterval(int ms) {
-    // An interval of 0 stops the ticks until another interval is set.
+    // As a timer's interval property: setting the value it already has does
+    // not restart the count, so readings arriving faster than the interval
+    // cannot hold the catch-up requests off for ever. An interval of 0 stops
+    // the ticks until another interval is set.
     if (ms <= 0) {
         TimerCzytajZalegle.stop();
         return;
     }
+    if (ms == TimerCzytajZalegle.interval() && TimerCzytajZalegle.isActive()) return;
     TimerCzytajZalegle.start(ms);
 }
 

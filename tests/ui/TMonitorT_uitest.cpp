@@ -208,6 +208,21 @@ TEST_F(MonitorWindow, LinesBeforeTheGreetingAskTheStationToIdentifyOnce) {
     EXPECT_EQ(sent, "i\r\n");
 }
 
+TEST_F(MonitorWindow, ReadingsFasterThanTheCatchUpIntervalDoNotRestartIt) {
+    Pty pty;
+    auto w = Make(pty.slavePath());
+    StartPort(*w);
+    Greet(*w, pty, "Borsk DS3231");
+    pty.Write("I: 1 | 28FF0000000000A1 | 10T\n");
+    pty.Write("A:2023-05-01 12:00:00 21.5 1 2 W4r:9\n");
+    ASSERT_TRUE(WaitUi([&] { return w->Receive().PendingRecords() == 9; }));
+    ASSERT_EQ(w->CatchUpTimer().interval(), 5000);
+    const int id = w->CatchUpTimer().timerId();
+    pty.Write("A:2023-05-01 12:00:02 21.6 1 2 W4r:10\n");
+    ASSERT_TRUE(WaitUi([&] { return w->Receive().PendingRecords() == 10; }));
+    EXPECT_EQ(w->CatchUpTimer().timerId(), id) << "the same interval must not restart the timer";
+}
+
 TEST_F(MonitorWindow, ClosingBeforeAnyAttachWritesNothing) {
     Pty pty;
     auto w = Make(pty.slavePath());
