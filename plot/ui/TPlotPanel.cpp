@@ -4,6 +4,7 @@
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QMetaObject>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPolygon>
 #include <QStringList>
@@ -475,6 +476,12 @@ void TPlotPanel::paintEvent(QPaintEvent*) {
 
 void TPlotPanel::resizeEvent(QResizeEvent*) {
     dirty_ = true;
+}
+
+void TPlotPanel::mousePressEvent(QMouseEvent* e) {
+    const QPoint p = e->position().toPoint();
+    emit MouseDown(e->button(), p.x(), p.y());
+    e->accept();
 }
 
 void ConfigureMainWindowChart(TPlotPanel& plot) {

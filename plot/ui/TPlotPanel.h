@@ -128,8 +128,14 @@ public:
     // Full redraws done so far (tests and the benchmark count them).
     int RedrawCount() const { return redrawCount_; }
 
+signals:
+    // A mouse button went down on the chart (control coordinates), for the
+    // owner's read-out through PixelToValue.
+    void MouseDown(Qt::MouseButton button, int x, int y);
+
 protected:
     void paintEvent(QPaintEvent* e) override;
+    void mousePressEvent(QMouseEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
 
 private:

@@ -5,6 +5,7 @@
 #include <QFontInfo>
 #include <QImage>
 #include <QPainter>
+#include <QTest>
 #include <functional>
 #include <set>
 #include <string>
@@ -327,6 +328,29 @@ TEST(TPlotPanelRender, XAxisFmtRepaintsOnlyTheLabelStrip) {
         ++inside;
     }
     EXPECT_GT(inside, 0);
+}
+
+TEST(TPlotPanelRender, AControlTooSmallForItsMarginsStillDraws) {
+    for (QSize size : {QSize(10, 10), QSize(1, 1), QSize(60, 30)}) {
+        TPlotPanel p;
+        ConfigureMainWindowChart(p);
+        p.SetPlotMode(pmDot | pmLine | pmBar);
+        p.resize(size);
+        p.SetSeriesVisible(0, true);
+        Feed(p, 0, test::RandomWalk(500, kT0, 10, 1));
+        p.Redraw();
+        EXPECT_EQ(p.PlotBMP().width(), std::max(1, size.width() - 2));
+    }
+}
+
+TEST(TPlotPanelRender, MouseDownReportsTheButtonAndPosition) {
+    TPlotPanel p;
+    std::vector<int> got;
+    QObject::connect(&p, &TPlotPanel::MouseDown, [&](Qt::MouseButton b, int x, int y) {
+        got = {static_cast<int>(b), x, y};
+    });
+    QTest::mouseClick(&p, Qt::RightButton, {}, QPoint(40, 50));
+    EXPECT_EQ(got, (std::vector<int>{static_cast<int>(Qt::RightButton), 40, 50}));
 }
 
 // --- column reduction against drawing every point
