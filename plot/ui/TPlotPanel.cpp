@@ -458,6 +458,8 @@ void TPlotPanel::RenderSeries() {
 void TPlotPanel::paintEvent(QPaintEvent*) {
     const QSize plotSize(std::max(1, width() - 2 * bevelWidth_),
                          std::max(1, height() - 2 * bevelWidth_));
+    // The bitmaps hold the finished picture unless something changed since
+    // the last full redraw; redrawing an unchanged chart would give the same.
     if (dirty_ || plotBmp_.size() != plotSize) Render();
     QPainter p(this);
     p.fillRect(rect(), panelColor_);
