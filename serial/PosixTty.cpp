@@ -51,6 +51,7 @@ int OpenExclusive(const std::string& path, int& fd) {
 
 void ReleaseExclusive(int fd) {
     ::ioctl(fd, TIOCNXCL);
+    ::flock(fd, LOCK_UN);
 }
 
 int SetImmediateReads(int fd) {

@@ -33,7 +33,8 @@ std::string DevicePath(const std::string& portName);
 // what is not a tty (ENOTTY) and a port another process holds (EBUSY): the
 // advisory lock catches holders that TIOCEXCL lets through (root).
 int OpenExclusive(const std::string& path, int& fd);
-// Drops the exclusive flag before the last close, so the next opener is not refused.
+// Gives up the claim (flag and lock) while the descriptor may still be held
+// for a moment by the worker, so the next opener is not refused.
 void ReleaseExclusive(int fd);
 
 struct LineSettings {

@@ -75,15 +75,15 @@ void TWorkThread::Execute() {
             port_.threadBusy_ = true;
             file_ = port_.CurrentFile();
             if (file_.get() != sessionFile_) NewSession();
-            if (port_.active_ && file_) UpdateStatus();
+            if (Servicing()) UpdateStatus();
             CheckWrite();
             // Reads return at once here (no read stays outstanding), so the
             // read step runs every turn.
-            if (port_.active_ && file_) ReadData();
-            if (port_.active_ && file_) {
+            if (Servicing()) ReadData();
+            if (Servicing()) {
                 WaitTurn();
-                if (port_.active_) UpdateStatus();
-                if (port_.active_) DispatchEvents();
+                if (Servicing()) UpdateStatus();
+                if (Servicing()) DispatchEvents();
             }
             eventMask_ = 0;
             if (!port_.active_) {
@@ -96,7 +96,8 @@ void TWorkThread::Execute() {
             file_.reset();
         } else {
             port_.threadBusy_ = false;
-            running = port_.active_.load();
+            // A write still pending after a quick close is finished (aborted) too.
+            running = port_.active_.load() || port_.sendInProgress_.load();
             if (!running && !terminate_) IdleSleep(kIdleSleepMs);
         }
         if (terminate_ && !running) stop = true;
@@ -108,6 +109,12 @@ void TWorkThread::Execute() {
         finished_ = true;
     }
     finishedCv_.notify_all();
+}
+
+bool TWorkThread::Servicing() const {
+    // The port may have been closed or reopened while a hand-over waited; the
+    // rest of such a turn leaves the old descriptor alone.
+    return port_.active_ && file_ && file_ == port_.CurrentFile();
 }
 
 void TWorkThread::NewSession() {

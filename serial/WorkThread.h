@@ -41,6 +41,7 @@ public:
 
 private:
     void Execute();
+    bool Servicing() const;
     void NewSession();
     void UpdateStatus();
     void CheckWrite();
