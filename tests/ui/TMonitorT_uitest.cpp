@@ -315,6 +315,39 @@ TEST_F(MonitorWindow, AutostartItemIsCheckedOnlyForThisProgramsPath) {
     }
 }
 
+TEST_F(MonitorWindow, UploadTimerTickSavesTheLogOnceItHoldsMoreThanTenLines) {
+    Pty pty;
+    auto w = Make(pty.slavePath());
+    StartPort(*w);
+    Greet(*w, pty, "Borsk DS3231");
+    w->Log().Clear();
+    for (int i = 0; i < 10; ++i) w->Log().Append("line " + std::to_string(i));
+    w->Timer4WWWTimer();
+    EXPECT_EQ(w->Log().Count(), 10u) << "ten lines are not saved yet";
+    w->Log().Append("line 10");
+    w->Timer4WWWTimer();
+    EXPECT_EQ(w->Log().Count(), 0u);
+    IniDocument ini = IniDocument::Parse(test::ReadFile(ArduDir() + "/DS3231/pomiarnik.ini"));
+    const std::string saved = ini.Get("Komunikacja", "OstatniLog").value_or("");
+    ASSERT_FALSE(saved.empty());
+    EXPECT_EQ(test::ReadFile(saved).substr(0, 8), "line 0\r\n");
+    EXPECT_EQ(w->Status().currentMessage().mid(20, 12).toStdString(), " > Zapisał: ");
+}
+
+TEST_F(MonitorWindow, MaximisedWindowKeepsItsStoredPlacement) {
+    Pty pty;
+    auto w = Make(pty.slavePath());
+    StartPort(*w);
+    Greet(*w, pty, "Borsk DS3231");
+    w->showMaximized();
+    QApplication::processEvents();
+    ASSERT_TRUE(w->isMaximized());
+    w.reset();
+    IniDocument ini = IniDocument::Parse(test::ReadFile(ArduDir() + "/DS3231/pomiarnik.ini"));
+    EXPECT_FALSE(ini.Get("MonitorT", "Form_W").has_value());
+    EXPECT_EQ(ini.Get("Page", "idxZakladki").value_or(""), "0");
+}
+
 TEST_F(MonitorWindow, SavedPlacementIsRestoredAndOffScreenCornersCorrected) {
     IniDocument base;
     base.Set("MonitorT", "Form_X", "99999");
