@@ -171,7 +171,10 @@ public:
     void SetOnRLSDEvent(NotifyEvent h) { SetOnEvent(Event::Rlsd, std::move(h)); }
     void SetOnRxCharEvent(NotifyEvent h) { SetOnEvent(Event::RxChar, std::move(h)); }
     void SetOnRxEventCharEvent(NotifyEvent h) { SetOnEvent(Event::RxEventChar, std::move(h)); }
-    void SetOnProcessError(ProcessErrorEvent handler) { onProcessError_ = std::move(handler); }
+    void SetOnProcessError(ProcessErrorEvent handler) {
+        errorHandlerSet_ = static_cast<bool>(handler);
+        onProcessError_ = std::move(handler);
+    }
 
 private:
     friend class TWorkThread;
@@ -264,6 +267,7 @@ private:
     std::array<NotifyEvent, static_cast<std::size_t>(Event::kCount)> handlers_;
     std::atomic<std::uint32_t> assigned_{0};
     ProcessErrorEvent onProcessError_;
+    std::atomic<bool> errorHandlerSet_{false};  // read by the worker
 
     std::atomic<bool> threadBusy_{false};
     std::atomic<bool> destroying_{false};

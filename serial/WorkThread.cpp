@@ -356,6 +356,8 @@ void TWorkThread::RaiseEvent(Event e) {
 }
 
 void TWorkThread::ReportError(std::uint32_t place, std::uint32_t code, const char* msg) {
+    // Without a handler the report would only be dropped on the main thread.
+    if (!port_.errorHandlerSet_) return;
     const std::string text = msg;
     SyncCall([&] { port_.ProcessError(place, code, kNoiseError, text); });
 }
