@@ -4,13 +4,9 @@
 #include <cstdio>
 
 namespace pom {
+namespace {
 
-LocalDateTime SystemClock::now() const {
-    using namespace std::chrono;
-    const auto tp = system_clock::now();
-    const std::time_t secs = system_clock::to_time_t(tp);
-    std::tm tm{};
-    localtime_r(&secs, &tm);
+LocalDateTime FromTm(const std::tm& tm) {
     LocalDateTime t;
     t.year = tm.tm_year + 1900;
     t.month = tm.tm_mon + 1;
@@ -18,6 +14,18 @@ LocalDateTime SystemClock::now() const {
     t.hour = tm.tm_hour;
     t.minute = tm.tm_min;
     t.second = tm.tm_sec;
+    return t;
+}
+
+}  // namespace
+
+LocalDateTime SystemClock::now() const {
+    using namespace std::chrono;
+    const auto tp = system_clock::now();
+    const std::time_t secs = system_clock::to_time_t(tp);
+    std::tm tm{};
+    localtime_r(&secs, &tm);
+    LocalDateTime t = FromTm(tm);
     t.msec = static_cast<int>(duration_cast<milliseconds>(tp.time_since_epoch()).count() % 1000);
     return t;
 }
@@ -48,14 +56,7 @@ std::time_t ToCalendarSeconds(const LocalDateTime& t) {
 LocalDateTime FromCalendarSeconds(std::time_t s) {
     std::tm tm{};
     gmtime_r(&s, &tm);
-    LocalDateTime t;
-    t.year = tm.tm_year + 1900;
-    t.month = tm.tm_mon + 1;
-    t.day = tm.tm_mday;
-    t.hour = tm.tm_hour;
-    t.minute = tm.tm_min;
-    t.second = tm.tm_sec;
-    return t;
+    return FromTm(tm);
 }
 
 LocalDateTime AddSeconds(const LocalDateTime& t, long long seconds) {
