@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -236,6 +237,32 @@ void BM_IdleOpenPort(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_IdleOpenPort)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+// The adapter pulled while the port is open: the worker must keep its turns
+// (no spinning on the hung-up device) until the program closes the port.
+void BM_PulledDevice(benchmark::State& state) {
+    const int seconds = std::max(5, RunSeconds() / 3);
+    for (auto _ : state) {
+        auto pty = std::make_unique<Pty>();
+        pom::QueuedDispatcher main;
+        pom::TSerialPort port(main);
+        int reports = 0;
+        port.SetOnProcessError([&](pom::TSerialPort&, std::uint32_t, std::uint32_t,
+                                   const std::string&, std::uint8_t) { ++reports; });
+        port.SetCommPort(pty->slave);
+        port.SetActive(true);
+        pty.reset();
+        const double worker0 = ThreadCpuSeconds("pom-serial");
+        const auto t0 = Clock::now();
+        main.PumpUntil([&] { return Clock::now() - t0 >= std::chrono::seconds(seconds); },
+                       std::chrono::seconds(seconds + 1));
+        const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
+        state.counters["worker_cpu_pct"] =
+            100.0 * (ThreadCpuSeconds("pom-serial") - worker0) / wall;
+        state.counters["reports"] = reports;
+    }
+}
+BENCHMARK(BM_PulledDevice)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 }  // namespace
 

@@ -144,23 +144,25 @@ void TSerialPort::SetTxQueueSize(std::uint16_t value) {
     SetQueueSize(txQueueSize_, value, 102);
 }
 
-bool TSerialPort::ModemLine(bool set, int line, std::uint32_t place, const char* msg) {
+bool TSerialPort::ModemLine(bool set, Line line, std::uint32_t place, const char* msg) {
     const auto file = CurrentFile();
     int err = EBADF;
-    if (file) err = line == 0 ? SetRts(file->fd(), set) : SetDtr(file->fd(), set);
+    if (file) err = line == Line::Rts ? SetRts(file->fd(), set) : SetDtr(file->fd(), set);
     if (err != 0) ProcessError(place, static_cast<std::uint32_t>(err), kNoiseError, msg);
     return err == 0;
 }
 
 void TSerialPort::SetRTSState(bool value) {
     if (!active_) return;
-    ModemLine(value, 0, value ? 501 : 502, value ? "Error setting RTS" : "Error clearing RTS");
+    ModemLine(value, Line::Rts, value ? 501 : 502,
+              value ? "Error setting RTS" : "Error clearing RTS");
     rtsState_ = value;
 }
 
 void TSerialPort::SetDTRState(bool value) {
     if (!active_) return;
-    ModemLine(value, 1, value ? 601 : 602, value ? "Error setting DTR" : "Error clearing DTR");
+    ModemLine(value, Line::Dtr, value ? 601 : 602,
+              value ? "Error setting DTR" : "Error clearing DTR");
     dtrState_ = value;
 }
 
@@ -203,8 +205,8 @@ void TSerialPort::ClosePort() {
     }
     WaitForThreadIdle(15);
     if (threadBusy_) ProcessError(104, 0, kNoiseWarning, "Warning ThreadIsRunning");
-    ModemLine(false, 1, 602, "Error clearing DTR");
-    ModemLine(false, 0, 502, "Error clearing RTS");
+    ModemLine(false, Line::Dtr, 602, "Error clearing DTR");
+    ModemLine(false, Line::Rts, 502, "Error clearing RTS");
     dtrState_ = false;
     rtsState_ = false;
     {
@@ -242,8 +244,8 @@ void TSerialPort::OpenPort() {
     // The worker starts on the port only once the line is in raw mode, so it
     // never reads through the terminal defaults.
     ApplyCommSettings();
-    ModemLine(true, 1, 601, "Error setting DTR");
-    ModemLine(true, 0, 501, "Error setting RTS");
+    ModemLine(true, Line::Dtr, 601, "Error setting DTR");
+    ModemLine(true, Line::Rts, 501, "Error setting RTS");
     dtrState_ = true;
     rtsState_ = true;
     active_ = true;

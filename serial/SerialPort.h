@@ -187,7 +187,8 @@ private:
     void ApplyIfActive();
     void SetQueueSize(std::uint16_t& field, std::uint16_t value, std::uint32_t place);
     void SetLimDiv(std::uint8_t& field, std::uint8_t value, const char* warning);
-    bool ModemLine(bool set, int line, std::uint32_t place, const char* msg);
+    enum class Line { Rts, Dtr };
+    bool ModemLine(bool set, Line line, std::uint32_t place, const char* msg);
     void Wake();
     std::shared_ptr<serial::PortFile> CurrentFile() const;
 

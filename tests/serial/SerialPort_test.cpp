@@ -1,5 +1,6 @@
 #include "serial/SerialPort.h"
 
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -223,6 +224,7 @@ TEST_F(SerialPortTest, OpenCloseReopen) {
     ASSERT_NE(Find(110), nullptr);
     EXPECT_EQ(Find(110)->msg, "Msg start reactivating Port");
     EXPECT_EQ(Find(110)->noise, 2);
+    SettleRefusals();
     port().SetActive(false);
     EXPECT_EQ(port().Active(), false);
     EXPECT_EQ(port().ComHandle(), -1);
@@ -271,6 +273,42 @@ TEST_F(SerialPortTest, PortHeldByAnotherOpenerIsRefused) {
     pty_.Write("still mine");
     ASSERT_TRUE(Pump([&] { return port().ClusterCount() == 1; }));
     EXPECT_EQ(TakeCluster(), "still mine");
+}
+
+TEST_F(SerialPortTest, PortHeldByAnotherProcessIsRefused) {
+    int ready[2], release[2];
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(pipe(release), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Only calls that are safe after fork() in a threaded process.
+        close(release[1]);
+        close(ready[0]);
+        int fd = -1;
+        const char ok = serial::OpenExclusive(pty_.slavePath(), fd) == 0 ? '1' : '0';
+        [[maybe_unused]] ssize_t w = write(ready[1], &ok, 1);
+        char c;
+        [[maybe_unused]] ssize_t r = read(release[0], &c, 1);
+        _exit(0);
+    }
+    close(ready[1]);
+    close(release[0]);
+    char ok = 0;
+    ASSERT_EQ(read(ready[0], &ok, 1), 1);
+    ASSERT_EQ(ok, '1');
+    port().SetCommPort(pty_.slavePath());
+    port().SetActive(true);
+    EXPECT_EQ(port().Active(), false);
+    EXPECT_EQ(port().ComHandle(), -1);
+    EXPECT_EQ(Has(112, EBUSY), true);
+    close(release[1]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    close(ready[0]);
+    // Once the other process has let go, a later open succeeds.
+    port().SetActive(true);
+    EXPECT_EQ(port().Active(), true);
 }
 
 TEST_F(SerialPortTest, PlainFileIsNotOpenedAsPort) {
