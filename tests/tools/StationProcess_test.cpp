@@ -3,8 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -15,77 +13,11 @@
 #include <vector>
 
 #include "app/logic/StationParse.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TestSupport.h"
-
-extern char** environ;
 
 namespace pom {
 namespace {
-
-// The built programs share one folder; when the environment does not name
-// it, the folder of this test program is the one.
-std::string StationBinary() {
-    std::string bin = test::BinDir() + "/pomiarnik-station";
-    if (access(bin.c_str(), X_OK) == 0) return bin;
-    char self[4096];
-    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0) return bin;
-    std::string dir(self, static_cast<std::size_t>(n));
-    return dir.substr(0, dir.rfind('/')) + "/pomiarnik-station";
-}
-
-// The station process, stopped by its own pid when the test ends.
-class StationProcess {
-public:
-    explicit StationProcess(std::vector<std::string> args) {
-        const std::string bin = StationBinary();
-        args.insert(args.begin(), bin);
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        int out[2];
-        if (pipe(out) != 0) return;
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-        posix_spawn_file_actions_addclose(&fa, out[0]);
-        if (posix_spawn(&pid_, bin.c_str(), &fa, nullptr, argv.data(), environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&fa);
-        close(out[1]);
-        stdout_ = out[0];
-    }
-    ~StationProcess() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            int status = 0;
-            waitpid(pid_, &status, 0);
-        }
-        if (stdout_ >= 0) close(stdout_);
-    }
-    StationProcess(const StationProcess&) = delete;
-    StationProcess& operator=(const StationProcess&) = delete;
-
-    // The first line the station prints: the device it serves.
-    std::string FirstLine() {
-        std::string line;
-        char c;
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (std::chrono::steady_clock::now() < end) {
-            pollfd p{stdout_, POLLIN, 0};
-            if (poll(&p, 1, 100) <= 0) continue;
-            if (read(stdout_, &c, 1) != 1) break;
-            if (c == '\n') return line;
-            line += c;
-        }
-        return line;
-    }
-
-    pid_t pid() const { return pid_; }
-
-private:
-    pid_t pid_ = -1;
-    int stdout_ = -1;
-};
 
 // The PC's end of the line, in raw mode.
 class Terminal {
@@ -144,9 +76,10 @@ private:
 };
 
 TEST(StationProcessTest, HoldsTheGreetingAndReadOutConversationAcrossReopen) {
-    StationProcess station({"--backlog", "3", "--interval", "3600", "--seed", "5", "--crlf"});
-    ASSERT_GT(station.pid(), 0) << "pomiarnik-station not built: " << StationBinary();
-    const std::string path = station.FirstLine();
+    test::ChildProcess station("pomiarnik-station",
+                               {"--backlog", "3", "--interval", "3600", "--seed", "5", "--crlf"});
+    ASSERT_TRUE(station.started()) << "pomiarnik-station not built in " << test::BinDir();
+    const std::string path = station.ReadLine();
     ASSERT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
 
     {
@@ -177,8 +110,9 @@ TEST(StationProcessTest, HoldsTheGreetingAndReadOutConversationAcrossReopen) {
 }
 
 TEST(StationProcessTest, SlowWritesStillCarryWholeLines) {
-    StationProcess station({"--kind", "BME280", "--chunk", "3", "--chunk-delay", "1"});
-    const std::string path = station.FirstLine();
+    test::ChildProcess station("pomiarnik-station",
+                               {"--kind", "BME280", "--chunk", "3", "--chunk-delay", "1"});
+    const std::string path = station.ReadLine();
     Terminal pc(path);
     ASSERT_TRUE(pc.ok()) << path;
     pc.Send("i\r\n15T\r\n");
@@ -188,9 +122,9 @@ TEST(StationProcessTest, SlowWritesStillCarryWholeLines) {
 }
 
 TEST(StationProcessTest, HelpExitsCleanly) {
-    StationProcess station({"--help"});
-    ASSERT_GT(station.pid(), 0);
-    EXPECT_EQ(station.FirstLine(), "usage: pomiarnik-station [options]");
+    test::ChildProcess station("pomiarnik-station", {"--help"});
+    ASSERT_TRUE(station.started());
+    EXPECT_EQ(station.ReadLine(), "usage: pomiarnik-station [options]");
 }
 
 }  // namespace
