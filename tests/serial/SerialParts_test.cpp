@@ -1,6 +1,4 @@
 // The serial component's pure rules and helpers, without a device.
-#include <linux/serial.h>
-#include <sys/ioctl.h>
 #include <termios.h>
 
 #include <cerrno>
@@ -160,12 +158,6 @@ TEST(LineErrors, CounterDifferencesBecomeErrorBits) {
     b.parity = 1;
     b.bufOverrun = 7;
     EXPECT_EQ(LineErrorBits(a, b), kCeOverrun | kCeRxParity | kCeRxOver);
-}
-
-TEST(ModemBits, TiocmBitsMapToStatusBits) {
-    EXPECT_EQ(ModemBitsFromTiocm(TIOCM_CTS), kMsCtsOn);
-    EXPECT_EQ(ModemBitsFromTiocm(TIOCM_DSR | TIOCM_CAR), kMsDsrOn | kMsRlsdOn);
-    EXPECT_EQ(ModemBitsFromTiocm(TIOCM_RNG | TIOCM_DTR | TIOCM_RTS), kMsRingOn);
 }
 
 // --- port list ---

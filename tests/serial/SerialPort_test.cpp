@@ -96,31 +96,6 @@ protected:
 
 // --- properties ---
 
-TEST_F(SerialPortTest, ValuesAfterConstruction) {
-    EXPECT_EQ(port().Active(), false);
-    EXPECT_EQ(port().ComHandle(), -1);
-    EXPECT_EQ(port().CommPort(), "COM1");
-    EXPECT_EQ(port().BaudRate(), 9600u);
-    EXPECT_EQ(port().DataBits(), 8);
-    EXPECT_EQ(port().XONChar(), 17);
-    EXPECT_EQ(port().XOFFChar(), 19);
-    EXPECT_EQ(port().XONLimDiv(), 33);
-    EXPECT_EQ(port().RTOCharDelayTime(), 1100u);
-    EXPECT_EQ(port().RTOExtraDelayTime(), 250);
-    EXPECT_EQ(port().WTOCharDelayTime(), 1100u);
-    EXPECT_EQ(port().WTOExtraDelayTime(), 250);
-    EXPECT_EQ(port().XTOAuto(), true);
-    EXPECT_EQ(port().ClusterSize(), 3072);
-    EXPECT_EQ(port().RxQueueSize(), 4096);
-    EXPECT_EQ(port().TxQueueSize(), 4096);
-    EXPECT_EQ(port().RTSState(), true);
-    EXPECT_EQ(port().DTRState(), true);
-    EXPECT_EQ(port().BREAKState(), false);
-    EXPECT_EQ(port().ErrorNoise(), 255);
-    EXPECT_EQ(port().SendInProgress(), false);
-    EXPECT_EQ(port().ThreadQuietMode(), false);
-}
-
 struct AutoTimeoutCase {
     std::uint32_t baud;
     std::uint32_t delay;
