@@ -2,10 +2,6 @@
 // its clusters handed on the (pumped) main thread to the receive path, which
 // writes the data log.
 
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -19,74 +15,12 @@
 #include "app/logic/ReceivePath.h"
 #include "serial/QueuedDispatcher.h"
 #include "serial/SerialPort.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TestSupport.h"
 #include "util/Clock.h"
 
-extern char** environ;
-
 namespace pom {
 namespace {
-
-std::string StationBinary() {
-    std::string bin = test::BinDir() + "/pomiarnik-station";
-    if (access(bin.c_str(), X_OK) == 0) return bin;
-    char self[4096];
-    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0) return bin;
-    std::string dir(self, static_cast<std::size_t>(n));
-    return dir.substr(0, dir.rfind('/')) + "/pomiarnik-station";
-}
-
-// The station process, ended by its own pid with the test.
-class Station {
-public:
-    explicit Station(std::vector<std::string> args) {
-        const std::string bin = StationBinary();
-        args.insert(args.begin(), bin);
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        int out[2];
-        if (pipe(out) != 0) return;
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-        posix_spawn_file_actions_addclose(&fa, out[0]);
-        if (posix_spawn(&pid_, bin.c_str(), &fa, nullptr, argv.data(), environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&fa);
-        close(out[1]);
-        stdout_ = out[0];
-    }
-    ~Station() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            int status = 0;
-            waitpid(pid_, &status, 0);
-        }
-        if (stdout_ >= 0) close(stdout_);
-    }
-    Station(const Station&) = delete;
-    Station& operator=(const Station&) = delete;
-
-    // The first line it prints: the device it serves.
-    std::string DevicePath() {
-        std::string line;
-        char c;
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (std::chrono::steady_clock::now() < end) {
-            pollfd p{stdout_, POLLIN, 0};
-            if (poll(&p, 1, 100) <= 0) continue;
-            if (read(stdout_, &c, 1) != 1) break;
-            if (c == '\n') return line;
-            line += c;
-        }
-        return line;
-    }
-
-private:
-    pid_t pid_ = -1;
-    int stdout_ = -1;
-};
 
 // The main window's part: the port's events drive the receive path.
 class Window final : public ReceiveHost {
@@ -141,9 +75,10 @@ public:
 };
 
 TEST(StationToReceivePath, StationLinesReachTheDataLogThroughClusters) {
-    Station station({"--interval", "10", "--time-scale", "20", "--backlog", "4", "--seed", "7",
-                     "--crlf", "--start", "2024-03-09 08:00:00"});
-    const std::string device = station.DevicePath();
+    test::ChildProcess station(
+        "pomiarnik-station", {"--interval", "10", "--time-scale", "20", "--backlog", "4", "--seed",
+                              "7", "--crlf", "--start", "2024-03-09 08:00:00"});
+    const std::string device = station.ReadLine();
     ASSERT_FALSE(device.empty());
 
     QueuedDispatcher main;
