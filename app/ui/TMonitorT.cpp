@@ -391,7 +391,10 @@ void TMonitorT::FormCreate() {
     pcZakladki->setCurrentIndex(util_.Read(settings::kIdxZakladki));
     cbPOST->setChecked(util_.Read(settings::kPost));
 
-    for (const char* line : kMemoBanner) dataLog_.Append(Cp(line));
+    // The memo's own text at creation: not a change of the log.
+    std::string banner;
+    for (const char* line : kMemoBanner) banner += Cp(line) + "\r\n";
+    dataLog_.SetText(banner);
 }
 
 FormPlacement TMonitorT::CurrentPlacement() const {

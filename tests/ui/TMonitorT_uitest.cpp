@@ -93,6 +93,7 @@ TEST_F(MonitorWindow, CreationWithoutSettingsShowsTheDefinedStartState) {
     ASSERT_EQ(w->Log().Count(), 12u);
     EXPECT_EQ(w->Log().Line(0), "|  P o m i a r n i k");
     EXPECT_EQ(w->Log().Line(11), "| ");
+    EXPECT_FALSE(w->Log().Modified());
     EXPECT_EQ(w->Log().Line(3), Cp("|  komunikuje się z arduino (komunikaty A: R: I:)"));
     EXPECT_EQ(w->Port().CommPort(), "ttyACM0");
     EXPECT_EQ(w->Port().BaudRate(), 57600);
