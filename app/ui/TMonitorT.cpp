@@ -12,8 +12,10 @@
 #include <QScreen>
 #include <QThread>
 #include <QVBoxLayout>
+#include <cerrno>
 #include <clocale>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -475,13 +477,20 @@ void TMonitorT::AttachStation(const std::string& kind) {
     mMaskaDaty->setText(Q(files_->MaskCaption()));
     // 7. Unsent records of this kind.
     const std::string unsent = util_.UnsentFileName();
+    unsentUnreadable_ = false;
     if (!unsent.empty() && std::filesystem::exists(unsent)) {
         uploadQueue_.clear();
         std::ifstream in(unsent, std::ios::binary);
         std::string line;
-        while (std::getline(in, line)) {
+        while (in && std::getline(in, line)) {
             if (!line.empty() && line.back() == '\r') line.pop_back();
             uploadQueue_.push_back(line);
+        }
+        if (!std::filesystem::is_regular_file(unsent) || !in.is_open() || in.bad()) {
+            // Writing the queue over it at exit would lose its records.
+            unsentUnreadable_ = true;
+            uploadQueue_.clear();
+            AppendWeb(Stamp() + Cp("nie można odczytać ") + unsent);
         }
     }
     lastSent_ = util_.Read(settings::kOstatniWyslany);
@@ -506,13 +515,16 @@ void TMonitorT::Timer4WWWTimer() {
 void TMonitorT::FormDestroy() {
     const std::string path = util_.UnsentFileName();
     if (path.size() < 2) return;
-    // The queue goes back to its file first, whatever else fails later.
-    try {
-        std::string text;
-        for (const std::string& e : uploadQueue_) text += e + "\r\n";
-        WriteFileAtomic(path, text);
-    } catch (const std::exception& e) {
-        ReportError(e.what());
+    // The queue goes back to its file first, whatever else fails later; a
+    // file that could not be read keeps its records.
+    if (!unsentUnreadable_) {
+        try {
+            std::string text;
+            for (const std::string& e : uploadQueue_) text += e + "\r\n";
+            WriteFileAtomic(path, text);
+        } catch (const std::exception& e) {
+            ReportError(e.what());
+        }
     }
     uploadQueue_.clear();
     if (!endOfSession_) FormDestroyWspolna();
@@ -539,8 +551,7 @@ void TMonitorT::FormDestroyWspolna() {
 }
 
 void TMonitorT::WMQueryEndSession() {
-    // Only a station that was attached has anything to save.
-    if (util_.UnsentFileName().size() >= 2) FormDestroyWspolna();
+    FormDestroyWspolna();
     endOfSession_ = true;
 }
 

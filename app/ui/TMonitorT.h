@@ -161,6 +161,7 @@ private:
     int postInterval_ = 300;
     std::string lastSent_;
     std::vector<std::string> uploadQueue_;
+    bool unsentUnreadable_ = false;
 
     // widgets (system names)
     QTabWidget* pcZakladki = nullptr;

@@ -291,6 +291,36 @@ TEST_F(MonitorWindow, EndOfSessionRunsTheSharedStepsOnce) {
     EXPECT_TRUE(fs::exists(ArduDir() + "/DS3231/data/niewyslane.txt"));
 }
 
+TEST_F(MonitorWindow, UnsentRecordsSurviveARunAndAnUnreadableFileIsNotOverwritten) {
+    const std::string unsent = ArduDir() + "/DS3231/data/niewyslane.txt";
+    test::WriteFile(unsent, "2023-05-01 12:00:00 21.5; 1; \r\n2023-05-01 12:05:00 21.6; 1; \r\n");
+    {
+        Pty pty;
+        auto w = Make(pty.slavePath());
+        StartPort(*w);
+        Greet(*w, pty, "Borsk DS3231");
+    }
+    EXPECT_EQ(test::ReadFile(unsent),
+              "2023-05-01 12:00:00 21.5; 1; \r\n2023-05-01 12:05:00 21.6; 1; \r\n");
+    // A folder where the file should be cannot be read (the tests run as root,
+    // so permissions would not stop them); it must come through unchanged.
+    fs::remove(unsent);
+    fs::create_directories(unsent);
+    test::WriteFile(unsent + "/keep", "x");
+    util_.stationFolder = "\\Ardu";  // a new run starts unattached
+    {
+        Pty pty;
+        auto w = Make(pty.slavePath());
+        StartPort(*w);
+        Greet(*w, pty, "Borsk DS3231");
+        EXPECT_NE(w->WebMemo().toPlainText().indexOf(
+                      QString::fromStdString(Cp1250ToUtf8(Cp("nie można odczytać ")))),
+                  -1);
+    }
+    EXPECT_TRUE(fs::is_directory(unsent));
+    EXPECT_TRUE(errors_.empty()) << errors_.front();
+}
+
 TEST_F(MonitorWindow, AutostartItemIsCheckedOnlyForThisProgramsPath) {
     {
         auto w = Make(std::nullopt);
