@@ -22,7 +22,7 @@ extern "C" void OnSignal(int sig) {
 
 SignalBridge::SignalBridge(QObject* parent) : QObject(parent) {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_fds) != 0) return;
-    ::fcntl(g_fds[0], F_SETFL, O_NONBLOCK);
+    for (int fd : g_fds) ::fcntl(fd, F_SETFL, O_NONBLOCK);
     notifier_ = std::make_unique<QSocketNotifier>(g_fds[1], QSocketNotifier::Read);
     connect(notifier_.get(), &QSocketNotifier::activated, this, &SignalBridge::ReadPipe);
     struct sigaction sa = {};
@@ -45,10 +45,7 @@ SignalBridge::~SignalBridge() {
 
 void SignalBridge::ReadPipe() {
     char b = 0;
-    while (::read(g_fds[1], &b, 1) == 1) {
-        emit endOfSession(static_cast<unsigned char>(b));
-        ::fcntl(g_fds[1], F_SETFL, O_NONBLOCK);
-    }
+    while (::read(g_fds[1], &b, 1) == 1) emit endOfSession(static_cast<unsigned char>(b));
 }
 
 }  // namespace pom
