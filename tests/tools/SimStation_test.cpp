@@ -171,6 +171,29 @@ TEST_F(SimStationTest, PeekReadsBackFromNewestWithoutReleasing) {
     EXPECT_EQ(s.Stored(), 3u);
 }
 
+// Typed commands reach the station unchecked: a number too long for any
+// integer type must get a reply, not end the station.
+TEST_F(SimStationTest, OverlongNumbersAreAnsweredNotFatal) {
+    opt.backlog = 2;
+    auto s = Make();
+    EXPECT_THAT(Say(s, "123456789012345678901234567890R"),
+                ElementsAre("brak rekordu 123456789012345678901234567890"));
+    EXPECT_EQ(s.Stored(), 2u);
+    EXPECT_THAT(Say(s, "99999999999T"), ElementsAre("zly parametr: 99999999999T"));
+    EXPECT_EQ(s.Interval(), 10);
+    EXPECT_THAT(Say(s, "99999999999S"), ElementsAre("zly parametr: 99999999999S"));
+    EXPECT_EQ(s.AvgCount(), 5);
+}
+
+// The station's own help allows intervals up to 2^31 - 1 seconds.
+TEST_F(SimStationTest, IntervalUpToTheLargestIntIsTaken) {
+    auto s = Make();
+    EXPECT_THAT(Say(s, "2147483647T"), ElementsAre("pomiar co ile sekund T: 2147483647"));
+    EXPECT_EQ(s.Interval(), 2147483647);
+    EXPECT_THAT(Say(s, "2147483648T"), ElementsAre("zly parametr: 2147483648T"));
+    EXPECT_EQ(s.Interval(), 2147483647);
+}
+
 TEST_F(SimStationTest, ClearEmptiesTheBuffer) {
     opt.backlog = 5;
     auto s = Make();

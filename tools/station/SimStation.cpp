@@ -1,8 +1,10 @@
 #include "tools/station/SimStation.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 namespace pom::station {
 namespace {
@@ -33,6 +35,13 @@ std::string Trim(std::string_view s) {
 bool AllDigits(std::string_view s) {
     return !s.empty() &&
            std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// Digits as a count no larger than `max`; false when the text does not fit.
+// Typed commands can carry any number of digits.
+bool Count(std::string_view digits, long long max, long long& out) {
+    const auto [p, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), out);
+    return ec == std::errc() && p == digits.data() + digits.size() && out <= max;
 }
 
 // A number the station's own parser takes: optional sign, digits, one ".".
@@ -280,26 +289,33 @@ void SimStation::Command(const std::string& cmd, std::int64_t nowMs, std::string
             Emit(out, ReadingLine('R', r, buffer_.size()));
         }
     } else if (last == 'R' && AllDigits(head)) {
-        const std::size_t back = std::stoul(std::string(head));
-        if (back >= buffer_.size())
+        long long back = 0;
+        if (!Count(head, static_cast<long long>(kCapacity), back) ||
+            static_cast<std::size_t>(back) >= buffer_.size())
             Emit(out, "brak rekordu " + std::string(head));
         else
-            Emit(out, ReadingLine('R', buffer_[buffer_.size() - 1 - back], buffer_.size()));
+            Emit(out, ReadingLine('R', buffer_[buffer_.size() - 1 - static_cast<std::size_t>(back)],
+                                  buffer_.size()));
     } else if (cmd == "F") {
         buffer_.clear();
         Emit(out, "bufor wyczyszczony");
-    } else if (last == 'T' && AllDigits(head) && head.size() < 10) {
-        const int n = std::stoi(std::string(head));
-        if (n < 1) {
+    } else if (last == 'T' && AllDigits(head)) {
+        long long n = 0;
+        if (!Count(head, std::numeric_limits<int>::max(), n) || n < 1) {
             Emit(out, "zly parametr: " + cmd);
         } else {
-            interval_ = n;
+            interval_ = static_cast<int>(n);
             nextReading_ = UptimeAt(nowMs) + interval_;
             Emit(out, "pomiar co ile sekund T: " + std::to_string(interval_));
         }
-    } else if (last == 'S' && AllDigits(head) && head.size() < 10) {
-        avgCount_ = std::stoi(std::string(head));
-        Emit(out, "pomiarow ile do sredniej: " + std::to_string(avgCount_));
+    } else if (last == 'S' && AllDigits(head)) {
+        long long n = 0;
+        if (!Count(head, std::numeric_limits<int>::max(), n)) {
+            Emit(out, "zly parametr: " + cmd);
+        } else {
+            avgCount_ = static_cast<int>(n);
+            Emit(out, "pomiarow ile do sredniej: " + std::to_string(avgCount_));
+        }
     } else if (last == 'C' && Decimal(head, x)) {
         calibration_ = x;
         Emit(out, "wspolczynnik kalibracyjny, dodaj: " + Fixed(calibration_, 2));
