@@ -40,7 +40,8 @@ std::optional<int> ParseAveragingCount(std::string_view typed) {
     std::string_view s = typed;
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
     while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-    if (!s.empty() && s.front() == '+') s.remove_prefix(1);
+    // One sign at most ("+-5" is not a number); from_chars takes no "+".
+    if (s.starts_with('+') && !s.substr(1).starts_with('-')) s.remove_prefix(1);
     // Only digits, one point and an exponent: from_chars alone would also
     // take "inf" and "nan".
     std::size_t i = s.starts_with('-') ? 1 : 0;

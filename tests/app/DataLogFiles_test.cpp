@@ -338,7 +338,9 @@ INSTANTIATE_TEST_SUITE_P(
                       CountCase{"", std::nullopt}, CountCase{"1,5", std::nullopt},
                       CountCase{"inf", std::nullopt}, CountCase{"nan", std::nullopt},
                       CountCase{"1e20", std::nullopt}, CountCase{"12x", std::nullopt},
-                      CountCase{".", std::nullopt}, CountCase{"1e", std::nullopt}));
+                      CountCase{".", std::nullopt}, CountCase{"1e", std::nullopt},
+                      CountCase{"+7", 7}, CountCase{"+-7", std::nullopt},
+                      CountCase{"-+7", std::nullopt}, CountCase{"++7", std::nullopt}));
 
 TEST_F(DataLogFilesTest, StartupCaptionsAndDialogTexts) {
     util.Write(settings::kIleDoSredniej, 25);
