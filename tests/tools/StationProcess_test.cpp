@@ -121,6 +121,33 @@ TEST(StationProcessTest, SlowWritesStillCarryWholeLines) {
     EXPECT_EQ(pc.WaitLine("pomiar"), "pomiar co ile sekund T: 15");
 }
 
+TEST(StationProcessTest, DeviceThatHangsUpEndsTheStationWithAnError) {
+    // The test holds the master side; the station serves the slave as a device.
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(master, 0);
+    // The station must not inherit the master, or closing it here hangs nothing up.
+    ASSERT_EQ(fcntl(master, F_SETFD, FD_CLOEXEC), 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    char name[256];
+    ASSERT_EQ(ptsname_r(master, name, sizeof name), 0);
+    test::ChildProcess station("pomiarnik-station", {"--device", name});
+    ASSERT_TRUE(station.started());
+    ASSERT_EQ(station.ReadLine(), name);
+    ASSERT_EQ(write(master, "I\r\n", 3), 3);
+    // Answers while the line is up.
+    std::string got;
+    test::WaitFor([&] {
+        char b[256];
+        const ssize_t n = read(master, b, sizeof b);
+        if (n > 0) got.append(b, static_cast<std::size_t>(n));
+        return got.find("10T\n") != std::string::npos;
+    });
+    EXPECT_EQ(got.substr(0, 5), "I: 2 ");
+    close(master);
+    EXPECT_EQ(station.WaitExit(std::chrono::seconds(10)), 1);
+}
+
 TEST(StationProcessTest, HelpExitsCleanly) {
     test::ChildProcess station("pomiarnik-station", {"--help"});
     ASSERT_TRUE(station.started());

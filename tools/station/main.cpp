@@ -174,7 +174,14 @@ int main(int argc, char** argv) {
                 hup = true;
             }
         }
-        if (hup && pty) {
+        if (hup && !pty) {
+            // A device that hangs up is gone (unplugged, or the far end of a
+            // pseudo-terminal closed): polling it again would only spin.
+            std::fprintf(stderr, "pomiarnik-station: %s hung up\n", path.c_str());
+            close(fd);
+            return 1;
+        }
+        if (hup) {
             // Nobody has the terminal open: the station goes on measuring into
             // its buffer, and what it says meanwhile is lost.
             if (connected && opt.verbose) std::fprintf(stderr, "-- peer closed\n");
