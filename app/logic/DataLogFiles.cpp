@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <climits>
@@ -90,9 +91,18 @@ bool DataLogFiles::SaveLog(const std::string& path, bool mergeExisting) {
             // failure leaves the log as it was.
             DataLog merged;
             merged.LoadFromFile(path);
-            std::string text = merged.Text();
-            text += log_.Text();
-            WriteFileAtomic(path, text);
+            const auto& old = merged.Lines();
+            const auto& now = log_.Lines();
+            if (old.size() <= now.size() && std::equal(old.begin(), old.end(), now.begin())) {
+                // The log already starts with the whole file (it was read back at
+                // start-up or from the menu): putting the file in front again
+                // would double its lines on every restart.
+                log_.SaveToFile(path);
+            } else {
+                std::string text = merged.Text();
+                text += log_.Text();
+                WriteFileAtomic(path, text);
+            }
         } else {
             log_.SaveToFile(path);
         }

@@ -55,7 +55,9 @@ public:
     // that name already on disk keeps its lines in front of the log's.
     bool PeriodicSave();
     // Menu "zapisz" and shut-down: saves the log, if modified, merged after
-    // the lines of an existing file of the same name, then empties it.
+    // the lines of an existing file of the same name (unless the log already
+    // starts with all of them, as after reading that file back), then
+    // empties it.
     bool ManualSave();
 
     // The open dialog's preset name (empty while no station is attached).

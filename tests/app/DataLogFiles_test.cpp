@@ -153,6 +153,34 @@ TEST_F(DataLogFilesTest, ManualSaveMergesAfterAnExistingFile) {
     EXPECT_EQ(util.Read(settings::kOstatniLog), "Ardu2021-07-13");
 }
 
+TEST_F(DataLogFilesTest, ManualSaveAfterReloadOfTheSameDayFileDoesNotDoubleIt) {
+    // A whole-day mask: the file reloaded at start-up is the one the save
+    // at shut-down writes to.
+    util.FileNameMask = "\"day\"YYYY-MM-DD";
+    const std::string path = DataDir() + "/day2023-05-01.txt";
+    WriteFile(path, "f1\r\nf2\r\n");
+    util.Write(settings::kOstatniLog, path);
+    log.Append("k1");
+    for (int run = 0; run < 2; ++run) {
+        ASSERT_TRUE(files.StartupReload());
+        log.Append("new" + std::to_string(run));
+        ASSERT_TRUE(files.ManualSave());
+    }
+    const std::string note = Stamp() + Cp("odczytał ostatni zapisany log: ") + path + "\r\n";
+    const std::string active = Stamp() + "Active 2<\r\n";
+    EXPECT_EQ(ReadFile(path),
+              "f1\r\nf2\r\n" + note + "k1\r\n" + active + "new0\r\n" + note + active + "new1\r\n");
+}
+
+TEST_F(DataLogFilesTest, ManualSaveAfterReadingTheFileBackDoesNotDoubleIt) {
+    const std::string path = Name("12_00_00");
+    WriteFile(path, "old1\r\nold2\r\n");
+    ASSERT_TRUE(files.ReadBack(path));
+    log.Append("new");
+    ASSERT_TRUE(files.ManualSave());
+    EXPECT_EQ(ReadFile(path), "old1\r\nold2\r\nnew\r\n");
+}
+
 TEST_F(DataLogFilesTest, ManualSaveOfUnmodifiedLogDoesNothing) {
     log.SetText("a\r\n");
     EXPECT_FALSE(files.ManualSave());
