@@ -619,10 +619,30 @@ TEST_F(SerialPortTest, CloseAbortsAPendingWrite) {
 // --- threads and shut-down ---
 
 TEST_F(SerialPortTest, CloseWhileWorkerWaitsForEventsGoesIdle) {
+    port().SetRTOExtraDelayTime(60000);  // queued bytes stay queued
     Open(pty_.slavePath());
     SettleRefusals();
+    bool closed = false;
+    int afterClose = 0, comm = 0;
+    for (int e = 0; e < static_cast<int>(TSerialPort::Event::kCount); ++e)
+        port().SetOnEvent(static_cast<TSerialPort::Event>(e), [&](TSerialPort&) {
+            if (closed) ++afterClose;
+        });
+    port().SetOnCommEvent([&](TSerialPort&) { closed ? ++afterClose : ++comm; });
+    pty_.Write("queued");
+    // The catch-all event ends the dispatch of the arrival; then the line is quiet.
+    ASSERT_TRUE(Pump([&] { return comm > 0 && port().CommStateInQueue() == 6; }));
+    main_.Pump();
+    closed = true;
     port().SetActive(false);
+    // The close purged the queue and saw the worker go idle, and nothing was
+    // handed over on the way: the main thread did not pump, so a hand-over
+    // would have kept the worker busy.
     EXPECT_EQ(CountPlace(104), 0);
+    EXPECT_EQ(main_.Pending(), 0u);
+    main_.Pump();
+    EXPECT_EQ(afterClose, 0);
+    EXPECT_EQ(port().ClusterCount(), 0u);
     port().WaitForThreadIdle(10);
     pty_.Write("late");
     main_.Pump();
