@@ -8,10 +8,13 @@ QueuedDispatcher::QueuedDispatcher() : main_(std::this_thread::get_id()) {}
 
 QueuedDispatcher::~QueuedDispatcher() {
     // Nobody may stay blocked on a dispatcher that is going away.
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     for (auto& c : queue_) c->done = true;
     queue_.clear();
     changed_.notify_all();
+    // A released caller still needs the lock to leave its wait; the lock and
+    // the condition must outlive that.
+    changed_.wait(lock, [&] { return waiters_ == 0; });
 }
 
 void QueuedDispatcher::SyncCall(const std::function<void()>& fn) {
@@ -23,7 +26,10 @@ void QueuedDispatcher::SyncCall(const std::function<void()>& fn) {
     std::unique_lock lock(mutex_);
     queue_.push_back(call);
     changed_.notify_all();
+    ++waiters_;
     changed_.wait(lock, [&] { return call->done; });
+    --waiters_;
+    changed_.notify_all();
 }
 
 void QueuedDispatcher::CancelCallsFrom(std::thread::id caller) {

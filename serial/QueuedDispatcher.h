@@ -47,6 +47,7 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<std::shared_ptr<Call>> queue_;
+    int waiters_ = 0;  // callers inside SyncCall's wait
 };
 
 // Runs every call at once on the calling thread: for single-threaded uses and

@@ -1,8 +1,10 @@
 // The serial component's pure rules and helpers, without a device.
 #include <termios.h>
 
+#include <atomic>
 #include <cerrno>
 #include <filesystem>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -238,6 +240,20 @@ TEST(QueuedDispatcher, CancelLeavesOtherCallersQueued) {
     ASSERT_TRUE(d.PumpUntil([&] { return ran == 10; }));
     b.join();
     EXPECT_EQ(ran.load(), 10);
+}
+
+TEST(QueuedDispatcher, DestructionReleasesAWaitingCallerSafely) {
+    auto d = std::make_unique<QueuedDispatcher>();
+    std::atomic<bool> ran{false}, returned{false};
+    std::thread worker([&] {
+        d->SyncCall([&] { ran = true; });
+        returned = true;
+    });
+    ASSERT_TRUE(test::WaitFor([&] { return d->Pending() == 1; }));
+    d.reset();
+    worker.join();
+    EXPECT_EQ(returned.load(), true);
+    EXPECT_EQ(ran.load(), false);
 }
 
 TEST(QueuedDispatcher, CallFromTheMainThreadRunsAtOnce) {
