@@ -104,6 +104,12 @@ void TPlotPanel::SetPlotMode(TPlotModes m) {
     RedrawAndShow();
 }
 
+void TPlotPanel::SetPlotPen(const QPen& p) {
+    // Its width moves the insets; a paint after this must not show the old ones.
+    if (p.width() != plotPen_.width()) dirty_ = true;
+    plotPen_ = p;
+}
+
 void TPlotPanel::SetXMarks(bool v) {
     xMarks_ = v;
     RedrawAndShow();
@@ -478,6 +484,12 @@ void TPlotPanel::paintEvent(QPaintEvent*) {
 
 void TPlotPanel::resizeEvent(QResizeEvent*) {
     dirty_ = true;
+}
+
+void TPlotPanel::changeEvent(QEvent* e) {
+    // The panel's font measures the title's room and writes the series names.
+    if (e->type() == QEvent::FontChange) dirty_ = true;
+    QWidget::changeEvent(e);
 }
 
 void TPlotPanel::mousePressEvent(QMouseEvent* e) {

@@ -49,7 +49,8 @@ public:
     void SetPlotMode(TPlotModes m);  // redraws
     // Its width sets the dot size and the insets; its colour follows AddPoint.
     const QPen& PlotPen() const { return plotPen_; }
-    void SetPlotPen(const QPen& p) { plotPen_ = p; }  // no redraw
+    // No redraw; the next paint draws with it.
+    void SetPlotPen(const QPen& p);
     bool LayerOption() const { return model_.LayerOption; }
     void SetLayerOption(bool v) { model_.LayerOption = v; }  // stored only
     const QImage& PlotBMP() const { return plotBmp_; }
@@ -137,6 +138,7 @@ protected:
     void paintEvent(QPaintEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
+    void changeEvent(QEvent* e) override;
 
 private:
     void RedrawAndShow();

@@ -307,6 +307,31 @@ TEST(TPlotPanelRender, WideValueLabelsWidenTheLeftMarginAtTheNextRedraw) {
     EXPECT_EQ(p.Frame().left, widened);
 }
 
+// A paint draws the chart as it now stands: the pen width sets the insets,
+// the panel's font the room for the title.
+TEST(TPlotPanelRender, PaintAfterAPenOrFontChangeUsesIt) {
+    TPlotPanel p;
+    p.resize(400, 300);
+    p.SetTitle("zmiany w czasie");
+    p.SetSeriesVisible(0, true);
+    Feed(p, 0, {{kT0, 1}, {kT0 + 0.1, 2}});
+    p.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&p));
+    p.repaint();
+    ASSERT_EQ(p.Frame().penWidth, 1);
+
+    p.SetPlotPen(QPen(Qt::black, 5));
+    EXPECT_EQ(p.Frame().penWidth, 1);  // the setter itself does not redraw
+    p.repaint();
+    EXPECT_EQ(p.Frame().penWidth, 5);
+
+    QFont big = p.font();
+    big.setPixelSize(40);
+    p.setFont(big);
+    p.repaint();
+    EXPECT_EQ(p.Frame().top, TopMargin(true, QFontMetrics(big).height()));
+}
+
 TEST(TPlotPanelRender, XAxisFmtRepaintsOnlyTheLabelStrip) {
     TPlotPanel p;
     ConfigureMainWindowChart(p);
