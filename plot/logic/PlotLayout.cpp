@@ -133,6 +133,9 @@ TimeGrid ComputeTimeGrid(const PlotFrame& f) {
     g.step = ts.step;
     g.format = ts.format;
     g.first = std::floor(f.ranges.xmin / g.step) * g.step;
+    // A plot no wider than its insets maps later times to the same or earlier
+    // columns: the walk would never pass the right edge.
+    if (!(f.xscale > 0)) return g;
     double t = g.first;
     for (int i = 0; i < kMaxGridSteps; ++i) {
         const double next = t + g.step;

@@ -103,6 +103,19 @@ TEST(TimeGrid, LinesStandOnWholeStepsInsideThePlot) {
     for (int c : g.columns) EXPECT_LE(c, f.PlotRight());
 }
 
+TEST(TimeGrid, PlotNoWiderThanItsInsetsGetsStepsButNoLines) {
+    // Pen 3: the data span needs 4 * 3 + 22 + 22 = 56 pixels.
+    for (int width : {44, 50, 55, 56}) {
+        const PlotFrame f =
+            MakeFrame(width, 300, 3, 22, 22, 22, 22, Ranges(kT0, kT0 + 1.0 / 24, 0, 1));
+        const TimeGrid g = ComputeTimeGrid(f);
+        EXPECT_EQ(g.columns.size(), 0u) << width;
+        // One interval of exactly an hour: not above it, so half-hour steps.
+        EXPECT_NEAR(g.step * 86400, 1800, 1e-6) << width;
+        EXPECT_EQ(g.format, "hh:nn") << width;
+    }
+}
+
 struct ValueStepCase {
     double perInterval;
     double step;
