@@ -77,7 +77,7 @@ void TWorkThread::Execute() {
         if (running) {
             port_.threadBusy_ = true;
             file_ = port_.CurrentFile();
-            if (file_.get() != sessionFile_) NewSession();
+            if (file_ != session_.lock()) NewSession();
             if (Servicing()) UpdateStatus();
             CheckWrite();
             // Reads return at once here (no read stays outstanding), so the
@@ -121,7 +121,7 @@ bool TWorkThread::Servicing() const {
 }
 
 void TWorkThread::NewSession() {
-    sessionFile_ = file_.get();
+    session_ = file_;
     hungUp_ = false;
     modemRefused_ = false;
     countersRefused_ = false;

@@ -67,8 +67,11 @@ private:
     std::condition_variable finishedCv_;
 
     // Loop state (worker only).
-    std::shared_ptr<serial::PortFile> file_;         // this turn's reference
-    const serial::PortFile* sessionFile_ = nullptr;  // the open the state below belongs to
+    std::shared_ptr<serial::PortFile> file_;  // this turn's reference
+    // The open the state below belongs to. Held weakly, so its memory is not
+    // handed to the next open while compared: a raw address could come back
+    // for a new open and keep the old open's state.
+    std::weak_ptr<serial::PortFile> session_;
     std::uint64_t lastReadTick_ = 0;
     std::uint32_t eventMask_ = 0;
     std::uint32_t lineErrors_ = 0;  // errors seen since the last read

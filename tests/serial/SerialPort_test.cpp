@@ -216,6 +216,24 @@ TEST_F(SerialPortTest, OpenCloseReopen) {
     EXPECT_EQ(TakeCluster(), "hello");
 }
 
+TEST_F(SerialPortTest, EachOpenStartsAFreshSession) {
+    // What the worker learnt about one open (calls refused, failures already
+    // reported, error counters, a hang-up) does not carry over to the next.
+    auto refusals = [&](std::uint32_t place) {
+        int n = 0;
+        for (const auto& r : reports_) n += r.place == place && r.code == ENOTTY ? 1 : 0;
+        return n;
+    };
+    Open(pty_.slavePath());
+    for (int open = 1; open <= 5; ++open) {
+        ASSERT_TRUE(Pump([&] { return refusals(9905) == open && refusals(9803) == open; }))
+            << "open " << open;
+        main_.Pump();
+        port().SetActive(false);
+        port().SetActive(true);
+    }
+}
+
 TEST_F(SerialPortTest, FailedOpenLeavesClosedAndALaterOpenRetries) {
     const std::string link = dir_.file("port");
     port().SetCommPort(link);
@@ -720,8 +738,12 @@ TEST_F(SerialPortTest, DeviceThatDisappearsIsReportedAndCanBeOpenedAgain) {
     std::filesystem::remove(link);
     std::filesystem::create_symlink(back.slavePath(), link);
     port().SetActive(false);
+    reports_.clear();
     port().SetActive(true);
     ASSERT_EQ(port().Active(), true);
+    // A fresh start: nothing learnt about the pulled device (hung up, failures
+    // already reported, calls it refused) carries over to the new one.
+    SettleRefusals();
     back.Write("after");
     ASSERT_TRUE(Pump([&] { return port().ClusterCount() == 1; }));
     EXPECT_EQ(TakeCluster(), "after");
