@@ -20,7 +20,6 @@ using namespace serial;
 namespace {
 
 constexpr std::size_t kMaxPortName = 255;
-constexpr std::size_t kOpenNameChars = 79;
 
 std::uint64_t NowMs() {
     return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(

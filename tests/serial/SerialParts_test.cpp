@@ -190,6 +190,19 @@ TEST_F(PortListTest, ListsDevicesWithHardwareThenStableNames) {
                                               byId_ + "/usb-Arduino_Uno-if00"}));
 }
 
+TEST_F(PortListTest, StableNamesTooLongToOpenAreLeftOut) {
+    // The port is opened by the first 79 characters of its name only.
+    const std::string dir = byId_ + "/";
+    ASSERT_LT(dir.size(), 60u);
+    const std::string fits = "usb-" + std::string(79 - dir.size() - 4, 'a');
+    const std::string tooLong = "usb-" + std::string(80 - dir.size() - 4, 'b');
+    test::WriteFile(dir + fits, "");
+    test::WriteFile(dir + tooLong, "");
+    std::vector<std::string> list;
+    EnumComPortsIn(list, sys_, byId_);
+    EXPECT_EQ(list, std::vector<std::string>{dir + fits});
+}
+
 TEST_F(PortListTest, NamesAlreadyListedAreNotAddedAgain) {
     Tty("ttyUSB0", true);
     std::vector<std::string> list{"TTYusb0", "other"};
