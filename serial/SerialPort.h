@@ -201,7 +201,7 @@ private:
     // Configuration (main thread) and what the worker reads of it (atomic).
     std::atomic<bool> active_{false};
     int comHandle_ = -1;
-    std::string commPort_ = "COM1";
+    std::string commPort_ = "ttyACM0";  // an Arduino's USB port, where Windows had COM1
     std::uint32_t baudRate_ = 9600;
     std::uint8_t parityType_ = 0;
     char parityErrorChar_ = 0;

@@ -104,6 +104,14 @@ struct AutoTimeoutCase {
 class AutoTimeouts : public SerialPortTest,
                      public ::testing::WithParamInterface<AutoTimeoutCase> {};
 
+TEST(SerialPortDefaults, ClosedOnTheArduinoPortName) {
+    QueuedDispatcher main;
+    TSerialPort port(main);
+    EXPECT_EQ(port.CommPort(), "ttyACM0");
+    EXPECT_FALSE(port.Active());
+    EXPECT_EQ(port.ComHandle(), -1);
+}
+
 TEST_P(AutoTimeouts, BaudRatePicksTheLastRowNotAboveIt) {
     port().SetBaudRate(GetParam().baud);
     EXPECT_EQ(port().RTOCharDelayTime(), GetParam().delay);
