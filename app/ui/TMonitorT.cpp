@@ -373,16 +373,12 @@ void TMonitorT::FormCreate() {
     SerialPort1->SetBaudRate(static_cast<std::uint32_t>(util_.Read(settings::kNrComPortBaud)));
     BuildComMenu(port);
     // 8, 9, 11.
-    files_->LoadSettings();
-    mIleDoSredniej->setText(Q(files_->AveragingCountCaption()));
-    postInterval_ = util_.Read(settings::kWysylkaPost);
-    mPOSTdelta->setText(QString("POST na WWW co %1 [sek]").arg(postInterval_));
+    ReadCountsAndMask();
     // 10. Autostart.
     std::string entry;
     GetAutoStart(util_, settings::kApplicationTitle, entry);
     mAutoStart->setChecked(entry == options_.programPath);
     AppendWeb(Stamp() + "Auto Run: " + entry);
-    mMaskaDaty->setText(Q(files_->MaskCaption()));
     // 12, 13.
     uploadQueue_.clear();
     lastSent_ = util_.Read(settings::kOstatniWyslany);
@@ -429,6 +425,19 @@ void TMonitorT::ApplyPlacement(const FormPlacement& p) {
     }
 }
 
+void TMonitorT::ReadCountsAndMask() {
+    files_->LoadSettings();
+    mIleDoSredniej->setText(Q(files_->AveragingCountCaption()));
+    postInterval_ = util_.Read(settings::kWysylkaPost);
+    mPOSTdelta->setText(QString("POST na WWW co %1 [sek]").arg(postInterval_));
+    mMaskaDaty->setText(Q(files_->MaskCaption()));
+}
+
+std::string TMonitorT::OpenedMessage() {
+    return Stamp() + "Open: " + SerialPort1->CommPort() + ": " +
+           std::to_string(SerialPort1->BaudRate());
+}
+
 void TMonitorT::ApplyChartAveraging(bool attach) {
     PlotP->SetAvgWindow(1.0 / 1440.0);
     PlotP->SetPrecision(100);
@@ -452,8 +461,7 @@ void TMonitorT::TimerStartCOMaTimer() {
     TimerStartCOMa.stop();
     std::string msg;
     if (open)
-        msg = Stamp() + "Open: " + SerialPort1->CommPort() + ": " +
-              std::to_string(SerialPort1->BaudRate());
+        msg = OpenedMessage();
     else
         msg = Stamp() + "ERROR open: " + SerialPort1->CommPort();
     AppendWeb(msg);
@@ -469,12 +477,8 @@ void TMonitorT::AttachStation(const std::string& kind) {
     stationKind_ = kind;
     util_.stationFolder = folder;
     ApplyChartAveraging(true);
-    files_->LoadSettings();
-    mIleDoSredniej->setText(Q(files_->AveragingCountCaption()));
-    postInterval_ = util_.Read(settings::kWysylkaPost);
-    mPOSTdelta->setText(QString("POST na WWW co %1 [sek]").arg(postInterval_));
+    ReadCountsAndMask();
     logiWeb->appendPlainText(mPOSTdelta->text());
-    mMaskaDaty->setText(Q(files_->MaskCaption()));
     // 7. Unsent records of this kind.
     const std::string unsent = util_.UnsentFileName();
     unsentUnreadable_ = false;
@@ -592,8 +596,7 @@ void TMonitorT::mKomClick(QAction* item) {
     if (OpenPort()) {
         util_.stationFolder = std::string(TdmUtil::kBaseStationFolder);
         util_.Write(settings::kNrComPort, SerialPort1->CommPort());
-        msg = Stamp() + "Open: " + SerialPort1->CommPort() + ": " +
-              std::to_string(SerialPort1->BaudRate());
+        msg = OpenedMessage();
         dataLog_.Clear();
         PlotP->ClearPlot();
     } else {

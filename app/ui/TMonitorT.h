@@ -137,6 +137,11 @@ private:
     void ApplyPlacement(const FormPlacement& p);
     void BuildMenus();
     void ApplyChartAveraging(bool attach);
+    // Averaging count, upload interval and date mask from the current
+    // settings file, with their menu captions (creation and attach).
+    void ReadCountsAndMask();
+    // stamp + "Open: " + port + ": " + baud rate.
+    std::string OpenedMessage();
     void AppendWeb(const std::string& cp1250);
     void ShowStatus(const std::string& cp1250);
     bool OpenPort();

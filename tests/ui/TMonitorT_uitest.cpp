@@ -73,6 +73,14 @@ protected:
         ASSERT_TRUE(WaitUi([&] { return util_.stationFolder != "\\Ardu"; }));
     }
 
+    // A window on the pty's port with a DS3231 station attached.
+    std::unique_ptr<TMonitorT> MakeAttached(Pty& pty) {
+        auto w = Make(pty.slavePath());
+        StartPort(*w);
+        Greet(*w, pty, "Borsk DS3231");
+        return w;
+    }
+
     std::string ArduDir() const { return dir_.path() + "/ardu"; }
 
     TempDir dir_;
@@ -172,9 +180,7 @@ TEST_F(MonitorWindow, GreetingAttachesTheKindAndSwitchesSettingsFiles) {
 TEST_F(MonitorWindow, PickingAPortClearsLogAndChartAndTheNextGreetingAttachesAgain) {
     Pty pty;
     ports_ = {pty.slavePath()};
-    auto w = Make(pty.slavePath());
-    StartPort(*w);
-    Greet(*w, pty, "Borsk DS3231");
+    auto w = MakeAttached(pty);
     EXPECT_EQ(util_.stationFolder, "\\ardu\\DS3231");
     w->Plot().AddPoint(0, 0, 21.5, 45000.0);
     ASSERT_GT(w->Plot().PointCount(0), 0);
@@ -211,9 +217,7 @@ TEST_F(MonitorWindow, LinesBeforeTheGreetingAskTheStationToIdentifyOnce) {
 
 TEST_F(MonitorWindow, ReadingsFasterThanTheCatchUpIntervalDoNotRestartIt) {
     Pty pty;
-    auto w = Make(pty.slavePath());
-    StartPort(*w);
-    Greet(*w, pty, "Borsk DS3231");
+    auto w = MakeAttached(pty);
     pty.Write("I: 1 | 28FF0000000000A1 | 10T\n");
     pty.Write("A:2023-05-01 12:00:00 21.5 1 2 W4r:9\n");
     ASSERT_TRUE(WaitUi([&] { return w->Receive().PendingRecords() == 9; }));
@@ -276,9 +280,7 @@ TEST_F(MonitorWindow, ClosingAfterAttachWritesQueueLogPlacementAndKeys) {
 
 TEST_F(MonitorWindow, EndOfSessionRunsTheSharedStepsOnce) {
     Pty pty;
-    auto w = Make(pty.slavePath());
-    StartPort(*w);
-    Greet(*w, pty, "Borsk DS3231");
+    auto w = MakeAttached(pty);
     w->WMQueryEndSession();
     EXPECT_TRUE(w->EndOfSession());
     EXPECT_FALSE(w->Port().Active());
@@ -348,9 +350,7 @@ TEST_F(MonitorWindow, AutostartItemIsCheckedOnlyForThisProgramsPath) {
 
 TEST_F(MonitorWindow, UploadTimerTickSavesTheLogOnceItHoldsMoreThanTenLines) {
     Pty pty;
-    auto w = Make(pty.slavePath());
-    StartPort(*w);
-    Greet(*w, pty, "Borsk DS3231");
+    auto w = MakeAttached(pty);
     w->Log().Clear();
     for (int i = 0; i < 10; ++i) w->Log().Append("line " + std::to_string(i));
     w->Timer4WWWTimer();
@@ -367,9 +367,7 @@ TEST_F(MonitorWindow, UploadTimerTickSavesTheLogOnceItHoldsMoreThanTenLines) {
 
 TEST_F(MonitorWindow, MaximisedWindowKeepsItsStoredPlacement) {
     Pty pty;
-    auto w = Make(pty.slavePath());
-    StartPort(*w);
-    Greet(*w, pty, "Borsk DS3231");
+    auto w = MakeAttached(pty);
     w->showMaximized();
     QApplication::processEvents();
     ASSERT_TRUE(w->isMaximized());
