@@ -10,6 +10,7 @@
 
 #include "app/logic/DataLog.h"
 #include "app/logic/ReceivePath.h"
+#include "tests/support/FakeReadingsHost.h"
 #include "util/Clock.h"
 
 namespace {
@@ -70,7 +71,8 @@ std::string StationStream() {
 class BenchHost final : public pom::ReceiveHost {
 public:
     pom::DataLog log;
-    std::unique_ptr<pom::StandInMeasurements> standIn;
+    pom::test::FakeReadingsHost readingsHost;
+    std::unique_ptr<pom::Readings> readings;
     const std::string* stream = nullptr;
     std::size_t pos = 0;
     std::size_t chunk = 0;
@@ -86,16 +88,16 @@ public:
         error = 0;
     }
     std::string StationFolder() const override { return "\\ardu\\DS3231"; }
-    int ValueCount() const override { return standIn->ValueCount(); }
+    int ValueCount() const override { return readingsHost.valueCount; }
     void AttachStation(const std::string&) override {}
     void SetBarometerPanelVisible(bool) override {}
     void SetChannelCaption(int, const std::string&) override {}
     void SetCatchUpInterval(int) override {}
     int BarometerMessage(const std::string& line) override {
-        return standIn->BarometerMessage(line);
+        return readings->BarometerMessage(line);
     }
-    void SensorInformation(const std::string& line) override { standIn->SensorInformation(line); }
-    int Reading(const std::string& line) override { return standIn->Reading(line); }
+    void SensorInformation(const std::string& line) override { readings->SensorInformation(line); }
+    int Reading(const std::string& line) override { return readings->Reading(line); }
 
 private:
     pom::SystemClock clock_;
@@ -105,7 +107,7 @@ void BM_ReceiveStationText(benchmark::State& state) {
     static const std::string stream = StationStream();
     BenchHost host;
     pom::ReceivePath rp(host);
-    host.standIn = std::make_unique<pom::StandInMeasurements>(rp, host);
+    host.readings = std::make_unique<pom::Readings>(host.readingsHost, rp.Values());
     host.stream = &stream;
     host.chunk = static_cast<std::size_t>(state.range(0));
     for (auto _ : state) {
@@ -115,6 +117,7 @@ void BM_ReceiveStationText(benchmark::State& state) {
         // The program saves and empties its log every few minutes; keep the
         // benchmark's memory flat the same way.
         host.log.Clear();
+        host.readingsHost.Clear();
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
                             static_cast<std::int64_t>(stream.size()));
@@ -127,7 +130,7 @@ void BM_CutLongRun(benchmark::State& state) {
     const std::string run(1 << 20, 'x');
     BenchHost host;
     pom::ReceivePath rp(host);
-    host.standIn = std::make_unique<pom::StandInMeasurements>(rp, host);
+    host.readings = std::make_unique<pom::Readings>(host.readingsHost, rp.Values());
     for (auto _ : state) {
         rp.ProcessChunk(run.data(), static_cast<int>(run.size()));
         host.log.Clear();

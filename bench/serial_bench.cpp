@@ -25,6 +25,7 @@
 #include "app/logic/ReceivePath.h"
 #include "serial/QueuedDispatcher.h"
 #include "serial/SerialPort.h"
+#include "tests/support/FakeReadingsHost.h"
 
 namespace {
 
@@ -95,7 +96,8 @@ std::string ReadingLine(long seq) {
 // The main window's side: receive path into a checking log.
 class Host final : public pom::ReceiveHost {
 public:
-    explicit Host(pom::TSerialPort& p) : port(p), path(*this), standIn(path, *this) {}
+    explicit Host(pom::TSerialPort& p)
+        : port(p), path(*this), handlers(readingsHost, path.Values()) {}
     std::string Stamp() override { return "2024-03-09 08:15:00 "; }
     void AppendLog(std::string line) override {
         bytes += line.size() - 20 + 2;  // the line as sent, CR LF included
@@ -115,18 +117,19 @@ public:
         if (size > 0) ++clusters;
     }
     std::string StationFolder() const override { return folder; }
-    int ValueCount() const override { return standIn.ValueCount(); }
+    int ValueCount() const override { return readingsHost.valueCount; }
     void AttachStation(const std::string& kind) override { folder = "\\ardu\\" + kind; }
     void SetBarometerPanelVisible(bool) override {}
     void SetChannelCaption(int, const std::string&) override {}
     void SetCatchUpInterval(int) override {}
-    int BarometerMessage(const std::string& l) override { return standIn.BarometerMessage(l); }
-    void SensorInformation(const std::string& l) override { standIn.SensorInformation(l); }
-    int Reading(const std::string& l) override { return standIn.Reading(l); }
+    int BarometerMessage(const std::string& l) override { return handlers.BarometerMessage(l); }
+    void SensorInformation(const std::string& l) override { handlers.SensorInformation(l); }
+    int Reading(const std::string& l) override { return handlers.Reading(l); }
 
     pom::TSerialPort& port;
     pom::ReceivePath path;
-    pom::StandInMeasurements standIn;
+    pom::test::FakeReadingsHost readingsHost;
+    pom::Readings handlers;
     std::string folder = "\\Ardu";
     long nextSeq = 0, outOfOrder = 0, readings = 0, clusters = 0;
     std::size_t bytes = 0;

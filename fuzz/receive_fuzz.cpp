@@ -9,6 +9,7 @@
 
 #include "app/logic/ReceivePath.h"
 #include "app/logic/StationParse.h"
+#include "tests/support/FakeReadingsHost.h"
 
 namespace {
 
@@ -16,7 +17,8 @@ class FuzzHost final : public pom::ReceiveHost {
 public:
     std::string folder = "\\Ardu";
     pom::ReceivePath* path = nullptr;
-    std::unique_ptr<pom::StandInMeasurements> standIn;
+    pom::test::FakeReadingsHost readingsHost;
+    std::unique_ptr<pom::Readings> readings;
     std::deque<std::string> queue;
     std::size_t logged = 0;
     std::size_t sent = 0;
@@ -41,7 +43,7 @@ public:
         error = 0;
     }
     std::string StationFolder() const override { return folder; }
-    int ValueCount() const override { return standIn->ValueCount(); }
+    int ValueCount() const override { return readingsHost.valueCount; }
     void AttachStation(const std::string& kind) override { folder = "\\ardu\\" + kind; }
     void SetBarometerPanelVisible(bool) override {}
     void SetChannelCaption(int k, const std::string& caption) override {
@@ -51,10 +53,10 @@ public:
         if (ms < 0) std::abort();
     }
     int BarometerMessage(const std::string& line) override {
-        return standIn->BarometerMessage(line);
+        return readings->BarometerMessage(line);
     }
-    void SensorInformation(const std::string& line) override { standIn->SensorInformation(line); }
-    int Reading(const std::string& line) override { return standIn->Reading(line); }
+    void SensorInformation(const std::string& line) override { readings->SensorInformation(line); }
+    int Reading(const std::string& line) override { return readings->Reading(line); }
 };
 
 }  // namespace
@@ -63,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 2) return 0;
     FuzzHost host;
     pom::ReceivePath rp(host);
-    host.standIn = std::make_unique<pom::StandInMeasurements>(rp, host);
+    host.readings = std::make_unique<pom::Readings>(host.readingsHost, rp.Values());
     // The first byte picks the chunk sizes and whether a station is attached.
     const unsigned control = data[0];
     if (control & 0x80) host.folder = "\\ardu\\DS3231";
@@ -85,10 +87,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     rp.SerialPort1WriteDone();
     if (rp.RxLine().size() > pom::ReceivePath::kMaxLine) std::abort();
+    // An upload record is one line of the unsent-records file: a stamp and
+    // numbers, never a line end or a station's text.
+    for (const std::string& e : host.readingsHost.queue)
+        if (e.size() < 20 || e.find_first_of("\r\n") != std::string::npos) std::abort();
     // The helpers on the whole input as one text.
     const std::string_view all(reinterpret_cast<const char*>(data), size);
     (void)pom::ParseDecimal(all);
     (void)pom::ParseInteger(all);
     (void)pom::W4rCount(all);
+    (void)pom::ExtractNumber(3, all);
+    (void)pom::ParseDateTime(all);
     return 0;
 }

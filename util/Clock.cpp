@@ -65,4 +65,61 @@ LocalDateTime AddSeconds(const LocalDateTime& t, long long seconds) {
     return r;
 }
 
+namespace {
+
+// Reads 1 to `maxDigits` digits at `i`; false when there are none.
+bool ReadField(std::string_view s, std::size_t& i, int maxDigits, int& out) {
+    int n = 0, v = 0;
+    while (i < s.size() && s[i] >= '0' && s[i] <= '9' && n < maxDigits) {
+        v = v * 10 + (s[i] - '0');
+        ++i;
+        ++n;
+    }
+    out = v;
+    return n > 0;
+}
+
+bool IsLeap(int y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
+
+int DaysInMonth(int y, int m) {
+    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return m == 2 && IsLeap(y) ? 29 : kDays[m - 1];
+}
+
+}  // namespace
+
+std::optional<LocalDateTime> ParseDateTime(std::string_view s) {
+    std::size_t i = 0;
+    const auto skipBlanks = [&] {
+        while (i < s.size() && s[i] == ' ') ++i;
+    };
+    const auto expect = [&](char c) {
+        if (i < s.size() && s[i] == c) {
+            ++i;
+            return true;
+        }
+        return false;
+    };
+    LocalDateTime t;
+    skipBlanks();
+    if (!ReadField(s, i, 4, t.year) || !expect('-') || !ReadField(s, i, 2, t.month) ||
+        !expect('-') || !ReadField(s, i, 2, t.day))
+        return std::nullopt;
+    if (t.year < 1 || t.month < 1 || t.month > 12 || t.day < 1 ||
+        t.day > DaysInMonth(t.year, t.month))
+        return std::nullopt;
+    skipBlanks();
+    if (i < s.size()) {
+        if (!ReadField(s, i, 2, t.hour) || !expect(':') || !ReadField(s, i, 2, t.minute))
+            return std::nullopt;
+        if (expect(':') && !ReadField(s, i, 2, t.second)) return std::nullopt;
+        if (t.hour > 23 || t.minute > 59 || t.second > 59) return std::nullopt;
+        skipBlanks();
+    }
+    if (i != s.size()) return std::nullopt;
+    return t;
+}
+
 }  // namespace pom

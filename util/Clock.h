@@ -2,7 +2,9 @@
 
 #include <compare>
 #include <ctime>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace pom {
 
@@ -43,5 +45,11 @@ LocalDateTime FromCalendarSeconds(std::time_t s);
 
 // The same date and time moved by a number of seconds (month and year roll over).
 LocalDateTime AddSeconds(const LocalDateTime& t, long long seconds);
+
+// A date and time as the station and the log write them: year-month-day with
+// "-", then optionally blanks and hours:minutes[:seconds]; blanks allowed
+// around. Fields may have fewer digits ("2023-5-1 9:05"); a field out of its
+// range (month 13, 31 April, hour 24) makes it no date.
+std::optional<LocalDateTime> ParseDateTime(std::string_view text);
 
 }  // namespace pom

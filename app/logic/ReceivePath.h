@@ -137,25 +137,4 @@ private:
     std::string stationKind_;
 };
 
-// The simplest measurement handlers, so the program runs before the real
-// ones exist: readings only report their "W4r" count and value count, the
-// sensor information sets the value count and the interval, and barometer
-// lines set the value count.
-class StandInMeasurements final : public MeasurementHandlers {
-public:
-    // "A:" lines also set the catch-up interval to 5000 ms through the host.
-    StandInMeasurements(ReceivePath& path, ReceiveHost& host) : path_(path), host_(host) {}
-    int BarometerMessage(const std::string& line) override;
-    void SensorInformation(const std::string& line) override;
-    int Reading(const std::string& line) override;
-
-    int ValueCount() const { return valueCount_; }
-    void SetValueCount(int n) { valueCount_ = n; }
-
-private:
-    ReceivePath& path_;
-    ReceiveHost& host_;
-    int valueCount_ = -1;
-};
-
 }  // namespace pom

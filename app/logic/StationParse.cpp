@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <system_error>
 
@@ -16,7 +18,41 @@ bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
+bool IsNumberChar(char c) {
+    return IsDigit(c) || c == '+' || c == '-' || c == 'E' || c == 'e' || c == '.';
+}
+
+// "1e+20" -> "1E20", "1e-05" -> "1E-5": the exponent form the program has
+// always shown.
+std::string TidyExponent(const std::string& s) {
+    const std::size_t e = s.find('e');
+    if (e == std::string::npos) return s;
+    std::string mant = s.substr(0, e);
+    std::string exp = s.substr(e + 1);
+    std::string sign;
+    if (!exp.empty() && (exp[0] == '+' || exp[0] == '-')) {
+        if (exp[0] == '-') sign = "-";
+        exp.erase(0, 1);
+    }
+    const std::size_t nz = exp.find_first_not_of('0');
+    exp = nz == std::string::npos ? "0" : exp.substr(nz);
+    return mant + "E" + sign + exp;
+}
+
+void StripZeros(std::string& s) {
+    if (s.find('.') == std::string::npos) return;
+    while (!s.empty() && s.back() == '0') s.pop_back();
+    if (!s.empty() && s.back() == '.') s.pop_back();
+}
+
 }  // namespace
+
+std::string FormatGeneral15(double value) {
+    if (value == 0) value = 0;  // no "-0"
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.15g", value);
+    return TidyExponent(buf);
+}
 
 std::optional<double> ParseDecimal(std::string_view text) {
     std::size_t b = 0, e = text.size();
@@ -81,24 +117,48 @@ int W4rCount(std::string_view line) {
     return ParseInteger(line.substr(from, 255)).value_or(0);
 }
 
-std::string FormatGeneral15(double value) {
-    if (value == 0) value = 0;  // no "-0"
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.15g", value);
-    std::string s = buf;
-    // "1e+20" -> "1E20", "1e-05" -> "1E-5", as the log has always shown them.
-    const std::size_t e = s.find('e');
-    if (e == std::string::npos) return s;
-    std::string mant = s.substr(0, e);
-    std::string exp = s.substr(e + 1);
-    std::string sign;
-    if (!exp.empty() && (exp[0] == '+' || exp[0] == '-')) {
-        if (exp[0] == '-') sign = "-";
-        exp.erase(0, 1);
+std::optional<double> ExtractNumber(int n, std::string_view text) {
+    int found = 0;
+    std::size_t i = 0;
+    std::string run;
+    while (i < text.size()) {
+        const std::size_t start = i;
+        while (i < text.size() && IsNumberChar(text[i])) ++i;
+        run.assign(text.substr(start, i - start));
+        ++i;  // the separator after the run
+        if (run.empty()) continue;
+        const char last = run.back();
+        if (last == '+' || last == '-' || last == 'E' || last == 'e' || last == '.') run.pop_back();
+        if (!run.empty() && run.front() == '.') run.insert(run.begin(), '0');
+        if (!run.empty() && (run.front() == 'E' || run.front() == 'e')) run.erase(run.begin());
+        const std::optional<double> v = ParseDecimal(run);
+        if (v && ++found == n) return v;
     }
-    const std::size_t nz = exp.find_first_not_of('0');
-    exp = nz == std::string::npos ? "0" : exp.substr(nz);
-    return mant + "E" + sign + exp;
+    return std::nullopt;
+}
+
+std::string FormatGeneral7(double value) {
+    if (value == 0 || !std::isfinite(value)) return value == 0 ? "0" : FormatGeneral15(value);
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.6e", value);
+    const int exp = std::atoi(std::strchr(buf, 'e') + 1);
+    std::string s;
+    if (exp >= -5 && exp < 7) {
+        std::snprintf(buf, sizeof buf, "%.*f", 6 - exp, value);
+        s = buf;
+        StripZeros(s);
+    } else {
+        std::string mant(buf, std::strchr(buf, 'e'));
+        StripZeros(mant);
+        s = TidyExponent(mant + std::strchr(buf, 'e'));
+    }
+    return s == "-0" ? "0" : s;
+}
+
+std::string FormatFixed(double value, int decimals) {
+    char buf[512];
+    std::snprintf(buf, sizeof buf, "%.*f", decimals, value);
+    return buf;
 }
 
 }  // namespace pom

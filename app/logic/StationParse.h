@@ -30,4 +30,21 @@ int W4rCount(std::string_view line);
 // lines show numbers: -99, 0.5, 1E20.
 std::string FormatGeneral15(double value);
 
+// The n-th number (1-based) in a text, as the station's records are read:
+// runs of "+-0123456789Ee." are candidates, any other character separates
+// them, and the character right after a run is skipped. A run loses one
+// trailing sign, "E" or "."; a leading "." gets a "0" and a leading "E" is
+// dropped; what then converts as a whole is a number. So "-888" is a number
+// and the token "W4r" yields 4. Nothing when there are fewer numbers.
+std::optional<double> ExtractNumber(int n, std::string_view text);
+
+// A double in general format with up to 7 significant digits, as upload
+// records carry values: 21.5, 22.25, -888, 0.0001234; magnitudes below
+// 0.00001 or from 10 000 000 on in exponent form (1.234568E7).
+std::string FormatGeneral7(double value);
+
+// Fixed notation with exactly `decimals` decimals, "." as the decimal point:
+// FormatFixed(1.25, 2) = "1.25", FormatFixed(-0.5, 2) = "-0.50".
+std::string FormatFixed(double value, int decimals);
+
 }  // namespace pom

@@ -12,16 +12,20 @@
 #include <QScreen>
 #include <QThread>
 #include <QVBoxLayout>
+#include <array>
 #include <cerrno>
 #include <clocale>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <tuple>
+#include <utility>
 
 #include "app/logic/PortDiagnosis.h"
 #include "app/ui/LogMemo.h"
 #include "app/ui/QtMainThreadDispatcher.h"
+#include "app/ui/QtText.h"
 #include "plot/ui/TPlotPanel.h"
 #include "serial/PortList.h"
 #include "serial/SerialPort.h"
@@ -32,13 +36,6 @@
 
 namespace pom {
 namespace {
-
-QString Q(const std::string& cp1250) {
-    return QString::fromStdString(Cp1250ToUtf8(cp1250));
-}
-std::string S(const QString& text) {
-    return Utf8ToCp1250(text.toStdString());
-}
 
 // Texts of the window, in UTF-8 here; they become Windows-1250 where the
 // logic keeps them.
@@ -86,7 +83,10 @@ TMonitorT::TMonitorT(TdmUtil& util, MonitorOptions options, QWidget* parent)
     ReceiveHost& rxHost = *this;
     files_ = std::make_unique<DataLogFiles>(dataLog_, util_, logHost);
     rx_ = std::make_unique<ReceivePath>(rxHost);
-    measurements_ = std::make_unique<StandInMeasurements>(*rx_, rxHost);
+    ReadingsHost& readingsHost = *this;
+    CommandsHost& commandsHost = *this;
+    readings_ = std::make_unique<Readings>(readingsHost, rx_->Values());
+    commands_ = std::make_unique<StationCommands>(*rx_, commandsHost);
 
     BuildUi();
     memoInfo->Attach(&dataLog_);
@@ -193,6 +193,9 @@ void TMonitorT::BuildUi() {
     pl->addWidget(labBaroB);
     pl->addStretch(1);
     for (QLabel* l : {labBaroNPM, labBaroNPMB, labBaroNPM2, labBaroNPM2B}) pl->addWidget(l);
+    const std::array<QLabel*, 6> labels = {labBaro,     labBaroB,    labBaroNPM,
+                                           labBaroNPMB, labBaroNPM2, labBaroNPM2B};
+    std::copy(labels.begin(), labels.end(), barometerLabels_);
     panLabele->setVisible(false);
     l2->addWidget(panLabele);
 
@@ -277,6 +280,16 @@ void TMonitorT::BuildUi() {
     connect(cbDTRRTS, &QCheckBox::clicked, this,
             [this] { RunGuarded([this] { cbDTRRTSClick(); }); });
     connect(cbTRS, &QCheckBox::clicked, this, [this] { RunGuarded([this] { cbTRSClick(); }); });
+    const std::pair<QPushButton*, void (StationCommands::*)()> macButtons[] = {
+        {butSetDate, &StationCommands::butSetDateClick},
+        {butGodzinaUstaw, &StationCommands::butGodzinaUstawClick},
+        {butMAC2arduino, &StationCommands::butMAC2arduinoClick},
+        {butWyslijPolecen, &StationCommands::butWyslijPolecenClick},
+        {butHelp, &StationCommands::butHelpClick},
+    };
+    for (const auto& [button, handler] : macButtons)
+        connect(button, &QPushButton::clicked, this,
+                [this, h = handler] { RunGuarded([this, h] { (commands_.get()->*h)(); }); });
 }
 
 void TMonitorT::BuildMenus() {
@@ -330,20 +343,31 @@ void TMonitorT::BuildMenus() {
     connect(mAutoStart, &QAction::triggered, this,
             [this] { RunGuarded([this] { mAutoStartClick(); }); });
 
-    QMenu* ustaw = bar->addMenu("Ustaw");
-    ustaw->addAction("nad poziomem morza [m]")->setObjectName("mPoziomH");
-    ustaw->addAction("średnia temperatura powietrza")->setObjectName("mPoziomL");
-    ustaw->addAction("kalibracja")->setObjectName("mWspCal");
-    ustaw->addAction("co ile sekund pomiar")->setObjectName("mDeltaT");
-    ustaw->addAction("ile do średniej")->setObjectName("mIledoredniej");
-    ustaw->addAction("R - czytaj ostatni pomiar")->setObjectName("mRead");
-    ustaw->addAction("F - czyści bufor")->setObjectName("mCzysc");
-    ustaw->addAction("Info")->setObjectName("mInfo");
+    BuildCommandMenu(bar->addMenu("Ustaw"));
 
     QMenu* help = bar->addMenu("Help");
     mOpis = help->addAction("Opis");
     mAbout = help->addAction("About");
     connect(mOpis, &QAction::triggered, this, [this] { mOpisClick(); });
+}
+
+void TMonitorT::BuildCommandMenu(QMenu* ustaw) {
+    const std::tuple<const char*, const char*, void (StationCommands::*)()> items[] = {
+        {"mPoziomH", "nad poziomem morza [m]", &StationCommands::mPoziomHClick},
+        {"mPoziomL", "średnia temperatura powietrza", &StationCommands::mPoziomLClick},
+        {"mWspCal", "kalibracja", &StationCommands::mWspCalClick},
+        {"mDeltaT", "co ile sekund pomiar", &StationCommands::mDeltaTClick},
+        {"mIledoredniej", "ile do średniej", &StationCommands::mIledoredniejClick},
+        {"mRead", "R - czytaj ostatni pomiar", &StationCommands::mReadClick},
+        {"mCzysc", "F - czyści bufor", &StationCommands::mCzyscClick},
+        {"mInfo", "Info", &StationCommands::mInfoClick},
+    };
+    for (const auto& [name, caption, handler] : items) {
+        QAction* a = ustaw->addAction(caption);
+        a->setObjectName(name);
+        connect(a, &QAction::triggered, this,
+                [this, h = handler] { RunGuarded([this, h] { (commands_.get()->*h)(); }); });
+    }
 }
 
 // ---------------------------------------------------------------- life cycle
@@ -455,7 +479,6 @@ void TMonitorT::ApplyChartAveraging(bool attach) {
 
 void TMonitorT::TimerStartCOMaTimer() {
     util_.valueCount = -1;
-    measurements_->SetValueCount(-1);
     AppendLog(Stamp() + "Start");
     const bool open = OpenPort();
     TimerStartCOMa.stop();
@@ -719,125 +742,6 @@ void TMonitorT::mIleDoSredniejClick() {
     if (!ok) return;
     if (const auto caption = files_->ApplyAveragingCount(S(text)))
         mIleDoSredniej->setText(Q(*caption));
-}
-
-// ---------------------------------------------------------------- hosts
-
-std::string TMonitorT::Stamp() {
-    return util_.TimeStampPrefix();
-}
-
-void TMonitorT::AppendLog(std::string line) {
-    dataLog_.Append(std::move(line));
-}
-
-void TMonitorT::SendString(const std::string& text) {
-    SerialPort1->SendString(text);
-}
-
-void TMonitorT::ReadNextCluster(std::string& bytes, int& count, int& error) {
-    std::int32_t size = -1;
-    std::int32_t code = -1;
-    const std::unique_ptr<char[]> data = SerialPort1->ReadNextCluster(size, code);
-    count = size;
-    error = code;
-    bytes.assign(data && size > 0 ? data.get() : "",
-                 data && size > 0 ? static_cast<std::size_t>(size) : 0);
-}
-
-std::string TMonitorT::StationFolder() const {
-    return util_.stationFolder;
-}
-
-int TMonitorT::ValueCount() const {
-    return util_.valueCount;
-}
-
-void TMonitorT::SetBarometerPanelVisible(bool visible) {
-    panLabele->setVisible(visible);
-}
-
-void TMonitorT::SetChannelCaption(int k, const std::string& caption) {
-    if (k >= 1 && k <= 4) cbKanal[k - 1]->setText(Q(caption));
-}
-
-void TMonitorT::SetCatchUpInterval(int ms) {
-    // As a timer's interval property: setting the value it already has does
-    // not restart the count, so readings arriving faster than the interval
-    // cannot hold the catch-up requests off for ever. An interval of 0 stops
-    // the ticks until another interval is set.
-    if (ms <= 0) {
-        TimerCzytajZalegle.stop();
-        return;
-    }
-    if (ms == TimerCzytajZalegle.interval() && TimerCzytajZalegle.isActive()) return;
-    TimerCzytajZalegle.start(ms);
-}
-
-int TMonitorT::BarometerMessage(const std::string& line) {
-    measurements_->SetValueCount(util_.valueCount);
-    const int r = measurements_->BarometerMessage(line);
-    util_.valueCount = measurements_->ValueCount();
-    return r;
-}
-
-void TMonitorT::SensorInformation(const std::string& line) {
-    measurements_->SetValueCount(util_.valueCount);
-    measurements_->SensorInformation(line);
-    util_.valueCount = measurements_->ValueCount();
-}
-
-int TMonitorT::Reading(const std::string& line) {
-    measurements_->SetValueCount(util_.valueCount);
-    const int r = measurements_->Reading(line);
-    util_.valueCount = measurements_->ValueCount();
-    return r;
-}
-
-void TMonitorT::SetStatusText(const std::string& text) {
-    ShowStatus(text);
-}
-
-void TMonitorT::SetStatusHint(const std::string& text) {
-    sBar->setToolTip(Q(text));
-}
-
-void TMonitorT::SetChartCaption(const std::string& text) {
-    PlotP->SetPodpis(text);
-}
-
-int TMonitorT::SeriesPointCount(int series) const {
-    return PlotP->PointCount(series);
-}
-
-void TMonitorT::SetAllSeriesVisible(bool visible) {
-    for (int i = 0; i < PlotP->SeriesCount(); ++i) PlotP->SetSeriesVisible(i, visible);
-}
-
-void TMonitorT::RebuildChart() {
-    // The rebuild from the log comes with the chart-building step; until then
-    // the port is only started again, as the rebuild would do.
-    OpenPort();
-}
-
-void TMonitorT::StopPort() {
-    ClosePort();
-}
-
-void TMonitorT::ReportError(const std::string& message) {
-    if (options_.showError) {
-        options_.showError(Cp1250ToUtf8(message));
-        return;
-    }
-    QMessageBox::critical(this, QApplication::applicationName(), Q(message));
-}
-
-void TMonitorT::AppendWeb(const std::string& cp1250) {
-    logiWeb->appendPlainText(Q(cp1250));
-}
-
-void TMonitorT::ShowStatus(const std::string& cp1250) {
-    sBar->showMessage(Q(cp1250));
 }
 
 void TMonitorT::RunGuarded(const std::function<void()>& fn) {

@@ -21,7 +21,9 @@
 
 #include "app/logic/DataLog.h"
 #include "app/logic/DataLogFiles.h"
+#include "app/logic/Readings.h"
 #include "app/logic/ReceivePath.h"
+#include "app/logic/StationCommands.h"
 #include "util/FormPlacement.h"
 #include "util/TdmUtil.h"
 
@@ -48,7 +50,11 @@ struct MonitorOptions {
 
 // The main window: pages, menus, check boxes, timers and the port, and the
 // handlers that tie them to the logic. The handlers keep the system's names.
-class TMonitorT final : public QMainWindow, private ReceiveHost, private DataLogHost {
+class TMonitorT final : public QMainWindow,
+                        private ReceiveHost,
+                        private DataLogHost,
+                        private ReadingsHost,
+                        private CommandsHost {
     Q_OBJECT
 public:
     TMonitorT(TdmUtil& util, MonitorOptions options, QWidget* parent = nullptr);
@@ -61,6 +67,12 @@ public:
     // --- accessors for the program entry and the tests
     DataLog& Log() { return dataLog_; }
     ReceivePath& Receive() { return *rx_; }
+    Readings& Measurements() { return *readings_; }
+    StationCommands& Commands() { return *commands_; }
+    QPlainTextEdit& MacMemo() { return *meMAC; }
+    QLineEdit& SecondsField() { return *edSekund; }
+    const std::vector<std::string>& UploadQueue() const { return uploadQueue_; }
+    QLabel& BarometerLabel(int i) { return *barometerLabels_[i]; }
     TSerialPort& Port() { return *SerialPort1; }
     TPlotPanel& Plot() { return *PlotP; }
     QTimer& StartTimer() { return TimerStartCOMa; }
@@ -119,6 +131,26 @@ private:
     void SensorInformation(const std::string& line) override;
     int Reading(const std::string& line) override;
 
+    // ReadingsHost
+    void SetValueCount(int n) override;
+    int PostInterval() const override;
+    void AddPoint(int series, int colorIndex, double time, double value) override;
+    void SetMacText(const std::string& text) override;
+    bool UploadChecked() const override;
+    std::size_t AppendToUploadQueue(const std::string& entry) override;
+    void AppendWeb(const std::string& cp1250) override;
+    void SetUploadInterval(int ms) override;
+    void ShowBarometerLabels(const BarometerLabels& labels) override;
+
+    // CommandsHost
+    std::optional<std::string> InputQuery(const std::string& caption, const std::string& prompt,
+                                          const std::string& value) override;
+    void ShowMessage(const std::string& text) override;
+    std::string MacText() const override;
+    std::string SecondsCorrection() const override;
+    void ShowDataPage() override;
+    LocalDateTime Now() const override;
+
     // DataLogHost
     void SetStatusText(const std::string& text) override;
     void SetStatusHint(const std::string& text) override;
@@ -136,13 +168,13 @@ private:
     FormPlacement CurrentPlacement() const;
     void ApplyPlacement(const FormPlacement& p);
     void BuildMenus();
+    void BuildCommandMenu(QMenu* ustaw);
     void ApplyChartAveraging(bool attach);
     // Averaging count, upload interval and date mask from the current
     // settings file, with their menu captions (creation and attach).
     void ReadCountsAndMask();
     // stamp + "Open: " + port + ": " + baud rate.
     std::string OpenedMessage();
-    void AppendWeb(const std::string& cp1250);
     void ShowStatus(const std::string& cp1250);
     bool OpenPort();
     // One more line in logiWeb: why the port did not open, and the cure.
@@ -155,7 +187,8 @@ private:
     DataLog dataLog_;
     std::unique_ptr<DataLogFiles> files_;
     std::unique_ptr<ReceivePath> rx_;
-    std::unique_ptr<StandInMeasurements> measurements_;
+    std::unique_ptr<Readings> readings_;
+    std::unique_ptr<StationCommands> commands_;
     std::unique_ptr<QtMainThreadDispatcher> dispatcher_;
     std::unique_ptr<TSerialPort> SerialPort1;
 
@@ -187,6 +220,7 @@ private:
     QLabel* labBaroNPMB = nullptr;
     QLabel* labBaroNPM2 = nullptr;
     QLabel* labBaroNPM2B = nullptr;
+    QLabel* barometerLabels_[6] = {};
     QWidget* tsReZapisy = nullptr;
     QPlainTextEdit* logiWeb = nullptr;
     QWidget* tabMAC = nullptr;

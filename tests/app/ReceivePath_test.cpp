@@ -689,49 +689,5 @@ TEST(FormatGeneral15Test, MatchesTheLogsNumberForm) {
     EXPECT_EQ(FormatGeneral15(-1.5e-7), "-1.5E-7");
 }
 
-// --- stand-in handlers ---
-
-class StandInHost : public FakeHost {
-public:
-    ReceivePath* path = nullptr;
-    std::unique_ptr<StandInMeasurements> standIn;
-    int ValueCount() const override { return standIn->ValueCount(); }
-    int Reading(const std::string& line) override { return standIn->Reading(line); }
-    void SensorInformation(const std::string& line) override { standIn->SensorInformation(line); }
-    int BarometerMessage(const std::string& line) override {
-        return standIn->BarometerMessage(line);
-    }
-};
-
-TEST(StandInMeasurementsTest, CarriesAConversation) {
-    StandInHost host;
-    host.folder = "\\ardu\\DS3231";
-    ReceivePath rp(host);
-    host.standIn = std::make_unique<StandInMeasurements>(rp, host);
-    const auto feed = [&](const std::string& s) {
-        rp.ProcessChunk(s.data(), static_cast<int>(s.size()));
-    };
-    feed("A:2023-05-01 12:00:00 21.5 22.0 3.30 W4r:4\n");
-    EXPECT_EQ(host.sent, "I\r\n");  // count unknown at first
-    EXPECT_EQ(rp.PendingRecords(), 0);
-    feed("I: 3 281F948F01000021 | 28AA000000000001 | 28BB000000000002 | 30T\n");
-    EXPECT_EQ(host.standIn->ValueCount(), 4);
-    EXPECT_EQ(rp.Values().measureInterval, 30);
-    feed("A:2023-05-01 12:00:10 21.5 22.0 3.30 W4r:4\n");
-    EXPECT_EQ(host.standIn->ValueCount(), 3);
-    EXPECT_EQ(rp.PendingRecords(), 4);
-    EXPECT_THAT(host.intervals, ElementsAre(5000));
-    feed("R:2023-05-01 12:00:00 21.5 22.0 3.30 W4r:3\n");
-    EXPECT_EQ(rp.PendingRecords(), 3);
-    feed("O:980.0;21.5;45.0\n");
-    EXPECT_EQ(host.standIn->ValueCount(), 6);
-    EXPECT_EQ(rp.PendingRecords(), 0);
-    feed("I: x | 7T\n");
-    EXPECT_EQ(host.standIn->ValueCount(), 1);
-    EXPECT_EQ(rp.Values().measureInterval, 7);
-    feed("I: 1 A | 7\n");
-    EXPECT_EQ(rp.Values().measureInterval, 10);
-}
-
 }  // namespace
 }  // namespace pom

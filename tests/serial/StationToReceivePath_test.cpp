@@ -16,6 +16,7 @@
 #include "serial/QueuedDispatcher.h"
 #include "serial/SerialPort.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/FakeReadingsHost.h"
 #include "tests/support/TestSupport.h"
 #include "util/Clock.h"
 
@@ -25,7 +26,8 @@ namespace {
 // The main window's part: the port's events drive the receive path.
 class Window final : public ReceiveHost {
 public:
-    explicit Window(CancellableDispatcher& d) : port(d), path(*this), standIn(path, *this) {
+    explicit Window(CancellableDispatcher& d)
+        : port(d), path(*this), readings(readingsHost, path.Values()) {
         port.SetBaudRate(57600);
         port.SetRTOCharDelayTime(190);
         port.SetWTOCharDelayTime(190);
@@ -44,7 +46,7 @@ public:
         error = err;
     }
     std::string StationFolder() const override { return folder; }
-    int ValueCount() const override { return standIn.ValueCount(); }
+    int ValueCount() const override { return readingsHost.valueCount; }
     void AttachStation(const std::string& kind) override {
         attached.push_back(kind);
         folder = "\\ardu\\" + kind;
@@ -53,10 +55,10 @@ public:
     void SetChannelCaption(int, const std::string&) override {}
     void SetCatchUpInterval(int) override {}
     int BarometerMessage(const std::string& line) override {
-        return standIn.BarometerMessage(line);
+        return readings.BarometerMessage(line);
     }
-    void SensorInformation(const std::string& line) override { standIn.SensorInformation(line); }
-    int Reading(const std::string& line) override { return standIn.Reading(line); }
+    void SensorInformation(const std::string& line) override { readings.SensorInformation(line); }
+    int Reading(const std::string& line) override { return readings.Reading(line); }
 
     int Count(const std::string& textPrefix) const {
         int n = 0;
@@ -69,7 +71,8 @@ public:
     TSerialPort port;
     DataLog log;
     ReceivePath path;
-    StandInMeasurements standIn;
+    test::FakeReadingsHost readingsHost;
+    Readings readings;
     std::string folder = "\\Ardu";
     std::vector<std::string> attached;
 };

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/logic/ReceivePath.h"
+#include "tests/support/FakeReadingsHost.h"
 #include "tools/station/SimStation.h"
 
 namespace pom {
@@ -21,12 +22,14 @@ class Wire final : public ReceiveHost {
 public:
     explicit Wire(const station::Options& opt)
         : station(opt, LocalDateTime{2023, 5, 1, 12, 0, 0, 0}, 0), path(*this) {
-        standIn = std::make_unique<StandInMeasurements>(path, *this);
+        readings = std::make_unique<Readings>(readingsHost, path.Values());
+        readingsHost.onCatchUp = [this](int ms) { SetCatchUpInterval(ms); };
     }
 
     station::SimStation station;
     ReceivePath path;
-    std::unique_ptr<StandInMeasurements> standIn;
+    test::FakeReadingsHost readingsHost;
+    std::unique_ptr<Readings> readings;
     std::int64_t now = 0;
     std::deque<std::string> chunks;
     std::vector<std::string> log, readOut;
@@ -63,7 +66,7 @@ public:
         error = 0;
     }
     std::string StationFolder() const override { return folder; }
-    int ValueCount() const override { return standIn->ValueCount(); }
+    int ValueCount() const override { return readingsHost.valueCount; }
     void AttachStation(const std::string& kind) override {
         attached.push_back(kind);
         folder = "\\ardu\\" + kind;
@@ -72,10 +75,10 @@ public:
     void SetChannelCaption(int k, const std::string& c) override { captions[k] = c; }
     void SetCatchUpInterval(int ms) override { catchUpMs = ms; }
     int BarometerMessage(const std::string& line) override {
-        return standIn->BarometerMessage(line);
+        return readings->BarometerMessage(line);
     }
-    void SensorInformation(const std::string& line) override { standIn->SensorInformation(line); }
-    int Reading(const std::string& line) override { return standIn->Reading(line); }
+    void SensorInformation(const std::string& line) override { readings->SensorInformation(line); }
+    int Reading(const std::string& line) override { return readings->Reading(line); }
 
 private:
     void Deliver(const std::string& bytes) {
@@ -96,7 +99,7 @@ TEST(StationConversationTest, BacklogIsReadOutOldestFirstDespiteNoise) {
     // greeting and the sensor information, and attaches a clock station.
     w.Run(10000);
     EXPECT_THAT(w.attached, ElementsAre("DS3231"));
-    EXPECT_EQ(w.standIn->ValueCount(), 3);  // two DS1820 sensors + 1, from "I: "
+    EXPECT_EQ(w.readingsHost.valueCount, 3);  // two DS1820 sensors + 1, from "I: "
     EXPECT_EQ(w.captions[1],
               "T1 [\xB0"
               "C]");
@@ -109,7 +112,7 @@ TEST(StationConversationTest, BacklogIsReadOutOldestFirstDespiteNoise) {
                 ElementsAre("2023-05-01 11:59:10", "2023-05-01 11:59:20", "2023-05-01 11:59:30",
                             "2023-05-01 11:59:40", "2023-05-01 11:59:50", "2023-05-01 12:00:10",
                             "2023-05-01 12:00:20"));
-    EXPECT_EQ(w.standIn->ValueCount(), 6);  // from the readings themselves
+    EXPECT_EQ(w.readingsHost.valueCount, 6);  // from the readings themselves
     EXPECT_LE(w.station.Stored(), 1u);
 }
 

@@ -1,0 +1,218 @@
+#include "app/logic/Readings.h"
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+
+#include "app/logic/StationParse.h"
+#include "plot/logic/PlotModel.h"
+#include "util/Clock.h"
+#include "util/Cp1250.h"
+#include "util/Numbers.h"
+
+namespace pom {
+namespace {
+
+constexpr std::size_t kMaxText = 255;
+
+// Characters from the 1-based position `from`, at most `count` of them.
+std::string_view Mid(std::string_view s, std::size_t from, std::size_t count = std::string::npos) {
+    if (from < 1 || from > s.size()) return {};
+    return s.substr(from - 1, count);
+}
+
+// Leading and trailing blanks and control characters off.
+std::string_view Trim(std::string_view s) {
+    while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
+    while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
+    return s;
+}
+
+std::string ReplaceAll(std::string_view s, std::string_view what, std::string_view with) {
+    std::string out;
+    std::size_t from = 0;
+    while (true) {
+        const std::size_t p = s.find(what, from);
+        if (p == std::string_view::npos) break;
+        out.append(s.substr(from, p - from)).append(with);
+        from = p + what.size();
+    }
+    out.append(s.substr(from));
+    return out;
+}
+
+// The record's time (characters 1 to 19).
+std::optional<LocalDateTime> RecordTime(std::string_view record) {
+    if (record.size() < 19) return std::nullopt;
+    return ParseDateTime(record.substr(0, 19));
+}
+
+std::string_view RecordValues(std::string_view record) {
+    return Mid(record, 20, kMaxText);
+}
+
+std::time_t EpochOfDateTimeType() {
+    LocalDateTime t;
+    t.year = 1899;
+    t.month = 12;
+    t.day = 30;
+    return ToCalendarSeconds(t);
+}
+
+}  // namespace
+
+Readings::Readings(ReadingsHost& host, StationValues& values)
+    : host_(host), values_(values), lastEmitTime_(EpochOfDateTimeType()) {
+    avgSlots_.fill(kMissing);
+}
+
+int Readings::HandleReading(const std::string& line) {
+    std::string record(Mid(line, 3, 19));
+    record += ';';
+    std::string_view rest = Trim(Mid(line, 23));
+    int count = 0;
+    // Every blank-separated token but the last (the "W4r" count) is a value.
+    for (std::size_t blank; (blank = rest.find(' ')) != std::string_view::npos;) {
+        record.append(rest.substr(0, blank)).push_back(';');
+        rest = Trim(rest.substr(blank + 1));
+        ++count;
+    }
+    host_.SetValueCount(count);
+    if (line.starts_with("R:")) {
+        AccumulateRecord(record);
+        PlotReading(record);
+    }
+    if (line.starts_with("A:")) host_.SetCatchUpInterval(5000);
+    return W4rCount(line);
+}
+
+void Readings::HandleSensorInfo(const std::string& line) {
+    host_.SetValueCount(ParseInteger(Trim(Mid(line, 4, 2))).value_or(0) + 1);
+    const std::size_t bar = line.rfind('|');
+    // p is the 1-based position of the last bar; the identifiers end two
+    // characters before it.
+    const std::size_t p = bar == std::string::npos ? 0 : bar + 1;
+    std::string_view ids;
+    if (p >= 8) ids = Mid(line, 6, p - 1 - 6);
+    host_.SetMacText("setROMs \r\n" + ReplaceAll(ids, " | ", "\r\n"));
+    const std::string_view tail = Mid(line, p + 1, kMaxText);
+    const std::size_t t = tail.find('T');
+    values_.measureInterval =
+        t == std::string_view::npos ? 10 : ParseInteger(Trim(tail.substr(0, t))).value_or(10);
+}
+
+int Readings::HandleBarometer(const std::string& line) {
+    host_.RestoreDecimalSeparator();
+    const std::string payload(Mid(line, 3, kMaxText));
+    const std::size_t semi = payload.find(';');
+    if (semi == std::string::npos) host_.AppendLog("ERROR: 210816 >" + payload);
+    const double P = semi == std::string::npos
+                         ? -1.0
+                         : ParseDecimal(std::string_view(payload).substr(0, semi)).value_or(-1.0);
+    const double mmHg = P * 760 / 1013.25;
+    if (P < 0) host_.AppendLog("ERROR: 210817 >" + payload);
+    const double k = PressureRatioT(values_.altitude, values_.meanTemperature);
+    std::string record = payload + ";" + FormatFixed(P / k, 1) + ";" + FormatFixed(mmHg, 1) + ";" +
+                         FormatFixed(mmHg / k, 1) + ";-999";
+    host_.SetValueCount(static_cast<int>(std::count(record.begin(), record.end(), ';')));
+    record.insert(0, host_.Stamp());
+    AccumulateRecord(record);
+    ShowBarometer(record);
+    return 0;
+}
+
+void Readings::AccumulateRecord(const std::string& record) {
+    const std::optional<LocalDateTime> when = RecordTime(record);
+    if (!when) return;
+    const std::time_t t = ToCalendarSeconds(*when);
+    const std::string_view values = RecordValues(record);
+    ++avgReadings_;
+    std::string upload;
+    const int n = host_.ValueCount();
+    for (int i = 1; i <= n; ++i) {
+        const std::optional<double> v = ExtractNumber(i, values);
+        if (!v) return;
+        AccumulateValue(i, *v, t, upload);
+    }
+    if (upload.size() > 20) {
+        QueueForUpload(std::move(upload));
+        avgReadings_ = 0;
+    }
+}
+
+void Readings::AccumulateValue(int i, double v, std::time_t t, std::string& out) {
+    if (i <= kSlots) {
+        double& slot = avgSlots_[static_cast<std::size_t>(i - 1)];
+        if (avgReadings_ == 1)
+            slot = v;
+        else if (v > kMissing && slot > kMissing)
+            slot = (slot + v) / 2;  // running halving: the newest weighs as much as all before
+    }
+    const int n = host_.ValueCount();
+    if (i < n || static_cast<double>(t - lastEmitTime_) <= host_.PostInterval()) return;
+    out = FormatStamp(FromCalendarSeconds(t));
+    for (int s = 0; s < std::min(n, kSlots); ++s) {
+        double& slot = avgSlots_[static_cast<std::size_t>(s)];
+        out += std::fabs(slot - kMissing) > 1 ? FormatGeneral7(slot) : "-888";
+        out += "; ";
+        slot = kMissing;
+    }
+    lastEmitTime_ = t;
+}
+
+void Readings::QueueForUpload(std::string text) {
+    if (text == lastQueued_) return;
+    lastQueued_ = text;
+    try {
+        if (!host_.UploadChecked() || text == "brak") return;
+        std::replace(text.begin(), text.end(), ',', '.');
+        const std::size_t position = host_.AppendToUploadQueue(text);
+        host_.AppendWeb(host_.Stamp() + "dopisuje do kolejki[" + std::to_string(position) +
+                        "]: " + text);
+        host_.SetUploadInterval(5000);
+    } catch (const std::exception&) {
+        host_.SetStatusText("Error 160329");
+    }
+}
+
+void Readings::PlotReading(const std::string& record) {
+    const std::optional<LocalDateTime> when = RecordTime(record);
+    if (!when) return;
+    const std::string_view values = RecordValues(record);
+    std::array<double, 4> v{};
+    for (int k = 0; k < 4; ++k) {
+        const std::optional<double> x = ExtractNumber(k + 1, values);
+        if (!x) return;
+        v[static_cast<std::size_t>(k)] = *x;
+    }
+    const double t = ToDayNumber(*when);
+    for (int k = 0; k < 4; ++k)
+        if (v[static_cast<std::size_t>(k)] != kMissing)
+            host_.AddPoint(k, k, t, v[static_cast<std::size_t>(k)]);
+}
+
+void Readings::ShowBarometer(const std::string& record) {
+    const std::optional<LocalDateTime> when = RecordTime(record);
+    if (!when) return;
+    const double t = ToDayNumber(*when);
+    const std::string_view values = RecordValues(record);
+    const int n = host_.ValueCount();
+    for (int i = 1; i <= n; ++i) {
+        const std::optional<double> v = ExtractNumber(i, values);
+        if (!v) return;
+        if (*v != kMissing && i <= kSeries) host_.AddPoint(i - 1, i - 1, t, *v);
+        if (i == 1) lastPressure_ = *v;
+    }
+    BarometerLabels l;
+    l.labBaro = " " + FormatFixed(lastPressure_, 1) + " hPa";
+    l.labBaroB = " ( " + FormatFixed(values_.altitude, 1) + " m n.p.m. )";
+    l.labBaroNPMB = " ( poziom morza ) ";
+    l.labBaroNPM = FormatFixed(lastPressure_ / PressureRatio(values_.altitude), 1) + " hPa";
+    l.labBaroNPM2B = "( 0m, " + FormatFixed(values_.meanTemperature, 0) + Cp("°C) ");
+    l.labBaroNPM2 =
+        FormatFixed(lastPressure_ / PressureRatioT(values_.altitude, values_.meanTemperature), 1) +
+        " hPa";
+    host_.ShowBarometerLabels(l);
+}
+
+}  // namespace pom

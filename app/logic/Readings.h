@@ -1,0 +1,116 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <ctime>
+#include <string>
+#include <string_view>
+
+#include "app/logic/ReceivePath.h"
+
+namespace pom {
+
+// The six texts of the barometer label panel (panLabele).
+struct BarometerLabels {
+    std::string labBaro;       // station pressure
+    std::string labBaroB;      // altitude
+    std::string labBaroNPM;    // sea-level pressure, standard atmosphere
+    std::string labBaroNPMB;   // its caption
+    std::string labBaroNPM2;   // sea-level pressure with the mean temperature
+    std::string labBaroNPM2B;  // its caption
+};
+
+// What the measurement messages need from the window: the chart, the upload
+// queue with its timer and check box, the memos and the status bar.
+class ReadingsHost {
+public:
+    virtual ~ReadingsHost() = default;
+    // "yyyy-mm-dd hh:mm:ss " of the PC's current local time.
+    virtual std::string Stamp() = 0;
+    // One line into the data log.
+    virtual void AppendLog(std::string line) = 0;
+    // Values per reading (the utility module's count); below 0 while unknown.
+    virtual int ValueCount() const = 0;
+    virtual void SetValueCount(int n) = 0;
+    // The upload interval in seconds (CONFIG/wysylkaPOST).
+    virtual int PostInterval() const = 0;
+    // A chart point; time in days since 1899-12-30.
+    virtual void AddPoint(int series, int colorIndex, double time, double value) = 0;
+    // The whole text of meMAC; lines separated by CR LF.
+    virtual void SetMacText(const std::string& text) = 0;
+    // Interval of the catch-up timer, in ms.
+    virtual void SetCatchUpInterval(int ms) = 0;
+    // cbPOST.
+    virtual bool UploadChecked() const = 0;
+    // Appends an entry at the end of the upload queue; returns its 1-based
+    // position. May throw when the entry cannot be kept.
+    virtual std::size_t AppendToUploadQueue(const std::string& entry) = 0;
+    // One line into logiWeb.
+    virtual void AppendWeb(const std::string& line) = 0;
+    // Interval of the upload timer Timer4WWW, in ms.
+    virtual void SetUploadInterval(int ms) = 0;
+    // The status bar's simple text.
+    virtual void SetStatusText(const std::string& text) = 0;
+    virtual void ShowBarometerLabels(const BarometerLabels& labels) = 0;
+    // Puts the "." decimal separator back if something changed it.
+    virtual bool RestoreDecimalSeparator() { return false; }
+};
+
+// The measurement messages: "A:" and "R:" readings, "I: " sensor
+// information and "O:" barometer lines. Readings go onto the chart and are
+// averaged per channel into one upload record per upload interval, which is
+// queued for the sender. Main thread only.
+class Readings final : public MeasurementHandlers {
+public:
+    // Channels the accumulator carries: the upload record has eleven value
+    // slots (Sonda0 to Sonda10). Values past the eleventh are left out.
+    static constexpr int kSlots = 11;
+    // The chart's series are 0 to 10.
+    static constexpr int kSeries = 11;
+    static constexpr int kMissing = -888;
+
+    Readings(ReadingsHost& host, StationValues& values);
+    Readings(const Readings&) = delete;
+    Readings& operator=(const Readings&) = delete;
+
+    // MeasurementHandlers
+    int BarometerMessage(const std::string& line) override { return HandleBarometer(line); }
+    void SensorInformation(const std::string& line) override { HandleSensorInfo(line); }
+    int Reading(const std::string& line) override { return HandleReading(line); }
+
+    // "A:" / "R:" line; returns the count of readings waiting in the station.
+    int HandleReading(const std::string& line);
+    void HandleSensorInfo(const std::string& line);
+    // "O:" line; always 0.
+    int HandleBarometer(const std::string& line);
+
+    // A reading record ("yyyy-mm-dd hh:mm:ss" + values each ended by ";"):
+    // averaged, and once per upload interval an upload record is queued.
+    void AccumulateRecord(const std::string& record);
+    // The first four values of a reading record onto the chart.
+    void PlotReading(const std::string& record);
+    // The values of a barometer record onto the chart, and the labels.
+    void ShowBarometer(const std::string& record);
+    void QueueForUpload(std::string text);
+
+    const std::string& LastQueued() const { return lastQueued_; }
+    double LastPressure() const { return lastPressure_; }
+    int AvgReadings() const { return avgReadings_; }
+
+private:
+    // Folds value i (1-based) into its slot; at the last value of a record
+    // that closes an upload period, builds the upload record into `out`.
+    void AccumulateValue(int i, double v, std::time_t t, std::string& out);
+
+    ReadingsHost& host_;
+    StationValues& values_;
+    std::array<double, kSlots> avgSlots_;
+    int avgReadings_ = 0;
+    // Station time of the last upload record, as calendar seconds; at first
+    // the date-time type's epoch, so the first record always emits.
+    std::time_t lastEmitTime_;
+    std::string lastQueued_ = "?";
+    double lastPressure_ = 1013.0;
+};
+
+}  // namespace pom

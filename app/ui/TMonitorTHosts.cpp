@@ -1,0 +1,198 @@
+// The main window's side of the logic's host interfaces: each call reaches
+// a widget, a timer or the port.
+#include <QApplication>
+#include <QInputDialog>
+#include <QMessageBox>
+
+#include "app/ui/QtText.h"
+#include "app/ui/TMonitorT.h"
+#include "plot/ui/TPlotPanel.h"
+#include "serial/SerialPort.h"
+
+namespace pom {
+
+// --- ReceiveHost
+
+std::string TMonitorT::Stamp() {
+    return util_.TimeStampPrefix();
+}
+
+void TMonitorT::AppendLog(std::string line) {
+    dataLog_.Append(std::move(line));
+}
+
+void TMonitorT::SendString(const std::string& text) {
+    SerialPort1->SendString(text);
+}
+
+void TMonitorT::ReadNextCluster(std::string& bytes, int& count, int& error) {
+    std::int32_t size = -1;
+    std::int32_t code = -1;
+    const std::unique_ptr<char[]> data = SerialPort1->ReadNextCluster(size, code);
+    count = size;
+    error = code;
+    bytes.assign(data && size > 0 ? data.get() : "",
+                 data && size > 0 ? static_cast<std::size_t>(size) : 0);
+}
+
+std::string TMonitorT::StationFolder() const {
+    return util_.stationFolder;
+}
+
+int TMonitorT::ValueCount() const {
+    return util_.valueCount;
+}
+
+void TMonitorT::SetBarometerPanelVisible(bool visible) {
+    panLabele->setVisible(visible);
+}
+
+void TMonitorT::SetChannelCaption(int k, const std::string& caption) {
+    if (k >= 1 && k <= 4) cbKanal[k - 1]->setText(Q(caption));
+}
+
+void TMonitorT::SetCatchUpInterval(int ms) {
+    // As a timer's interval property: setting the value it already has does
+    // not restart the count, so readings arriving faster than the interval
+    // cannot hold the catch-up requests off for ever. An interval of 0 stops
+    // the ticks until another interval is set.
+    if (ms <= 0) {
+        TimerCzytajZalegle.stop();
+        return;
+    }
+    if (ms == TimerCzytajZalegle.interval() && TimerCzytajZalegle.isActive()) return;
+    TimerCzytajZalegle.start(ms);
+}
+
+int TMonitorT::BarometerMessage(const std::string& line) {
+    return readings_->BarometerMessage(line);
+}
+
+void TMonitorT::SensorInformation(const std::string& line) {
+    readings_->SensorInformation(line);
+}
+
+int TMonitorT::Reading(const std::string& line) {
+    return readings_->Reading(line);
+}
+
+// --- ReadingsHost
+
+void TMonitorT::SetValueCount(int n) {
+    util_.valueCount = n;
+}
+
+int TMonitorT::PostInterval() const {
+    return postInterval_;
+}
+
+void TMonitorT::AddPoint(int series, int colorIndex, double time, double value) {
+    PlotP->AddPoint(colorIndex, series, value, time);
+}
+
+void TMonitorT::SetMacText(const std::string& text) {
+    meMAC->setPlainText(Q(text).replace("\r\n", "\n"));
+}
+
+bool TMonitorT::UploadChecked() const {
+    return cbPOST->isChecked();
+}
+
+std::size_t TMonitorT::AppendToUploadQueue(const std::string& entry) {
+    uploadQueue_.push_back(entry);
+    return uploadQueue_.size();
+}
+
+void TMonitorT::SetUploadInterval(int ms) {
+    // As a timer's interval property: the same value does not restart the
+    // count, so entries queued faster than 5 s cannot hold the upload off.
+    if (ms != Timer4WWW.interval()) Timer4WWW.setInterval(ms);
+}
+
+void TMonitorT::ShowBarometerLabels(const BarometerLabels& l) {
+    const std::string* texts[6] = {&l.labBaro,     &l.labBaroB,    &l.labBaroNPM,
+                                   &l.labBaroNPMB, &l.labBaroNPM2, &l.labBaroNPM2B};
+    for (int i = 0; i < 6; ++i) barometerLabels_[i]->setText(Q(*texts[i]));
+}
+
+// --- CommandsHost
+
+std::optional<std::string> TMonitorT::InputQuery(const std::string& caption,
+                                                 const std::string& prompt,
+                                                 const std::string& value) {
+    bool ok = false;
+    const QString text =
+        QInputDialog::getText(this, Q(caption), Q(prompt), QLineEdit::Normal, Q(value), &ok);
+    if (!ok) return std::nullopt;
+    return S(text);
+}
+
+void TMonitorT::ShowMessage(const std::string& text) {
+    QMessageBox::information(this, QApplication::applicationName(), Q(text));
+}
+
+std::string TMonitorT::MacText() const {
+    return S(meMAC->toPlainText().replace("\n", "\r\n"));
+}
+
+std::string TMonitorT::SecondsCorrection() const {
+    return S(edSekund->text());
+}
+
+void TMonitorT::ShowDataPage() {
+    pcZakladki->setCurrentWidget(tabDaneTXT);
+}
+
+LocalDateTime TMonitorT::Now() const {
+    return util_.clock().now();
+}
+
+// --- DataLogHost
+
+void TMonitorT::SetStatusText(const std::string& text) {
+    ShowStatus(text);
+}
+
+void TMonitorT::SetStatusHint(const std::string& text) {
+    sBar->setToolTip(Q(text));
+}
+
+void TMonitorT::SetChartCaption(const std::string& text) {
+    PlotP->SetPodpis(text);
+}
+
+int TMonitorT::SeriesPointCount(int series) const {
+    return PlotP->PointCount(series);
+}
+
+void TMonitorT::SetAllSeriesVisible(bool visible) {
+    for (int i = 0; i < PlotP->SeriesCount(); ++i) PlotP->SetSeriesVisible(i, visible);
+}
+
+void TMonitorT::RebuildChart() {
+    // The rebuild from the log comes with the chart-building step; until then
+    // the port is only started again, as the rebuild would do.
+    OpenPort();
+}
+
+void TMonitorT::StopPort() {
+    ClosePort();
+}
+
+void TMonitorT::ReportError(const std::string& message) {
+    if (options_.showError) {
+        options_.showError(Cp1250ToUtf8(message));
+        return;
+    }
+    QMessageBox::critical(this, QApplication::applicationName(), Q(message));
+}
+
+void TMonitorT::AppendWeb(const std::string& cp1250) {
+    logiWeb->appendPlainText(Q(cp1250));
+}
+
+void TMonitorT::ShowStatus(const std::string& cp1250) {
+    sBar->showMessage(Q(cp1250));
+}
+
+}  // namespace pom

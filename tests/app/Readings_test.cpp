@@ -1,0 +1,232 @@
+#include "app/logic/Readings.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/logic/StationParse.h"
+#include "plot/logic/PlotModel.h"
+#include "tests/support/FakeReadingsHost.h"
+#include "util/Cp1250.h"
+
+namespace pom {
+namespace {
+
+using ::testing::ElementsAre;
+using Point = test::FakeReadingsHost::Point;
+
+class ReadingsTest : public ::testing::Test {
+protected:
+    // "R:" + time + values + the count token.
+    int R(const std::string& time, const std::string& values, int waiting = 0) {
+        return readings.HandleReading("R:2023-05-01 " + time + " " + values +
+                                      " W4r:" + std::to_string(waiting));
+    }
+
+    test::FakeReadingsHost host;
+    StationValues values;
+    Readings readings{host, values};
+};
+
+TEST_F(ReadingsTest, ReadingLineBecomesARecordQueuedAndCounted) {
+    EXPECT_EQ(readings.HandleReading("R:2023-05-01 12:00:00 21.5 22.0 3.30 W4r:2"), 2);
+    EXPECT_EQ(host.valueCount, 3);
+    // The first record of a run always closes a period.
+    EXPECT_THAT(host.queue, ElementsAre("2023-05-01 12:00:00 21.5; 22; 3.3; "));
+    EXPECT_THAT(host.web, ElementsAre("2023-05-01 12:00:00 dopisuje do kolejki[1]: "
+                                      "2023-05-01 12:00:00 21.5; 22; 3.3; "));
+    EXPECT_THAT(host.uploadIntervals, ElementsAre(5000));
+    EXPECT_EQ(readings.AvgReadings(), 0);
+    // Three values are not the four a chart point needs.
+    EXPECT_TRUE(host.points.empty());
+    EXPECT_TRUE(host.catchUp.empty());
+}
+
+TEST_F(ReadingsTest, AnnouncementSetsCountAndCatchUpButRecordsNothing) {
+    EXPECT_EQ(readings.HandleReading("A:2023-05-01 12:00:00 21.5 22.0 3.30 W4r:7"), 7);
+    EXPECT_EQ(host.valueCount, 3);
+    EXPECT_THAT(host.catchUp, ElementsAre(5000));
+    EXPECT_TRUE(host.queue.empty());
+    EXPECT_TRUE(host.points.empty());
+    EXPECT_EQ(readings.AvgReadings(), 0);
+}
+
+TEST_F(ReadingsTest, LineWithoutCountLosesItsLastValueAndReportsNothingWaiting) {
+    EXPECT_EQ(readings.HandleReading("R:2023-05-01 12:00:00 21.5 22.0 3.30"), 0);
+    EXPECT_EQ(host.valueCount, 2);
+    EXPECT_THAT(host.queue, ElementsAre("2023-05-01 12:00:00 21.5; 22; "));
+}
+
+TEST_F(ReadingsTest, PeriodIsARunningHalvingClosedByTheFirstReadingPastTheInterval) {
+    R("12:00:00", "1 1 1 1");
+    R("12:01:00", "10 -888 4 1");
+    R("12:02:00", "20 5 8 1");
+    EXPECT_EQ(host.queue.size(), 1u);
+    R("12:05:01", "40 7 -888 1");
+    // ((10 + 20) / 2 + 40) / 2 = 27.5; a -888 in the period's first reading
+    // keeps the slot empty; a later -888 leaves the slot as it was.
+    EXPECT_THAT(host.queue, ElementsAre("2023-05-01 12:00:00 1; 1; 1; 1; ",
+                                        "2023-05-01 12:05:01 27.5; -888; 6; 1; "));
+    // Exactly the interval after the last record does not close a period.
+    R("12:10:01", "2 2 2 2");
+    EXPECT_EQ(host.queue.size(), 2u);
+    R("12:10:02", "4 4 4 4");
+    EXPECT_EQ(host.queue.back(), "2023-05-01 12:10:02 3; 3; 3; 3; ");
+}
+
+TEST_F(ReadingsTest, EveryReadingWithFourValuesIsPlottedAtItsStationTime) {
+    R("12:00:00", "21.5 -888 3.3 0");
+    const double t = ToDayNumber({2023, 5, 1, 12, 0, 0, 0});
+    EXPECT_THAT(host.points, ElementsAre(Point{0, t, 21.5}, Point{2, t, 3.3}, Point{3, t, 0}));
+}
+
+TEST_F(ReadingsTest, ReadingWithABadTimeIsNeitherAveragedNorPlotted) {
+    EXPECT_EQ(readings.HandleReading("R:2023-13-01 12:00:00 1 2 3 4 W4r:1"), 1);
+    EXPECT_EQ(host.valueCount, 4);
+    EXPECT_TRUE(host.queue.empty());
+    EXPECT_TRUE(host.points.empty());
+    EXPECT_EQ(readings.AvgReadings(), 0);
+}
+
+TEST_F(ReadingsTest, ReadingWithFewerNumbersThanExpectedClosesNoPeriod) {
+    host.valueCount = 3;
+    readings.AccumulateRecord("2023-05-01 12:00:00;1;x;");
+    EXPECT_TRUE(host.queue.empty());
+    EXPECT_EQ(readings.AvgReadings(), 1);
+}
+
+TEST_F(ReadingsTest, EqualRecordIsQueuedOnceAlsoAcrossUncheckingUpload) {
+    readings.QueueForUpload("2023-05-01 12:00:00 1,5; ");
+    readings.QueueForUpload("2023-05-01 12:00:00 1,5; ");
+    EXPECT_THAT(host.queue, ElementsAre("2023-05-01 12:00:00 1.5; "));
+    host.uploadChecked = false;
+    readings.QueueForUpload("2023-05-01 12:05:00 2; ");
+    host.uploadChecked = true;
+    readings.QueueForUpload("2023-05-01 12:05:00 2; ");
+    readings.QueueForUpload("brak");
+    EXPECT_EQ(host.queue.size(), 1u);
+    EXPECT_EQ(readings.LastQueued(), "brak");
+}
+
+TEST_F(ReadingsTest, QueueThatCannotKeepTheEntrySaysSoInTheStatusBar) {
+    host.queueFails = true;
+    readings.QueueForUpload("2023-05-01 12:00:00 1; ");
+    EXPECT_THAT(host.status, ElementsAre("Error 160329"));
+    EXPECT_TRUE(host.web.empty());
+}
+
+TEST_F(ReadingsTest, ValuesPastTheEleventhAreLeftOutOfTheRecord) {
+    R("12:00:00", "1 2 3 4 5 6 7 8 9 10 11 12 13");
+    EXPECT_EQ(host.valueCount, 13);
+    EXPECT_THAT(host.queue, ElementsAre("2023-05-01 12:00:00 1; 2; 3; 4; 5; 6; 7; 8; 9; 10; 11; "));
+}
+
+TEST_F(ReadingsTest, SensorInformationFillsTheMacMemo) {
+    readings.HandleSensorInfo("I: 3 A | B | C | 10T");
+    EXPECT_EQ(host.valueCount, 4);
+    EXPECT_EQ(values.measureInterval, 10);
+    EXPECT_EQ(host.mac, "setROMs \r\nA\r\nB\r\nC");
+    readings.HandleSensorInfo("I: 1 281F948F01000021 | 30T");
+    EXPECT_EQ(host.mac, "setROMs \r\n281F948F01000021");
+    EXPECT_EQ(values.measureInterval, 30);
+    readings.HandleSensorInfo("I: x");
+    EXPECT_EQ(host.valueCount, 1);
+    EXPECT_EQ(values.measureInterval, 10);
+    EXPECT_EQ(host.mac, "setROMs \r\n");
+}
+
+TEST_F(ReadingsTest, BarometerLineIsRecordedPlottedAndShown) {
+    EXPECT_EQ(readings.HandleBarometer("O:980.0;21.5;45.0"), 0);
+    EXPECT_EQ(host.valueCount, 6);
+    EXPECT_TRUE(host.log.empty());
+    EXPECT_THAT(host.queue,
+                ElementsAre("2023-05-01 12:00:00 980; 21.5; 45; 1014.4; 735.1; 760.9; "));
+    ASSERT_EQ(host.points.size(), 6u);
+    EXPECT_EQ(host.points[3].series, 3);
+    EXPECT_DOUBLE_EQ(host.points[5].value, 760.9);
+    EXPECT_EQ(host.labels.labBaro, " 980.0 hPa");
+    EXPECT_EQ(host.labels.labBaroB, " ( 295.0 m n.p.m. )");
+    EXPECT_EQ(host.labels.labBaroNPM, "1015.0 hPa");
+    EXPECT_EQ(host.labels.labBaroNPMB, " ( poziom morza ) ");
+    EXPECT_EQ(host.labels.labBaroNPM2, "1014.4 hPa");
+    EXPECT_EQ(host.labels.labBaroNPM2B, Cp("( 0m, 18°C) "));
+    EXPECT_DOUBLE_EQ(readings.LastPressure(), 980.0);
+}
+
+TEST_F(ReadingsTest, BarometerAtSeaLevelShowsTheStationPressureThreeTimes) {
+    values.altitude = 0;
+    readings.HandleBarometer("O:1000.0;20");
+    EXPECT_EQ(host.labels.labBaro, " 1000.0 hPa");
+    EXPECT_EQ(host.labels.labBaroNPM, "1000.0 hPa");
+    EXPECT_EQ(host.labels.labBaroNPM2, "1000.0 hPa");
+}
+
+TEST_F(ReadingsTest, BarometerLineWithoutSemicolonLogsBothErrors) {
+    readings.HandleBarometer("O:980.0");
+    EXPECT_THAT(host.log, ElementsAre("ERROR: 210816 >980.0", "ERROR: 210817 >980.0"));
+    EXPECT_EQ(host.valueCount, 4);
+    ASSERT_EQ(host.queue.size(), 1u);
+    EXPECT_TRUE(host.queue[0].starts_with("2023-05-01 12:00:00 980; -1; "));
+}
+
+TEST_F(ReadingsTest, BarometerPayloadWithAnEmptyFieldTakesTheClosingMark) {
+    readings.HandleBarometer("O:980.0;;45.0");
+    EXPECT_EQ(host.valueCount, 6);
+    ASSERT_EQ(host.queue.size(), 1u);
+    EXPECT_TRUE(host.queue[0].ends_with("; -999; ")) << host.queue[0];
+    // The labels need every value; one short record leaves them unchanged.
+    EXPECT_EQ(host.labelUpdates, 1);
+    host.valueCount = 9;
+    readings.ShowBarometer("2023-05-01 12:00:00 990.0;1;2;");
+    EXPECT_EQ(host.labelUpdates, 1);
+}
+
+struct NumberCase {
+    int n;
+    const char* text;
+    std::optional<double> value;
+};
+
+class ExtractNumberTable : public ::testing::TestWithParam<NumberCase> {};
+
+TEST_P(ExtractNumberTable, FindsTheNthNumber) {
+    const NumberCase& c = GetParam();
+    EXPECT_EQ(ExtractNumber(c.n, c.text), c.value) << c.text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Readings, ExtractNumberTable,
+    ::testing::Values(NumberCase{1, "21.5;22.0;", 21.5}, NumberCase{2, "21.5;22.0;", 22.0},
+                      NumberCase{3, "21.5;22.0;", std::nullopt}, NumberCase{1, "-888;", -888},
+                      NumberCase{1, "W4r:2", 4}, NumberCase{2, "W4r:2", 2},
+                      NumberCase{1, ".5;", 0.5}, NumberCase{1, "7.;", 7}, NumberCase{1, "E5;", 5},
+                      NumberCase{1, "1e3x", 1000}, NumberCase{1, "5-", 5},
+                      NumberCase{1, "1-2;3", 3}, NumberCase{1, "abc", std::nullopt},
+                      NumberCase{1, "", std::nullopt}));
+
+TEST(FormatGeneral7Test, SevenSignificantDigitsWithoutTrailingZeros) {
+    EXPECT_EQ(FormatGeneral7(22.0), "22");
+    EXPECT_EQ(FormatGeneral7(21.25), "21.25");
+    EXPECT_EQ(FormatGeneral7(-888), "-888");
+    EXPECT_EQ(FormatGeneral7(1.0 / 3), "0.3333333");
+    EXPECT_EQ(FormatGeneral7(1014.4123456), "1014.412");
+    EXPECT_EQ(FormatGeneral7(9999999.4), "9999999");
+    EXPECT_EQ(FormatGeneral7(12345678), "1.234568E7");
+    EXPECT_EQ(FormatGeneral7(0.00001), "0.00001");
+    EXPECT_EQ(FormatGeneral7(0.000001234), "1.234E-6");
+    EXPECT_EQ(FormatGeneral7(-0.0), "0");
+}
+
+TEST(ParseDateTimeTest, TakesTheStationsFormAndRefusesImpossibleDates) {
+    EXPECT_EQ(ParseDateTime("2023-05-01 12:00:00"), (LocalDateTime{2023, 5, 1, 12, 0, 0, 0}));
+    EXPECT_EQ(ParseDateTime("2024-2-29 9:05"), (LocalDateTime{2024, 2, 29, 9, 5, 0, 0}));
+    EXPECT_EQ(ParseDateTime("2023-05-01"), (LocalDateTime{2023, 5, 1, 0, 0, 0, 0}));
+    for (const char* bad : {"2023-02-29 12:00:00", "2023-04-31 00:00:00", "2023-05-01 24:00:00",
+                            "2023-05-01 12:60:00", "2023/05/01 12:00:00", "2023-05-01 12:00:00x",
+                            "", "Open: ttyACM0"})
+        EXPECT_FALSE(ParseDateTime(bad).has_value()) << bad;
+}
+
+}  // namespace
+}  // namespace pom
