@@ -280,16 +280,18 @@ void TMonitorT::BuildUi() {
     connect(cbDTRRTS, &QCheckBox::clicked, this,
             [this] { RunGuarded([this] { cbDTRRTSClick(); }); });
     connect(cbTRS, &QCheckBox::clicked, this, [this] { RunGuarded([this] { cbTRSClick(); }); });
-    const std::pair<QPushButton*, void (StationCommands::*)()> macButtons[] = {
-        {butSetDate, &StationCommands::butSetDateClick},
-        {butGodzinaUstaw, &StationCommands::butGodzinaUstawClick},
-        {butMAC2arduino, &StationCommands::butMAC2arduinoClick},
-        {butWyslijPolecen, &StationCommands::butWyslijPolecenClick},
-        {butHelp, &StationCommands::butHelpClick},
+    const std::tuple<QPushButton*, const char*, void (StationCommands::*)()> macButtons[] = {
+        {butSetDate, "butSetDate", &StationCommands::butSetDateClick},
+        {butGodzinaUstaw, "butGodzinaUstaw", &StationCommands::butGodzinaUstawClick},
+        {butMAC2arduino, "butMAC2arduino", &StationCommands::butMAC2arduinoClick},
+        {butWyslijPolecen, "butWyslijPolecen", &StationCommands::butWyslijPolecenClick},
+        {butHelp, "butHelp", &StationCommands::butHelpClick},
     };
-    for (const auto& [button, handler] : macButtons)
+    for (const auto& [button, name, handler] : macButtons) {
+        button->setObjectName(name);
         connect(button, &QPushButton::clicked, this,
                 [this, h = handler] { RunGuarded([this, h] { (commands_.get()->*h)(); }); });
+    }
 }
 
 void TMonitorT::BuildMenus() {

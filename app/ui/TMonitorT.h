@@ -46,6 +46,12 @@ struct MonitorOptions {
     // Where failures that the platform would show in a message box go; unset:
     // a message box.
     std::function<void(const std::string& utf8)> showError;
+    // Where the station commands' input dialogs and message box go (texts in
+    // Windows-1250; nothing = cancelled); unset: Qt's dialogs.
+    std::function<std::optional<std::string>(const std::string& caption, const std::string& prompt,
+                                             const std::string& value)>
+        inputQuery;
+    std::function<void(const std::string& text)> showMessage;
 };
 
 // The main window: pages, menus, check boxes, timers and the port, and the

@@ -120,6 +120,7 @@ void TMonitorT::ShowBarometerLabels(const BarometerLabels& l) {
 std::optional<std::string> TMonitorT::InputQuery(const std::string& caption,
                                                  const std::string& prompt,
                                                  const std::string& value) {
+    if (options_.inputQuery) return options_.inputQuery(caption, prompt, value);
     bool ok = false;
     const QString text =
         QInputDialog::getText(this, Q(caption), Q(prompt), QLineEdit::Normal, Q(value), &ok);
@@ -128,6 +129,7 @@ std::optional<std::string> TMonitorT::InputQuery(const std::string& caption,
 }
 
 void TMonitorT::ShowMessage(const std::string& text) {
+    if (options_.showMessage) return options_.showMessage(text);
     QMessageBox::information(this, QApplication::applicationName(), Q(text));
 }
 
