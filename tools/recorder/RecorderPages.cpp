@@ -31,6 +31,7 @@ constexpr const char* kStyle =
     "vertical-align:middle}"
     "form.day{display:flex;gap:10px;align-items:center;flex-wrap:wrap;font-size:14px}"
     "form.day a{color:#2b4a6f}"
+    "form.day .pick{display:flex;gap:10px;flex-wrap:wrap;width:100%;font-size:13px}"
     "p.note{color:#666;font-size:13px}";
 
 std::string Page(const std::string& title, const std::string& body) {
@@ -166,12 +167,14 @@ std::string ChartSvg(const DayView& view) {
     double lo = 0, hi = 0;
     bool any = false;
     for (const Row* r : rows)
-        for (const auto& v : r->values)
-            if (v && IsValidValue(*v)) {
+        for (std::size_t c = 0; c < r->values.size(); ++c) {
+            const auto& v = r->values[c];
+            if (view.shown[c] && v && IsValidValue(*v)) {
                 lo = any ? std::min(lo, *v) : *v;
                 hi = any ? std::max(hi, *v) : *v;
                 any = true;
             }
+        }
     if (!any) lo = 0, hi = 1;
     if (hi - lo < 1e-9) lo -= 1, hi += 1;
     const double step = NiceStep((hi - lo) / 6);
@@ -224,6 +227,7 @@ std::string ChartSvg(const DayView& view) {
 
     for (int ch = 0; ch < kChannels; ++ch) {
         const auto c = static_cast<std::size_t>(ch);
+        if (!view.shown[c]) continue;
         std::vector<std::vector<std::pair<double, double>>> runs(1);
         int lastSec = -1;
         for (const Row* r : rows) {
@@ -266,10 +270,13 @@ std::string ChartSvg(const DayView& view) {
 
 std::string TablePage(const DayView& view) {
     const auto labels = ChannelLabels(view.legendsText);
-    std::array<bool, kChannels> used{};
+    std::array<bool, kChannels> used{}, valid{};
     for (const auto& r : view.rows)
-        for (int i = 0; i < kChannels; ++i)
-            if (r.values[static_cast<std::size_t>(i)]) used[static_cast<std::size_t>(i)] = true;
+        for (std::size_t c = 0; c < r.values.size(); ++c)
+            if (r.values[c]) {
+                used[c] = true;
+                valid[c] = valid[c] || IsValidValue(*r.values[c]);
+            }
 
     const std::string name = HtmlEscape(view.table);
     const std::string link = HtmlEscape(TableLink(view.table));
@@ -280,15 +287,26 @@ std::string TablePage(const DayView& view) {
             "<label>Dzień <input type=\"date\" name=\"day\" value=\"" + day +
             "\"></label><button type=\"submit\">Pokaż</button>" + "<a href=\"" + link +
             "?day=" + HtmlEscape(NextDay(view.day)) + "\">następny dzień »</a>" + "<a href=\"" +
-            link + ".csv?from=" + day + "&amp;to=" + day + "\">CSV tego dnia</a></form>";
+            link + ".csv?from=" + day + "&amp;to=" + day + "\">CSV tego dnia</a>";
+    // Channels of very different size share one axis; these let the user
+    // leave some out.
+    body += "<span class=\"pick\"><input type=\"hidden\" name=\"k\" value=\"1\">";
+    for (int i = 0; i < kChannels; ++i) {
+        const auto c = static_cast<std::size_t>(i);
+        if (!used[c]) continue;
+        body += "<label><input type=\"checkbox\" name=\"ch\" value=\"" + std::to_string(i) + "\"" +
+                (view.shown[c] ? " checked" : "") + ">Sonda" + std::to_string(i) + "</label>";
+    }
+    body += "</span></form>";
 
     body += "<div class=\"chart\">" + ChartSvg(view) + "<ul class=\"legend\">";
     for (int i = 0; i < kChannels; ++i) {
         const auto c = static_cast<std::size_t>(i);
-        if (!used[c]) continue;
+        if (!used[c] || !view.shown[c]) continue;
         body += "<li><span class=\"sw\" style=\"background:" + std::string(kColours[c]) +
                 "\"></span>Sonda" + std::to_string(i) +
-                (labels[c].empty() ? "" : ": " + HtmlEscape(labels[c])) + "</li>";
+                (labels[c].empty() ? "" : ": " + HtmlEscape(labels[c])) +
+                (valid[c] ? "" : " (brak ważnych odczytów)") + "</li>";
     }
     body += "</ul></div>";
 

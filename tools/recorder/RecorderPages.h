@@ -25,11 +25,18 @@ bool IsValidValue(double v);
 
 std::string IndexPage(const std::vector<TableSummary>& tables);
 
+constexpr std::array<bool, kChannels> AllChannels() {
+    std::array<bool, kChannels> a{};
+    for (auto& b : a) b = true;
+    return a;
+}
+
 struct DayView {
     std::string table;
     std::string day;  // YYYY-MM-DD
     std::string legendsText;
-    std::vector<Row> rows;  // that day's, oldest first
+    std::vector<Row> rows;                              // that day's, oldest first
+    std::array<bool, kChannels> shown = AllChannels();  // drawn on the chart
 };
 std::string TablePage(const DayView& view);
 // The chart alone: one polyline per run of valid values of a channel.

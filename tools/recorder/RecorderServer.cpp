@@ -172,6 +172,14 @@ void Server::Impl::HandleTable(const httplib::Request& req, httplib::Response& r
             res, 400,
             MessagePage("Zły dzień", "Dzień podaje się jako RRRR-MM-DD, np. 2023-01-05."));
     }
+    if (req.has_param("k")) {
+        view.shown = {};
+        for (std::size_t i = 0; i < req.get_param_value_count("ch"); ++i) {
+            const std::string ch = req.get_param_value("ch", i);
+            for (int c = 0; c < kChannels; ++c)
+                if (ch == std::to_string(c)) view.shown[static_cast<std::size_t>(c)] = true;
+        }
+    }
     view.rows = store.Rows(*table, view.day + " 00:00:00", view.day + " 23:59:59");
     view.legendsText = store.LegendsText(*table);
     SetPage(res, 200, TablePage(view));
