@@ -92,6 +92,7 @@ struct Server::Impl {
     httplib::Server http;
     std::thread thread;
     std::atomic<bool> listenEnded{false};
+    int listenSocket = -1;
     int port = -1;
 };
 
@@ -229,9 +230,10 @@ int Server::Start(std::string* error) {
     };
     // The library's default adds SO_REUSEPORT, which would let a second
     // recorder share the port silently instead of being told it is taken.
-    s.http.set_socket_options([](socket_t sock) {
+    s.http.set_socket_options([&s](socket_t sock) {
         int yes = 1;
         ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        s.listenSocket = sock;
     });
     s.http.set_payload_max_length(kMaxBodyBytes);
     s.http.set_keep_alive_timeout(2);
@@ -295,6 +297,10 @@ int Server::Start(std::string* error) {
                      " (port taken or address not available)";
         return -1;
     }
+    // The library listens with a backlog of 5: stations connecting at once
+    // beyond that would wait a second for the SYN to be sent again. Linux
+    // takes a new backlog from a second listen().
+    if (s.listenSocket >= 0) ::listen(s.listenSocket, SOMAXCONN);
     s.thread = std::thread([&s] {
         s.http.listen_after_bind();
         s.listenEnded = true;
