@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -147,14 +148,23 @@ TEST_F(RecorderServerTest, ALegendsTextReplacesThePreviousOne) {
 }
 
 // Hostile table names: refused before SQL, nothing in the file changes.
+struct HostileName {
+    const char* label;
+    std::string name;
+};
+
+void PrintTo(const HostileName& h, std::ostream* os) {
+    *os << h.label;
+}
+
 class RecorderInjection : public RecorderServerTest,
-                          public ::testing::WithParamInterface<std::string> {};
+                          public ::testing::WithParamInterface<HostileName> {};
 
 TEST_P(RecorderInjection, RefusedAndNothingChanges) {
     ASSERT_NE(Reading("test", "2023-01-05 07:04:09").body.find("Result=Ok"), std::string::npos);
     const auto before = Schema();
     for (const char* path : {"/Zapisz2Pomiary.php", "/Zapisz2Pomiaryopisy.php"}) {
-        const Reply r = Post({{"Miasto", GetParam()}, {"Data", "2023-01-05 08:00:00"}}, path);
+        const Reply r = Post({{"Miasto", GetParam().name}, {"Data", "2023-01-05 08:00:00"}}, path);
         EXPECT_EQ(r.status, 400) << path;
         EXPECT_FALSE(HasSuccessWord(r.body)) << r.body;
         EXPECT_NE(r.body.find("nazwa tabeli"), std::string::npos) << r.body;
@@ -164,12 +174,18 @@ TEST_P(RecorderInjection, RefusedAndNothingChanges) {
     EXPECT_TRUE(store->LegendsText("test").empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Names, RecorderInjection,
-                         ::testing::Values("x; DROP TABLE test", "test\"; DROP TABLE test; --",
-                                           "test'--", "\"test\"", "[test]", "Łódź",
-                                           "pomiary_zażółć", std::string(10000, 'a'), "",
-                                           "sqlite_master", "pomiarnik:opisy", "Result=Ok",
-                                           "test\nistnieje=Ok"));
+INSTANTIATE_TEST_SUITE_P(
+    Names, RecorderInjection,
+    ::testing::Values(HostileName{"statement", "x; DROP TABLE test"},
+                      HostileName{"double_quote", "test\"; DROP TABLE test; --"},
+                      HostileName{"single_quote", "test'--"}, HostileName{"quoted", "\"test\""},
+                      HostileName{"bracketed", "[test]"}, HostileName{"polish", "Łódź"},
+                      HostileName{"polish_tail", "pomiary_zażółć"},
+                      HostileName{"long_10000", std::string(10000, 'a')}, HostileName{"empty", ""},
+                      HostileName{"sqlite_own", "sqlite_master"},
+                      HostileName{"legends_table", "pomiarnik:opisy"},
+                      HostileName{"success_word", "Result=Ok"},
+                      HostileName{"line_break", "test\nistnieje=Ok"}));
 
 TEST_F(RecorderServerTest, SqlInOtherFieldsIsRefusedOrStoredAsText) {
     ASSERT_NE(Reading("test", "2023-01-05 07:04:09").body.find("Result=Ok"), std::string::npos);
