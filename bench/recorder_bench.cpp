@@ -1,0 +1,115 @@
+// The recording service under load: 8 stations posting readings at once to an
+// in-process recorder on 127.0.0.1, every reply sent after a durable commit
+// (WAL, synchronous=FULL). Reported: posts per second and the reply times.
+#include <benchmark/benchmark.h>
+#include <httplib.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tools/recorder/RecorderServer.h"
+#include "tools/recorder/RecorderStore.h"
+
+namespace {
+
+constexpr int kPostsPerClient = 250;
+
+// A scratch folder on the disk the system's temporary files use, removed at the end.
+struct Scratch {
+    Scratch() {
+        char tmpl[] = "/tmp/recorder-bench-XXXXXX";
+        if (mkdtemp(tmpl) != nullptr) path = tmpl;
+    }
+    ~Scratch() {
+        std::error_code ec;
+        if (!path.empty()) std::filesystem::remove_all(path, ec);
+    }
+    std::string path;
+};
+
+std::string Stamp(long n) {
+    // One reading a minute from 2023-01-01 on.
+    const long day = n / 1440, minute = n % 1440;
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "2023-%02ld-%02ld %02ld:%02ld:00", 1 + day / 28, 1 + day % 28,
+                  minute / 60, minute % 60);
+    return buf;
+}
+
+void BM_ParallelPosts(benchmark::State& state) {
+    const int clients = static_cast<int>(state.range(0));
+    Scratch scratch;
+    pom::recorder::Store store(scratch.path + "/pomiary.sqlite");
+    pom::recorder::Server server(store, {"127.0.0.1", 0, "", 16});
+    std::string error;
+    const int port = server.Start(&error);
+    if (port < 0) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    std::vector<double> latencies;
+    long next = 0;
+    std::atomic<int> failures{0};
+    for (auto _ : state) {
+        std::vector<std::vector<double>> perClient(static_cast<std::size_t>(clients));
+        std::vector<std::thread> threads;
+        const long base = next;
+        for (int c = 0; c < clients; ++c)
+            threads.emplace_back([&, c] {
+                // The uploader's client opens a connection per post (HTTP/1.0).
+                httplib::Client cli("127.0.0.1", port);
+                const std::string table = "stacja" + std::to_string(c);
+                auto& lat = perClient[static_cast<std::size_t>(c)];
+                for (int i = 0; i < kPostsPerClient; ++i) {
+                    httplib::MultipartFormDataItems items = {
+                        {"Miasto", table, "", ""},
+                        {"Data", Stamp(base + i), "", ""},
+                        {"Sonda0", std::to_string(20.0 + i % 50 * 0.1), "", ""},
+                        {"Sonda1", "1013.25", "", ""},
+                        {"Sonda2", "-888", "", ""},
+                        {"Sonda3", "3.3", "", ""}};
+                    const auto t0 = std::chrono::steady_clock::now();
+                    const auto r = cli.Post("/Zapisz2Pomiary.php", items);
+                    lat.push_back(std::chrono::duration<double, std::milli>(
+                                      std::chrono::steady_clock::now() - t0)
+                                      .count());
+                    if (!r || r->body.find("Result=Ok") == std::string::npos) ++failures;
+                }
+            });
+        for (auto& t : threads) t.join();
+        next += kPostsPerClient;
+        for (auto& l : perClient) latencies.insert(latencies.end(), l.begin(), l.end());
+    }
+    std::sort(latencies.begin(), latencies.end());
+    const auto pct = [&](double p) {
+        return latencies.empty()
+                   ? 0.0
+                   : latencies[std::min(latencies.size() - 1,
+                                        static_cast<std::size_t>(p * latencies.size()))];
+    };
+    const auto posts = static_cast<double>(latencies.size());
+    state.SetItemsProcessed(static_cast<std::int64_t>(posts));
+    state.counters["posts_per_s"] = benchmark::Counter(posts, benchmark::Counter::kIsRate);
+    state.counters["p50_ms"] = pct(0.50);
+    state.counters["p99_ms"] = pct(0.99);
+    state.counters["max_ms"] = latencies.empty() ? 0.0 : latencies.back();
+    state.counters["failed"] = failures.load();
+}
+BENCHMARK(BM_ParallelPosts)
+    ->Arg(8)
+    ->Arg(1)
+    ->Iterations(4)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

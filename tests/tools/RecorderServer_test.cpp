@@ -1,0 +1,364 @@
+// The recorder in this process on a free port, talked to over HTTP.
+#include "tools/recorder/RecorderServer.h"
+
+#include <sqlite3.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/TestSupport.h"
+#include "tests/tools/RecorderClient.h"
+#include "tools/recorder/RecorderStore.h"
+
+namespace pom::recorder {
+namespace {
+
+using test::Fields;
+using test::HasSuccessWord;
+using test::Reply;
+
+class RecorderServerTest : public ::testing::Test {
+protected:
+    void SetUp() override { Start(""); }
+
+    void Start(const std::string& key) {
+        server.reset();
+        store.reset();
+        store = std::make_unique<Store>(dir.file("pomiary.sqlite"));
+        server = std::make_unique<Server>(*store, ServerConfig{"127.0.0.1", 0, key, 8});
+        std::string error;
+        port = server->Start(&error);
+        ASSERT_GT(port, 0) << error;
+    }
+
+    Reply Post(const Fields& fields, const std::string& path = "/Zapisz2Pomiary.php") {
+        return test::PostMultipart(port, path, fields);
+    }
+    Reply Reading(const std::string& table, const std::string& stamp, const std::string& v0 = "1") {
+        return Post({{"Miasto", table}, {"Data", stamp}, {"Sonda0", v0}});
+    }
+
+    // Every object in the file, read behind the recorder's back.
+    std::vector<std::string> Schema() {
+        std::vector<std::string> names;
+        sqlite3* db = nullptr;
+        if (sqlite3_open_v2(dir.file("pomiary.sqlite").c_str(), &db, SQLITE_OPEN_READONLY,
+                            nullptr) == SQLITE_OK) {
+            sqlite3_exec(
+                db, "SELECT type || ' ' || name FROM sqlite_schema ORDER BY name",
+                [](void* out, int, char** v, char**) {
+                    static_cast<std::vector<std::string>*>(out)->push_back(v[0]);
+                    return 0;
+                },
+                &names, nullptr);
+        }
+        sqlite3_close(db);
+        return names;
+    }
+
+    test::TempDir dir;
+    std::unique_ptr<Store> store;
+    std::unique_ptr<Server> server;
+    int port = -1;
+};
+
+TEST_F(RecorderServerTest, EachReplyWordForWhatHappened) {
+    struct Step {
+        Fields fields;
+        std::string path;
+        std::string reply;
+    };
+    const std::vector<Step> steps = {
+        {{{"Miasto", "test"},
+          {"Data", "2023-01-05 07:04:09"},
+          {"Sonda0", "21.5"},
+          {"Sonda1", "-888"}},
+         "/Zapisz2Pomiary.php",
+         "UtworzonoBrakujacaTabele ok\nResult=Ok\n"},
+        {{{"Miasto", "test"}, {"Data", "2023-01-05 07:09:09"}, {"Sonda0", "22"}},
+         "/cgi/Zapisz2Pomiary.php",
+         "Result=Ok\n"},
+        // The same reading again, as after a reply lost on the way: stored once.
+        {{{"Miasto", "test"}, {"Data", "2023-01-05 07:04:09"}, {"Sonda0", "99"}},
+         "/Zapisz2Pomiary.php",
+         "istnieje=Ok\n"},
+        // SQLite names ignore case: the same table.
+        {{{"Miasto", "TEST"}, {"Data", "2023-01-05 07:14:09"}},
+         "/Zapisz2Pomiary.php",
+         "Result=Ok\n"},
+        {{{"Miasto", "testopisy"},
+          {"Data",
+           "pomT0;\xC2\xB0"
+           "C;Tz;Tz"}},
+         "/Zapisz2Pomiaryopisy.php",
+         "Result=Ok\n"},
+    };
+    for (const auto& s : steps) {
+        const Reply r = Post(s.fields, s.path);
+        EXPECT_EQ(r.status, 200) << s.reply;
+        EXPECT_EQ(r.body, s.reply);
+        // The uploader decodes UTF-8 only for this exact spelling.
+        EXPECT_NE(r.contentType.find("charset=utf-8"), std::string::npos) << r.contentType;
+    }
+    const auto rows = store->Rows("test", "", "9999");
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].stamp, "2023-01-05 07:04:09");
+    EXPECT_EQ(rows[0].values[0], 21.5);  // the first one stays
+    EXPECT_EQ(rows[0].values[1], -888.0);
+    EXPECT_FALSE(rows[0].values[2].has_value());
+    EXPECT_FALSE(rows[2].values[0].has_value());
+    EXPECT_EQ(store->LegendsText("test"),
+              "pomT0;\xC2\xB0"
+              "C;Tz;Tz");
+}
+
+TEST_F(RecorderServerTest, UrlEncodedPostsAreTakenToo) {
+    httplib::Client c("127.0.0.1", port);
+    const auto r =
+        c.Post("/Zapisz2Pomiary.php", "Miasto=test&Data=2023-01-05+07%3A04%3A09&Sonda3=1.25",
+               "application/x-www-form-urlencoded");
+    ASSERT_TRUE(r);
+    EXPECT_NE(r->body.find("Result=Ok"), std::string::npos);
+    EXPECT_EQ(store->Rows("test", "", "9999").at(0).values[3], 1.25);
+    const auto plain = c.Post("/Zapisz2Pomiary.php", "Miasto=test", "text/plain");
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(plain->status, 415);
+    EXPECT_FALSE(HasSuccessWord(plain->body));
+}
+
+TEST_F(RecorderServerTest, LegendsRefusedWithTheWordsTheUploaderKnows) {
+    const Reply r =
+        Post({{"Miasto", "a'b opisy"}, {"Data", "pomT0;V;x;x"}}, "/Zapisz2Pomiaryopisy.php");
+    EXPECT_EQ(r.status, 400);
+    EXPECT_EQ(r.body.rfind("Problem ze wstawieniem opisów", 0), 0u) << r.body;
+    EXPECT_FALSE(HasSuccessWord(r.body));
+}
+
+TEST_F(RecorderServerTest, ALegendsTextReplacesThePreviousOne) {
+    const std::string path = "/Zapisz2Pomiaryopisy.php";
+    EXPECT_EQ(Post({{"Miasto", "testopisy"}, {"Data", "pomT0;V;A;A"}}, path).body, "Result=Ok\n");
+    EXPECT_EQ(Post({{"Miasto", "testopisy"}, {"Data", "pomT0;V;B;B"}}, path).body, "Result=Ok\n");
+    EXPECT_EQ(store->LegendsText("test"), "pomT0;V;B;B");
+}
+
+// Hostile table names: refused before SQL, nothing in the file changes.
+struct HostileName {
+    const char* label;
+    std::string name;
+};
+
+void PrintTo(const HostileName& h, std::ostream* os) {
+    *os << h.label;
+}
+
+class RecorderInjection : public RecorderServerTest,
+                          public ::testing::WithParamInterface<HostileName> {};
+
+TEST_P(RecorderInjection, RefusedAndNothingChanges) {
+    ASSERT_NE(Reading("test", "2023-01-05 07:04:09").body.find("Result=Ok"), std::string::npos);
+    const auto before = Schema();
+    for (const char* path : {"/Zapisz2Pomiary.php", "/Zapisz2Pomiaryopisy.php"}) {
+        const Reply r = Post({{"Miasto", GetParam().name}, {"Data", "2023-01-05 08:00:00"}}, path);
+        EXPECT_EQ(r.status, 400) << path;
+        EXPECT_FALSE(HasSuccessWord(r.body)) << r.body;
+        EXPECT_NE(r.body.find("nazwa tabeli"), std::string::npos) << r.body;
+    }
+    EXPECT_EQ(Schema(), before);
+    EXPECT_EQ(store->Rows("test", "", "9999").size(), 1u);
+    EXPECT_TRUE(store->LegendsText("test").empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, RecorderInjection,
+    ::testing::Values(HostileName{"statement", "x; DROP TABLE test"},
+                      HostileName{"double_quote", "test\"; DROP TABLE test; --"},
+                      HostileName{"single_quote", "test'--"}, HostileName{"quoted", "\"test\""},
+                      HostileName{"bracketed", "[test]"}, HostileName{"polish", "Łódź"},
+                      HostileName{"polish_tail", "pomiary_zażółć"},
+                      HostileName{"long_10000", std::string(10000, 'a')}, HostileName{"empty", ""},
+                      HostileName{"sqlite_own", "sqlite_master"},
+                      HostileName{"legends_table", "pomiarnik:opisy"},
+                      HostileName{"success_word", "Result=Ok"},
+                      HostileName{"line_break", "test\nistnieje=Ok"}));
+
+TEST_F(RecorderServerTest, SqlInOtherFieldsIsRefusedOrStoredAsText) {
+    ASSERT_NE(Reading("test", "2023-01-05 07:04:09").body.find("Result=Ok"), std::string::npos);
+    const auto before = Schema();
+    for (const Fields& f : std::vector<Fields>{
+             {{"Miasto", "test"}, {"Data", "2023-01-05 08:00:00'); DROP TABLE test; --"}},
+             {{"Miasto", "test"},
+              {"Data", "2023-01-05 08:00:00"},
+              {"Sonda0", "1); DROP TABLE test"}},
+             {{"Miasto", "test"},
+              {"Data", "2023-01-05 08:00:00"},
+              {"Sonda0); DROP TABLE test", "1"}}}) {
+        const Reply r = Post(f);
+        EXPECT_EQ(r.status, 400);
+        EXPECT_FALSE(HasSuccessWord(r.body)) << r.body;
+    }
+    // A legends text is only text.
+    const std::string evil = "x'); DROP TABLE test; --";
+    EXPECT_EQ(Post({{"Miasto", "testopisy"}, {"Data", evil}}, "/Zapisz2Pomiaryopisy.php").body,
+              "Result=Ok\n");
+    EXPECT_EQ(store->LegendsText("test"), evil);
+    EXPECT_EQ(Schema(), before);
+    EXPECT_EQ(store->Rows("test", "", "9999").size(), 1u);
+}
+
+TEST_F(RecorderServerTest, OversizedAndPackedBodiesAreRefused) {
+    const auto before = Schema();
+    const Reply big = Post({{"Miasto", "test"}, {"Data", std::string(70000, '1')}});
+    EXPECT_EQ(big.status, 413);
+    EXPECT_NE(big.body.find("za duża"), std::string::npos) << big.body;
+    EXPECT_FALSE(HasSuccessWord(big.body));
+
+    httplib::Client c("127.0.0.1", port);
+    httplib::Headers gz = {{"Content-Encoding", "gzip"}};
+    const auto packed = c.Post("/Zapisz2Pomiary.php", gz, std::string(100, 'x'),
+                               "application/x-www-form-urlencoded");
+    ASSERT_TRUE(packed);
+    EXPECT_EQ(packed->status, 415);
+    EXPECT_FALSE(HasSuccessWord(packed->body));
+
+    const auto garbled =
+        c.Post("/Zapisz2Pomiary.php", "--zz\r\nnonsense", "multipart/form-data; boundary=zz");
+    ASSERT_TRUE(garbled);
+    EXPECT_EQ(garbled->status, 400);
+    EXPECT_FALSE(garbled->body.empty());
+    EXPECT_FALSE(HasSuccessWord(garbled->body));
+    EXPECT_EQ(Schema(), before);
+}
+
+TEST_F(RecorderServerTest, WithAKeyOnlyPostsHoldingItAreTaken) {
+    Start("s3cret");
+    const Fields base = {{"Miasto", "test"}, {"Data", "2023-01-05 07:04:09"}};
+    auto with = [&](const std::string& key) {
+        Fields f = base;
+        f.push_back({"key", key});
+        return f;
+    };
+    for (const Fields& f : {base, with(""), with("s3cres"), with("s3cret ")}) {
+        const Reply r = Post(f);
+        EXPECT_EQ(r.status, 403);
+        EXPECT_FALSE(HasSuccessWord(r.body)) << r.body;
+    }
+    const Reply legends =
+        Post({{"Miasto", "testopisy"}, {"Data", "x"}}, "/Zapisz2Pomiaryopisy.php");
+    EXPECT_EQ(legends.status, 403);
+    EXPECT_FALSE(HasSuccessWord(legends.body));
+    EXPECT_TRUE(store->Rows("test", "", "9999").empty());
+    EXPECT_NE(Post(with("s3cret")).body.find("Result=Ok"), std::string::npos);
+}
+
+TEST_F(RecorderServerTest, APostThatCannotBeStoredSaysSo) {
+    // A table of that name made by something else, without our columns.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(dir.file("pomiary.sqlite").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE obca (x INTEGER)", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    const Reply r = Reading("obca", "2023-01-05 07:04:09");
+    EXPECT_EQ(r.status, 503);
+    EXPECT_FALSE(HasSuccessWord(r.body)) << r.body;
+    // The writer goes on with the next post.
+    EXPECT_NE(Reading("test", "2023-01-05 07:04:09").body.find("Result=Ok"), std::string::npos);
+}
+
+TEST_F(RecorderServerTest, ManyStationsAtOnceAllGetStored) {
+    constexpr int kClients = 8, kEach = 25;
+    std::atomic<int> ok{0};
+    std::vector<std::string> failures(kClients);
+    std::vector<std::thread> clients;
+    for (int c = 0; c < kClients; ++c)
+        clients.emplace_back([&, c] {
+            for (int i = 0; i < kEach; ++i) {
+                char stamp[32];
+                std::snprintf(stamp, sizeof stamp, "2023-01-05 %02d:%02d:%02d", c, i / 60, i % 60);
+                const Reply r = Reading(c % 2 ? "odd" : "even", stamp, std::to_string(i));
+                if (r.status == 200 && HasSuccessWord(r.body))
+                    ++ok;
+                else
+                    failures[static_cast<std::size_t>(c)] = std::to_string(r.status) + " " + r.body;
+            }
+        });
+    for (auto& t : clients) t.join();
+    EXPECT_EQ(ok.load(), kClients * kEach);
+    for (const auto& f : failures) EXPECT_EQ(f, "");
+    EXPECT_EQ(store->Rows("odd", "", "9999").size() + store->Rows("even", "", "9999").size(),
+              static_cast<std::size_t>(kClients * kEach));
+}
+
+TEST_F(RecorderServerTest, ASecondRecorderOnATakenPortIsTold) {
+    Server second(*store, ServerConfig{"127.0.0.1", port, "", 2});
+    std::string error;
+    EXPECT_EQ(second.Start(&error), -1);
+    EXPECT_NE(error.find(std::to_string(port)), std::string::npos) << error;
+}
+
+TEST_F(RecorderServerTest, PagesShowTablesAndChartWithLegendsAsText) {
+    Reading("test", "2023-01-05 07:00:00", "20");
+    Reading("test", "2023-01-05 08:00:00", "21.5");
+    Reading("test", "2023-01-05 09:00:00", "-888");
+    Reading("test", "2023-01-06 00:30:00", "19");
+    Post({{"Miasto", "testopisy"}, {"Data", "pomT0;\"C\";<script>alert(1)</script>;x"}},
+         "/Zapisz2Pomiaryopisy.php");
+
+    const Reply index = test::Get(port, "/");
+    EXPECT_EQ(index.status, 200);
+    EXPECT_NE(index.body.find("href=\"/table/test\""), std::string::npos);
+    EXPECT_NE(index.body.find("<td>4</td><td>2023-01-06 00:30:00</td>"), std::string::npos);
+
+    const Reply day = test::Get(port, "/table/test?day=2023-01-05");
+    EXPECT_EQ(day.status, 200);
+    EXPECT_NE(day.contentType.find("text/html; charset=utf-8"), std::string::npos);
+    EXPECT_EQ(day.body.find("<script"), std::string::npos);
+    EXPECT_NE(day.body.find("&lt;script&gt;alert(1)&lt;/script&gt; [&quot;C&quot;]"),
+              std::string::npos)
+        << day.body.substr(day.body.find("class=\"legend\""), 600);
+    EXPECT_NE(day.body.find("<svg"), std::string::npos);
+    // Two valid points make one line; the -888 is left out of it.
+    const auto poly = day.body.find("<polyline class=\"ch0\"");
+    ASSERT_NE(poly, std::string::npos);
+    const auto points = day.body.substr(poly, day.body.find("\">", poly) - poly);
+    EXPECT_EQ(std::count(points.begin(), points.end(), ','), 2) << points;
+
+    // Without a day: the day of the newest reading.
+    EXPECT_NE(test::Get(port, "/table/test").body.find("2023-01-06 00:30:00"), std::string::npos);
+}
+
+TEST_F(RecorderServerTest, CsvBetweenBoundsAndBadRequestsToPages) {
+    Reading("test", "2023-01-05 07:00:00", "20");
+    Reading("test", "2023-01-06 07:00:00", "21");
+    Reading("test", "2023-01-07 07:00:00", "22");
+    const Reply csv = test::Get(port, "/table/test.csv?from=2023-01-06&to=2023-01-07");
+    EXPECT_EQ(csv.status, 200);
+    EXPECT_EQ(
+        csv.body,
+        "Data,Sonda0,Sonda1,Sonda2,Sonda3,Sonda4,Sonda5,Sonda6,Sonda7,Sonda8,Sonda9,Sonda10\r\n"
+        "2023-01-06 07:00:00,21,,,,,,,,,,\r\n"
+        "2023-01-07 07:00:00,22,,,,,,,,,,\r\n");
+    const std::vector<std::pair<std::string, int>> bad = {
+        {"/table/test.csv?from=yesterday", 400},
+        {"/table/nope.csv", 404},
+        {"/table/x%22%3B%20DROP%20TABLE%20test.csv", 400},
+        {"/table/nope", 404},
+        {"/table/te'st", 400},
+        {"/table/test?day=2023-02-30", 400},
+        {"/nothing", 404}};
+    for (const auto& [path, status] : bad) {
+        const Reply r = test::Get(port, path);
+        EXPECT_EQ(r.status, status) << path;
+        EXPECT_FALSE(r.body.empty()) << path;
+        EXPECT_EQ(r.body.find("'st"), std::string::npos) << path;
+    }
+    EXPECT_EQ(store->Rows("test", "", "9999").size(), 3u);
+}
+
+}  // namespace
+}  // namespace pom::recorder

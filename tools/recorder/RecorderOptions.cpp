@@ -1,0 +1,112 @@
+#include "tools/recorder/RecorderOptions.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cstdlib>
+
+namespace pom::recorder {
+namespace {
+
+bool Number(const std::string& text, int& out) {
+    const char* end = text.data() + text.size();
+    auto [p, ec] = std::from_chars(text.data(), end, out);
+    return ec == std::errc() && p == end && !text.empty();
+}
+
+// HOST:PORT; the host may be a bracketed IPv6 address.
+bool HostPort(const std::string& text, std::string& host, int& port) {
+    const auto colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0) return false;
+    std::string h = text.substr(0, colon);
+    if (h.size() >= 2 && h.front() == '[' && h.back() == ']') h = h.substr(1, h.size() - 2);
+    int p = 0;
+    if (h.empty() || !Number(text.substr(colon + 1), p) || p < 0 || p > 65535) return false;
+    host = h;
+    port = p;
+    return true;
+}
+
+std::string HomeFolder() {
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
+    if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr)
+        return pw->pw_dir;
+    return "/tmp";
+}
+
+}  // namespace
+
+std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string& error) {
+    Options o;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        std::string v;
+        const auto value = [&] {
+            if (i + 1 >= args.size()) {
+                error = a + " needs a value";
+                return false;
+            }
+            v = args[++i];
+            return true;
+        };
+        bool ok = true;
+        if (a == "--help" || a == "-h") {
+            o.help = true;
+        } else if (a == "--version") {
+            o.version = true;
+        } else if (a == "--listen") {
+            if (!value()) return std::nullopt;
+            ok = HostPort(v, o.host, o.port);
+        } else if (a == "--db") {
+            if (!value()) return std::nullopt;
+            ok = !v.empty();
+            o.dbPath = v;
+        } else if (a == "--key") {
+            if (!value()) return std::nullopt;
+            ok = !v.empty();
+            o.key = v;
+            v = "(hidden)";  // a refusal message must not echo the secret
+        } else if (a == "--threads") {
+            if (!value()) return std::nullopt;
+            ok = Number(v, o.threads) && o.threads >= 1 && o.threads <= 256;
+        } else {
+            error = "unknown option " + a;
+            return std::nullopt;
+        }
+        if (!ok) {
+            error = "bad value for " + a + ": " + v;
+            return std::nullopt;
+        }
+    }
+    return o;
+}
+
+std::string DefaultDbPath() {
+    std::string base;
+    // The XDG rules ignore a relative value.
+    if (const char* x = std::getenv("XDG_DATA_HOME"); x != nullptr && x[0] == '/')
+        base = x;
+    else
+        base = HomeFolder() + "/.local/share";
+    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    return base + "/pomiarnik/pomiary.sqlite";
+}
+
+std::string UsageText() {
+    return "usage: pomiarnik-recorder [options]\n"
+           "Recording web service: stores the readings and legends the monitor posts\n"
+           "(…/Zapisz2Pomiary.php, …opisy.php) in an SQLite file and shows them as\n"
+           "web pages. Prints its address as the first line of standard output, then\n"
+           "the database path. Stops on SIGTERM or SIGINT.\n"
+           "\n"
+           "  --listen HOST:PORT   where to listen (127.0.0.1:8080); port 0 picks a free one\n"
+           "  --db PATH            database file ($XDG_DATA_HOME/pomiarnik/pomiary.sqlite,\n"
+           "                       default ~/.local/share/pomiarnik/pomiary.sqlite)\n"
+           "  --key SECRET         refuse posts without the form field key=SECRET\n"
+           "  --threads N          request workers, 1 to 256 (16)\n"
+           "  --version            the program's version\n"
+           "  --help               this text\n";
+}
+
+}  // namespace pom::recorder
