@@ -23,7 +23,7 @@ function(pom_library name)
   target_link_libraries(${name} PUBLIC ${libs} Threads::Threads)
   if(A_QT)
     target_link_libraries(${name} PUBLIC Qt6::Widgets)
-    set_target_properties(${name} PROPERTIES AUTOMOC ON)
+    set_target_properties(${name} PROPERTIES AUTOMOC ON AUTOUIC ON)
   endif()
 endfunction()
 

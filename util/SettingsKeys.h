@@ -88,10 +88,10 @@ inline constexpr StringKey kLegendUnitDialog[4] = {
 // recorder, so a fresh install uploads to the demo service.
 inline constexpr StringKey kTabela{kPostWWW, "Tabela", "test"};
 inline constexpr StringKey kAdresSkryptu{kPostWWW, "adresSkryptu",
-                                         "http://127.0.0.1:8080/Zapisz2Pomiary.php"};
+                                         "127.0.0.1:8080/Zapisz2Pomiary.php"};
 inline constexpr StringKey kTabelaDialog{kPostWWW, "Tabela", "QRX741"};
 inline constexpr StringKey kAdresSkryptuDialog{kPostWWW, "adresSkryptu",
-                                               "http://localhost:8080/Zapisz2Pomiary.php"};
+                                               "localhost:8080/Zapisz2Pomiary.php"};
 inline constexpr StringKey kAdresy{kPostWWW, "adresy", ""};
 
 // Window placement sections and keys.
