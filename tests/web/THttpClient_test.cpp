@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <regex>
@@ -12,7 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/ChildProcess.h"
 #include "tests/support/RawHttpServer.h"
+#include "tests/support/TestSupport.h"
 #include "tests/web/Gzip.h"
 #include "util/Cp1250.h"
 #include "web/HttpDecode.h"
@@ -457,6 +461,38 @@ TEST(HttpClientWire, Port443IsEncryptedWhateverTheAddressSays) {
     EXPECT_EQ(hello[1], '\x03');
     EXPECT_NE(c->RequestError(), 0);
     EXPECT_TRUE(c->ResponseLines().empty());
+}
+
+TEST(HttpClientWire, Port443AcceptsASelfMadeCertificateForAnotherName) {
+    const char* openssl = "/usr/bin/openssl";
+    if (::access(openssl, X_OK) != 0) GTEST_SKIP() << "openssl is not installed";
+    test::TempDir dir;
+    {
+        test::ChildProcess req(
+            openssl, {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                      "-nodes", "-subj", "/CN=another.name", "-days", "1", "-keyout",
+                      dir.file("key.pem"), "-out", dir.file("cert.pem")});
+        ASSERT_EQ(req.WaitExit(20s), 0);
+    }
+    // A port free a moment ago, for the TLS server.
+    int port = 0;
+    {
+        RawHttpServer probe;
+        port = probe.port();
+    }
+    test::ChildProcess server(openssl,
+                              {"s_server", "-accept", "127.0.0.1:" + std::to_string(port), "-cert",
+                               dir.file("cert.pem"), "-key", dir.file("key.pem"), "-www"});
+    std::string line;
+    for (int i = 0; i < 5 && line != "ACCEPT"; ++i) line = server.ReadLine(5s);
+    ASSERT_EQ(line, "ACCEPT");
+    THttpClient c;
+    c.SetTimeout(10);
+    c.SetConnectTo("stacja.invalid:443:127.0.0.1:" + std::to_string(port));
+    c.ExecuteURL("http://stacja.invalid:443/");
+    EXPECT_EQ(c.RequestError(), 0) << c.RequestErrorText();
+    EXPECT_EQ(c.ResponseHeaders().empty() ? "" : c.ResponseHeaders().front(), "HTTP/1.0 200 ok");
+    EXPECT_FALSE(c.ResponseLines().empty());
 }
 
 }  // namespace
