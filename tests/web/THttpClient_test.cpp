@@ -297,6 +297,20 @@ TEST(HttpClientWire, HeadersCookiesAndTheirLifetime) {
     EXPECT_EQ(c.GetHeader("X-Info"), "yes");
 }
 
+TEST(HttpClientWire, RedirectIsFollowedAndItsTargetAnswers) {
+    RawHttpServer target(
+        RawHttpServer::Canned("HTTP/1.0 200 OK\r\nX-Where: target\r\n\r\nResult=Ok\r\n"));
+    RawHttpServer first(
+        RawHttpServer::Canned("HTTP/1.0 302 Found\r\nLocation: " + target.url("/b.php") +
+                              "\r\nX-Where: first\r\n\r\nmoved"));
+    auto c = MultipartClient();
+    c->AddField("a", "1");
+    c->ExecuteURL(first.url("/a.php"));
+    EXPECT_EQ(c->ResponseLines(), Lines{"Result=Ok"});
+    EXPECT_EQ(c->GetHeader("X-Where"), "target");
+    EXPECT_EQ(ParseHead(target.Request()).requestLine, "GET /b.php HTTP/1.0");
+}
+
 TEST(HttpClientWire, SilentServerTimesOutWithinTheTimeoutAndASecond) {
     RawHttpServer server(RawHttpServer::Silent());
     auto c = MultipartClient();
