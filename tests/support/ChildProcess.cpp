@@ -15,7 +15,8 @@ namespace pom::test {
 
 ChildProcess::ChildProcess(const std::string& program, std::vector<std::string> args,
                            const std::vector<std::pair<std::string, std::string>>& env) {
-    const std::string bin = BinDir() + "/" + program;
+    const std::string bin =
+        program.find('/') != std::string::npos ? program : BinDir() + "/" + program;
     args.insert(args.begin(), bin);
     std::vector<std::string> vars;
     for (char** e = environ; *e != nullptr; ++e) {

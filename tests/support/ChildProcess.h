@@ -14,7 +14,8 @@ namespace pom::test {
 // unless it has already exited.
 class ChildProcess {
 public:
-    // program: a file name in BinDir(); env: variables set or replaced for it.
+    // program: a file name in BinDir(), or a path (holding "/") to any other
+    // program; env: variables set or replaced for it.
     ChildProcess(const std::string& program, std::vector<std::string> args,
                  const std::vector<std::pair<std::string, std::string>>& env = {});
     ~ChildProcess();
