@@ -42,7 +42,12 @@ bool UploadQueue::Load(const std::string& path, std::string* error) {
     if (path.empty()) return true;
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
-        if (errno == ENOENT) return true;  // nothing was left unsent
+        // Nothing was left unsent; what is held now goes into the file with
+        // the next Flush.
+        if (errno == ENOENT) {
+            dirty_ = !entries_.empty();
+            return true;
+        }
         unreadable_ = true;
         if (error) *error = std::strerror(errno);
         return false;

@@ -19,8 +19,9 @@ public:
     static constexpr std::chrono::seconds kRewriteEvery{5};
 
     // Takes the entries of `path` (replacing what is held) when the file
-    // exists. An empty path keeps the queue in memory only. A file that
-    // cannot be read is kept as it is and never written; `error` gets why.
+    // exists; without a file, what is held is written by the next Flush. An empty path keeps the
+    // queue in memory only. A file that cannot be read is kept as it is and never written; `error`
+    // gets why.
     bool Load(const std::string& path, std::string* error = nullptr);
 
     // Appends at the end, in memory and, with its line end, to the file,
@@ -36,6 +37,9 @@ public:
     void FlushIfDue(Clock::time_point now = Clock::now());
     // Rewrites the file when anything is waiting. Throws as Append.
     void Flush();
+    // Writes the whole queue to the file, waiting or not (at the end of a
+    // run). Throws as Append.
+    void Save() { Rewrite(); }
 
     bool Empty() const { return entries_.empty(); }
     std::size_t Size() const { return entries_.size(); }

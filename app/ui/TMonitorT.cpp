@@ -27,12 +27,16 @@
 #include "app/ui/QtMainThreadDispatcher.h"
 #include "app/ui/QtText.h"
 #include "plot/ui/TPlotPanel.h"
+#include "plot/ui/TfEdLegendy.h"
 #include "serial/PortList.h"
 #include "serial/SerialPort.h"
 #include "util/AutoStart.h"
 #include "util/Cp1250.h"
 #include "util/FileUtil.h"
 #include "util/FormPlacement.h"
+#include "web/HttpPoster.h"
+#include "web/THttpClient.h"
+#include "web/ui/TfOKhostSQL.h"
 
 namespace pom {
 namespace {
@@ -89,6 +93,27 @@ TMonitorT::TMonitorT(TdmUtil& util, MonitorOptions options, QWidget* parent)
     commands_ = std::make_unique<StationCommands>(*rx_, commandsHost);
 
     BuildUi();
+    // The web module: the sender thread with its HTTP client, then the
+    // host and legends dialogs.
+    HttpClient1 = std::make_unique<THttpClient>();
+    sender_ = std::make_unique<WWyslac>(
+        *dispatcher_,
+        [this](const UploadRecord& r, const std::atomic<bool>&) {
+            return PostRecordWith(*HttpClient1, r);
+        },
+        [this](const std::string& line, bool ok, WWyslac::Kind kind) {
+            RunGuarded([&] { uploader_->onMeldunek(line, ok, kind); });
+        },
+        [this] { return Stamp(); });
+    UploadHost& uploadHost = *this;
+    uploader_ = std::make_unique<Uploader>(uploadHost, queue_, *sender_);
+    hostDialog_ = new TfOKhostSQL(util_, this);
+    hostDialog_->FormCreate();
+    legendsDialog_ = new TfEdLegendy(this);
+    legendsDialog_->SetOnTransfer([this](const std::string& text) {
+        uploader_->SendLegends(text);
+        pcZakladki->setCurrentWidget(tsReZapisy);
+    });
     memoInfo->Attach(&dataLog_);
     dataLog_.SetListener(memoInfo);
 
@@ -117,6 +142,8 @@ TMonitorT::TMonitorT(TdmUtil& util, MonitorOptions options, QWidget* parent)
 
 TMonitorT::~TMonitorT() {
     FormDestroy();
+    // The sender may wait for the main thread with a report: it is let go.
+    sender_.reset();
     dataLog_.SetListener(nullptr);
     // The port goes first: its worker must not call into a half-destroyed window.
     SerialPort1.reset();
@@ -280,6 +307,8 @@ void TMonitorT::BuildUi() {
     connect(cbDTRRTS, &QCheckBox::clicked, this,
             [this] { RunGuarded([this] { cbDTRRTSClick(); }); });
     connect(cbTRS, &QCheckBox::clicked, this, [this] { RunGuarded([this] { cbTRSClick(); }); });
+    connect(cbPOST, &QCheckBox::clicked, this,
+            [this] { RunGuarded([this] { uploader_->cbPOSTClick(cbPOST->isChecked()); }); });
     const std::tuple<QPushButton*, const char*, void (StationCommands::*)()> macButtons[] = {
         {butSetDate, "butSetDate", &StationCommands::butSetDateClick},
         {butGodzinaUstaw, "butGodzinaUstaw", &StationCommands::butGodzinaUstawClick},
@@ -338,6 +367,12 @@ void TMonitorT::BuildMenus() {
     narzedzia->addSeparator();
     mAutoStart = narzedzia->addAction("Uruchom razem z Windows");
     mAutoStart->setCheckable(true);
+    connect(mPOSTdelta, &QAction::triggered, this,
+            [this] { RunGuarded([this] { mPOSTdeltaClick(); }); });
+    connect(mHostConfig, &QAction::triggered, this,
+            [this] { RunGuarded([this] { mHostConfigClick(); }); });
+    connect(mLegendy, &QAction::triggered, this,
+            [this] { RunGuarded([this] { mLegendyClick(); }); });
     connect(mIleDoSredniej, &QAction::triggered, this,
             [this] { RunGuarded([this] { mIleDoSredniejClick(); }); });
     connect(mMaskaDaty, &QAction::triggered, this,
@@ -406,8 +441,7 @@ void TMonitorT::FormCreate() {
     mAutoStart->setChecked(entry == options_.programPath);
     AppendWeb(Stamp() + "Auto Run: " + entry);
     // 12, 13.
-    uploadQueue_.clear();
-    lastSent_ = util_.Read(settings::kOstatniWyslany);
+    uploader_->SetLastSent(util_.Read(settings::kOstatniWyslany));
     // 14.
     DTPickerOd->setDate(QDate::currentDate().addDays(-1));
     // 15 to 17.
@@ -505,40 +539,38 @@ void TMonitorT::AttachStation(const std::string& kind) {
     ReadCountsAndMask();
     logiWeb->appendPlainText(mPOSTdelta->text());
     // 7. Unsent records of this kind.
+    std::string why;
     const std::string unsent = util_.UnsentFileName();
-    unsentUnreadable_ = false;
-    if (!unsent.empty() && std::filesystem::exists(unsent)) {
-        uploadQueue_.clear();
-        std::ifstream in(unsent, std::ios::binary);
-        std::string line;
-        while (in && std::getline(in, line)) {
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            uploadQueue_.push_back(line);
+    if (queue_.Load(unsent, &why)) {
+        try {
+            queue_.Flush();
+        } catch (const std::exception& e) {
+            AppendWeb(Stamp() + e.what());
         }
-        if (!std::filesystem::is_regular_file(unsent) || !in.is_open() || in.bad()) {
-            // Writing the queue over it at exit would lose its records.
-            unsentUnreadable_ = true;
-            uploadQueue_.clear();
-            AppendWeb(Stamp() + Cp("nie można odczytać ") + unsent);
-        }
+    } else {
+        // Kept as it is: writing the queue over it would lose its records.
+        AppendWeb(Stamp() + Cp("nie można odczytać ") + unsent + ": " + why);
     }
-    lastSent_ = util_.Read(settings::kOstatniWyslany);
+    uploader_->SetLastSent(util_.Read(settings::kOstatniWyslany));
     DTPickerOd->setDate(QDate::currentDate().addDays(-1));
     // 9. The last saved log.
     files_->StartupReload();
     // 10.
     for (int k = 0; k < 4; ++k) {
-        cbKanal[k]->setText(Q(util_.Read(settings::kLegendName[k]) + " [" +
-                              util_.Read(settings::kLegendUnit[k]) + "]"));
+        cbKanal[k]->setText(Q(LegendCaption(util_.Read(settings::kLegendName[k]),
+                                            util_.Read(settings::kLegendUnit[k]))));
     }
     cbPOST->setChecked(util_.Read(settings::kPost));
-    // 12. The host dialog's fields come with the upload step.
+    // 12.
+    hostDialog_->SetTable(util_.Read(settings::kTabela));
+    hostDialog_->SetAddress(util_.Read(settings::kAdresSkryptu));
     for (int k = 0; k < 4; ++k) cbKanal[k]->setChecked(util_.Read(settings::kAktywneKan[k]));
-    Timer4WWW.start();
+    // Enabled, not restarted: a second attach must not hold the upload off.
+    if (!Timer4WWW.isActive()) Timer4WWW.start();
 }
 
 void TMonitorT::Timer4WWWTimer() {
-    files_->Timer4WWWSave();
+    uploader_->Timer4WWWTimer();
 }
 
 void TMonitorT::FormDestroy() {
@@ -546,16 +578,11 @@ void TMonitorT::FormDestroy() {
     if (path.size() < 2) return;
     // The queue goes back to its file first, whatever else fails later; a
     // file that could not be read keeps its records.
-    if (!unsentUnreadable_) {
-        try {
-            std::string text;
-            for (const std::string& e : uploadQueue_) text += e + "\r\n";
-            WriteFileAtomic(path, text);
-        } catch (const std::exception& e) {
-            ReportError(e.what());
-        }
+    try {
+        queue_.Save();
+    } catch (const std::exception& e) {
+        ReportError(e.what());
     }
-    uploadQueue_.clear();
     if (!endOfSession_) FormDestroyWspolna();
 }
 
@@ -574,6 +601,9 @@ void TMonitorT::FormDestroyWspolna() {
         util_.Write(settings::kAvg, PlotP->Averaging());
         util_.Write(settings::kIdxZakladki, pcZakladki->currentIndex());
         util_.Write(settings::kPost, cbPOST->isChecked());
+        hostDialog_->FormDestroy();
+        SaveDialogPosition(util_, settings::kFormLegendy,
+                           {legendsDialog_->x(), legendsDialog_->y()});
     } catch (const std::exception& e) {
         ReportError(e.what());
     }
@@ -721,6 +751,40 @@ void TMonitorT::mCzytajPlikClick() {
         QFileDialog::getOpenFileName(this, "odczytaj", preset, "tekstowe (*.txt);;wszystkie (*)");
     if (chosen.isEmpty()) return;
     files_->ReadBack(S(chosen));
+}
+
+void TMonitorT::mPOSTdeltaClick() {
+    const std::optional<std::string> text =
+        InputQuery(Cp("wysyłanie na WWW (POST)"), "Co ile sekund", std::to_string(postInterval_));
+    if (!text) return;
+    const std::optional<int> n = ParseCountInput(*text);
+    if (!n) return;
+    postInterval_ = *n;
+    mPOSTdelta->setText(Q("POST na WWW co " + *text + " [sek]"));
+    util_.Write(settings::kWysylkaPost, postInterval_);
+}
+
+void TMonitorT::mHostConfigClick() {
+    hostDialog_->mHostConfigClick();
+}
+
+void TMonitorT::mLegendyClick() {
+    Legends l;
+    for (std::size_t k = 0; k < 4; ++k) {
+        l.names[k] = util_.Read(settings::kLegendNameDialog[k]);
+        l.units[k] = util_.Read(settings::kLegendUnitDialog[k]);
+    }
+    legendsDialog_->SetFields(l);
+    if (legendsDialog_->exec() == QDialog::Accepted) ApplyLegends(legendsDialog_->Fields());
+}
+
+void TMonitorT::ApplyLegends(const Legends& l) {
+    for (std::size_t k = 0; k < 4; ++k)
+        cbKanal[k]->setText(Q(LegendCaption(l.names[k], l.units[k])));
+    for (std::size_t k = 0; k < 4; ++k) {
+        util_.Write(settings::kLegendName[k], l.names[k]);
+        util_.Write(settings::kLegendUnit[k], l.units[k]);
+    }
 }
 
 void TMonitorT::mTestClick() {

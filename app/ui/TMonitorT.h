@@ -24,12 +24,19 @@
 #include "app/logic/Readings.h"
 #include "app/logic/ReceivePath.h"
 #include "app/logic/StationCommands.h"
+#include "plot/logic/Legends.h"
 #include "util/FormPlacement.h"
 #include "util/TdmUtil.h"
+#include "web/Sender.h"
+#include "web/UploadQueue.h"
+#include "web/Uploader.h"
 
 namespace pom {
 
 class TPlotPanel;
+class TfOKhostSQL;
+class TfEdLegendy;
+class THttpClient;
 
 class LogMemo;
 class TSerialPort;
@@ -60,7 +67,8 @@ class TMonitorT final : public QMainWindow,
                         private ReceiveHost,
                         private DataLogHost,
                         private ReadingsHost,
-                        private CommandsHost {
+                        private CommandsHost,
+                        private UploadHost {
     Q_OBJECT
 public:
     TMonitorT(TdmUtil& util, MonitorOptions options, QWidget* parent = nullptr);
@@ -77,7 +85,11 @@ public:
     StationCommands& Commands() { return *commands_; }
     QPlainTextEdit& MacMemo() { return *meMAC; }
     QLineEdit& SecondsField() { return *edSekund; }
-    const std::vector<std::string>& UploadQueue() const { return uploadQueue_; }
+    const std::deque<std::string>& QueueEntries() const { return queue_.Entries(); }
+    Uploader& Upload() { return *uploader_; }
+    WWyslac& Sender() { return *sender_; }
+    TfOKhostSQL& HostDialog() { return *hostDialog_; }
+    TfEdLegendy& LegendsDialog() { return *legendsDialog_; }
     QLabel& BarometerLabel(int i) { return *barometerLabels_[i]; }
     TSerialPort& Port() { return *SerialPort1; }
     TPlotPanel& Plot() { return *PlotP; }
@@ -115,6 +127,11 @@ public:
     void mTestClick();
     void mMaskaDatyClick();
     void mIleDoSredniejClick();
+    void mPOSTdeltaClick();
+    void mHostConfigClick();
+    void mLegendyClick();
+    // Channel captions from the legends, then the legends into the settings.
+    void ApplyLegends(const Legends& l);
 
     // Rebuilds the COM menu from the port list, checking `current`.
     void BuildComMenu(const std::string& current);
@@ -157,6 +174,14 @@ private:
     void ShowDataPage() override;
     LocalDateTime Now() const override;
 
+    // UploadHost
+    void SetUploadTimerEnabled(bool on) override;
+    int MeasureInterval() const override;
+    std::string UploadTable() const override;
+    std::string UploadAddress() const override;
+    void PeriodicSave() override;
+    void StoreLastSent(const std::string& stamp) override;
+
     // DataLogHost
     void SetStatusText(const std::string& text) override;
     void SetStatusHint(const std::string& text) override;
@@ -197,15 +222,18 @@ private:
     std::unique_ptr<StationCommands> commands_;
     std::unique_ptr<QtMainThreadDispatcher> dispatcher_;
     std::unique_ptr<TSerialPort> SerialPort1;
+    UploadQueue queue_;
+    std::unique_ptr<THttpClient> HttpClient1;
+    std::unique_ptr<WWyslac> sender_;
+    std::unique_ptr<Uploader> uploader_;
+    TfOKhostSQL* hostDialog_ = nullptr;
+    TfEdLegendy* legendsDialog_ = nullptr;
 
     std::string stationKind_ = "DS3231";
     bool endOfSession_ = false;
     std::atomic<int> openError_{0};
     bool shutDownDone_ = false;
     int postInterval_ = 300;
-    std::string lastSent_;
-    std::vector<std::string> uploadQueue_;
-    bool unsentUnreadable_ = false;
 
     // widgets (system names)
     QTabWidget* pcZakladki = nullptr;

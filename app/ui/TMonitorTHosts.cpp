@@ -8,6 +8,7 @@
 #include "app/ui/TMonitorT.h"
 #include "plot/ui/TPlotPanel.h"
 #include "serial/SerialPort.h"
+#include "web/ui/TfOKhostSQL.h"
 
 namespace pom {
 
@@ -99,8 +100,7 @@ bool TMonitorT::UploadChecked() const {
 }
 
 std::size_t TMonitorT::AppendToUploadQueue(const std::string& entry) {
-    uploadQueue_.push_back(entry);
-    return uploadQueue_.size();
+    return uploader_->Append(entry);
 }
 
 void TMonitorT::SetUploadInterval(int ms) {
@@ -147,6 +147,35 @@ void TMonitorT::ShowDataPage() {
 
 LocalDateTime TMonitorT::Now() const {
     return util_.clock().now();
+}
+
+// --- UploadHost
+
+void TMonitorT::SetUploadTimerEnabled(bool on) {
+    if (!on)
+        Timer4WWW.stop();
+    else if (!Timer4WWW.isActive())
+        Timer4WWW.start();
+}
+
+int TMonitorT::MeasureInterval() const {
+    return rx_->Values().measureInterval;
+}
+
+std::string TMonitorT::UploadTable() const {
+    return hostDialog_->Table();
+}
+
+std::string TMonitorT::UploadAddress() const {
+    return hostDialog_->Address();
+}
+
+void TMonitorT::PeriodicSave() {
+    files_->Timer4WWWSave();
+}
+
+void TMonitorT::StoreLastSent(const std::string& stamp) {
+    util_.Write(settings::kOstatniWyslany, stamp);
 }
 
 // --- DataLogHost

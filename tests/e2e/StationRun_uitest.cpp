@@ -173,7 +173,7 @@ TEST_F(StationRun, BacklogIsReadOutAveragedQueuedAndPlotted) {
         }
     }
     std::vector<std::string> queued;
-    for (const std::string& e : w->UploadQueue()) {
+    for (const std::string& e : w->QueueEntries()) {
         queued.push_back(e.substr(0, 19));
         EXPECT_EQ(std::count(e.begin(), e.end(), ';'), 6) << e;
     }
