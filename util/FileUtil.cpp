@@ -6,9 +6,11 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <stdexcept>
 
 namespace pom {
@@ -54,6 +56,28 @@ std::string ResolveTarget(const std::string& path) {
     char buf[PATH_MAX];
     if (::realpath(path.c_str(), buf) != nullptr) return buf;
     return path;
+}
+
+// Creates a new file ".pomXXXXXXXX" in the folder (O_EXCL, mode 0666 before
+// the umask); its name goes to `name`. -1 with errno set when it cannot.
+int CreateTemporary(const std::string& folder, std::string& name) {
+    static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+    std::random_device seed;
+    std::mt19937_64 rng((static_cast<std::uint64_t>(seed()) << 32) ^ seed() ^
+                        static_cast<std::uint64_t>(::getpid()));
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string candidate = folder + "/.pom";
+        for (int i = 0; i < 8; ++i) candidate += kDigits[rng() % (sizeof kDigits - 1)];
+        const int fd =
+            ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+        if (fd >= 0) {
+            name = std::move(candidate);
+            return fd;
+        }
+        if (errno != EEXIST) return -1;
+    }
+    errno = EEXIST;
+    return -1;
 }
 
 }  // namespace
@@ -104,8 +128,11 @@ void WriteFileAtomic(const std::string& path, const std::string& bytes) {
     // ordinary write would.
     if (::access(target.c_str(), F_OK) == 0 && ::access(target.c_str(), W_OK) != 0)
         throw SystemError(path, errno);
-    std::string tmp = folder + "/." + BaseName(target) + ".tmpXXXXXX";
-    Fd fd(::mkstemp(tmp.data()));
+    // A short name of its own, so a target name near the 255-byte limit still
+    // has room; created as open() creates files, 0666 less the umask (or the
+    // folder's default ACL), unless the file being replaced has its own mode.
+    std::string tmp;
+    Fd fd(CreateTemporary(folder, tmp));
     if (fd.get() < 0) throw SystemError(path, errno);
 
     auto fail = [&](int err) {
@@ -113,11 +140,9 @@ void WriteFileAtomic(const std::string& path, const std::string& bytes) {
         return SystemError(path, err);
     };
 
-    // Keep the permissions of the file being replaced; a new file gets the
-    // usual 0644 rather than mkstemp's 0600.
     struct stat old {};
-    const mode_t mode = ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
-    if (::fchmod(fd.get(), mode) != 0) throw fail(errno);
+    if (::stat(target.c_str(), &old) == 0 && ::fchmod(fd.get(), old.st_mode & 07777) != 0)
+        throw fail(errno);
 
     const char* p = bytes.data();
     std::size_t left = bytes.size();
