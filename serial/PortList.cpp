@@ -5,8 +5,6 @@
 #include <filesystem>
 #include <fstream>
 
-#include "serial/SerialPlaces.h"
-
 namespace pom {
 
 namespace fs = std::filesystem;
@@ -56,10 +54,7 @@ void EnumComPortsIn(std::vector<std::string>& list, const std::string& ttyClassD
         if (name.rfind("tty", 0) != 0) continue;
         AddOnce(list, name);
     }
-    // A stable name longer than the port opens by would be offered and then
-    // fail to open; the tty name above stands for that device.
-    for (const auto& p : SortedEntries(byIdDir))
-        if (p.string().size() <= serial::kOpenNameChars) AddOnce(list, p.string());
+    for (const auto& p : SortedEntries(byIdDir)) AddOnce(list, p.string());
 }
 
 void EnumComPorts(std::vector<std::string>& list) {

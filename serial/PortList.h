@@ -7,9 +7,9 @@ namespace pom {
 
 // Adds the serial ports present on this machine to the list: tty devices with a
 // backing device (ttyUSB*, ttyACM*, ttyS* that have a UART), by name without
-// /dev/, then the stable /dev/serial/by-id/ paths short enough to be opened by
-// (79 characters) as their own entries. Names already in the list (compared
-// without regard to case) are not added again; the list is not sorted.
+// /dev/, then the stable /dev/serial/by-id/ paths as their own entries. Names
+// already in the list (compared without regard to case) are not added again;
+// the list is not sorted.
 void EnumComPorts(std::vector<std::string>& list);
 
 // The same over other folders, for tests.
