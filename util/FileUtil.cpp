@@ -13,6 +13,9 @@
 #include <random>
 #include <stdexcept>
 
+#include "util/Cp1250.h"
+#include "util/SystemError.h"
+
 namespace pom {
 
 namespace {
@@ -38,8 +41,13 @@ private:
     int fd_;
 };
 
+// The message is shown to users: Windows-1250 like every other text.
+std::string ErrorText(const std::string& path, int err) {
+    return Utf8ToCp1250(path) + ": " + SystemErrorText(err);
+}
+
 std::runtime_error SystemError(const std::string& path, int err) {
-    return std::runtime_error(path + ": " + std::strerror(err));
+    return std::runtime_error(ErrorText(path, err));
 }
 
 std::string FolderOf(const std::string& path) {
@@ -115,7 +123,7 @@ std::optional<std::string> ReadWholeFile(const std::string& path, std::string* e
         }
     }
     if (err != 0) {
-        if (error != nullptr) *error = path + ": " + std::strerror(err);
+        if (error != nullptr) *error = ErrorText(path, err);
         return std::nullopt;
     }
     return bytes;

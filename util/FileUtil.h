@@ -8,6 +8,9 @@ namespace pom {
 // Creates the folder and every missing parent; true when it exists afterwards.
 bool MakeFolders(const std::string& path);
 
+// Paths are file-system (UTF-8) text; the error texts below are Windows-1250
+// ("<path>: <reason in Polish>"), ready for a log line or a message box.
+
 // The whole file as bytes, or nothing with the system's reason in *error.
 std::optional<std::string> ReadWholeFile(const std::string& path, std::string* error = nullptr);
 

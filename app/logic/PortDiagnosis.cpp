@@ -4,9 +4,9 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "util/Cp1250.h"
+#include "util/SystemError.h"
 
 namespace pom {
 namespace {
@@ -47,8 +47,8 @@ std::string PortOpenFailureReason(const std::string& devicePath, int errorCode) 
             return Cp("nie ma urządzenia " + devicePath +
                       ": sprawdź, czy stacja jest podłączona, i wybierz port z menu COM...");
         default:
-            return Cp("nie można otworzyć " + devicePath + ": ") + std::strerror(errorCode) + " (" +
-                   std::to_string(errorCode) + ")";
+            return Cp("nie można otworzyć " + devicePath + ": ") + SystemErrorText(errorCode) +
+                   " (" + std::to_string(errorCode) + ")";
     }
 }
 

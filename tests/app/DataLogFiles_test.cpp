@@ -290,7 +290,7 @@ TEST_F(DataLogFilesTest, StartupReloadOfAnUnreadableFileKeepsThePortRunning) {
     log.Append("k1");
     EXPECT_FALSE(files.StartupReload());
     EXPECT_EQ(host.calls, (std::vector<std::string>{"hidden", "visible"}));
-    EXPECT_EQ(host.errors, std::vector<std::string>{path + ": Input/output error"});
+    EXPECT_EQ(host.errors, std::vector<std::string>{path + Cp(": błąd wejścia/wyjścia")});
     EXPECT_EQ(log.Lines(), (std::vector<std::string>{"k1", Stamp() + "Active 2<"}));
     EXPECT_EQ(files.LastLogPath(), "New");
 }
