@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <stdexcept>
 
+#include "util/Cp1250.h"
 #include "util/FileUtil.h"
 
 namespace pom {
@@ -128,8 +130,16 @@ std::string TdmUtil::DataFileName() {
             if (c == '\\') c = '/';
     }
 
+    // A mask may name sub-folders of the data folder (they are made too), but
+    // not lead out of it.
+    std::size_t start = 0;
+    for (std::size_t end; start <= name.size(); start = end + 1) {
+        end = name.find('/', start);
+        if (end == std::string::npos) end = name.size();
+        if (name.compare(start, end - start, "..") == 0)
+            throw std::runtime_error(Cp("nazwa pliku wychodzi poza folder danych: ") + name);
+    }
     const std::string path = DataFolder() + "/" + name;
-    // A mask may name sub-folders of the data folder; they are made too.
     MakeFolders(path.substr(0, path.rfind('/')));
     return path;
 }

@@ -55,7 +55,9 @@ public:
 
     // Full path for a new dated data file, or empty while no station is
     // attached (nothing is created then). A mask without any double quote gets
-    // the quoted prefix "Ardu" for good. The data folder is created.
+    // the quoted prefix "Ardu" for good. The data folder is created, and any
+    // sub-folder the mask names. Throws std::runtime_error (Windows-1250 text)
+    // when the name would lead out of the data folder ("..").
     std::string DataFileName();
     // The station's "niewyslane.txt", or empty while no station is attached.
     std::string UnsentFileName() const;

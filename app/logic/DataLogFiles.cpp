@@ -129,9 +129,18 @@ void DataLogFiles::WriteSetting(const settings::IntKey& key, int value) {
     }
 }
 
+std::string DataLogFiles::SaveName() {
+    try {
+        return util_.DataFileName();
+    } catch (const std::exception& e) {
+        host_.ReportError(e.what());
+        return {};
+    }
+}
+
 bool DataLogFiles::PeriodicSave() {
     if (!log_.Modified()) return false;
-    const std::string path = util_.DataFileName();
+    const std::string path = SaveName();
     if (path.empty() || path == lastLogPath_) return false;
     // A name can come round again (clock set back, a coarser mask): the
     // earlier file's lines are kept rather than overwritten.
@@ -147,7 +156,7 @@ bool DataLogFiles::PeriodicSave() {
 
 bool DataLogFiles::ManualSave() {
     if (!log_.Modified()) return false;
-    const std::string path = util_.DataFileName();
+    const std::string path = SaveName();
     if (path.empty()) return false;
     if (!SaveLog(path, true)) return false;
     host_.SetStatusText(util_.TimeStampPrefix() + Cp("zapisał: ") + BaseName(path));
@@ -158,6 +167,14 @@ bool DataLogFiles::ManualSave() {
                                  static_cast<int>(log_.Count()), host_.SeriesPointCount(1),
                                  host_.SeriesPointCount(2), host_.SeriesPointCount(3)));
     return true;
+}
+
+std::string DataLogFiles::OpenDialogFileName() {
+    try {
+        return util_.DataFileName();
+    } catch (const std::exception&) {
+        return {};  // the dialog then opens where it likes; a save reports the mask
+    }
 }
 
 bool DataLogFiles::ReadBack(const std::string& path) {

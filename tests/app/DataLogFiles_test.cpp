@@ -229,6 +229,38 @@ TEST_F(FailedSave, SettingRefusedAfterTheFileWasWrittenIsReported) {
     EXPECT_TRUE(FileExists(Name("12_00_00")));
 }
 
+// A mask may name sub-folders of the data folder, never a way out of it.
+TEST_F(DataLogFilesTest, MaskFoldersStayInsideTheDataFolder) {
+    const struct {
+        const char* mask;
+        const char* saved;  // below the data folder, or null when refused
+    } cases[] = {
+        {"\"dane\\pomiar \"YYYY", "dane/pomiar 2023"},
+        {"\"..\\..\\x\"YYYY", nullptr},
+        {"\"dane\\..\\..\\y\"", nullptr},
+    };
+    for (const auto& c : cases) {
+        host.errors.clear();
+        log.Clear();
+        AddLines(3);
+        files.ApplyDateMask(c.mask);
+        EXPECT_EQ(files.ManualSave(), c.saved != nullptr) << c.mask;
+        if (c.saved != nullptr) {
+            EXPECT_TRUE(FileExists(DataDir() + "/" + c.saved)) << c.mask;
+            EXPECT_TRUE(host.errors.empty()) << c.mask;
+            continue;
+        }
+        ASSERT_EQ(host.errors.size(), 1u) << c.mask;
+        EXPECT_NE(host.errors[0].find(Cp("poza folder danych")), std::string::npos);
+        EXPECT_EQ(log.Count(), 3u);
+        EXPECT_TRUE(log.Modified());
+        EXPECT_EQ(files.OpenDialogFileName(), "");
+    }
+    EXPECT_FALSE(fs::exists(config + "/ardu/x"));
+    EXPECT_FALSE(fs::exists(config + "/ardu/y"));
+    EXPECT_FALSE(fs::exists(config + "/ardu/DS3231/y"));
+}
+
 // ---- reading back ----
 
 TEST_F(DataLogFilesTest, ReadBackReplacesTheLogOnly) {
