@@ -130,6 +130,9 @@ std::string TdmUtil::DataFileName() {
             if (c == '\\') c = '/';
     }
 
+    // The mask's letters are Windows-1250; a file name is UTF-8.
+    const std::string text = name;
+    name = TextToPath(text);
     // A mask may name sub-folders of the data folder (they are made too), but
     // not lead out of it.
     std::size_t start = 0;
@@ -137,7 +140,7 @@ std::string TdmUtil::DataFileName() {
         end = name.find('/', start);
         if (end == std::string::npos) end = name.size();
         if (name.compare(start, end - start, "..") == 0)
-            throw std::runtime_error(Cp("nazwa pliku wychodzi poza folder danych: ") + name);
+            throw std::runtime_error(Cp("nazwa pliku wychodzi poza folder danych: ") + text);
     }
     const std::string path = DataFolder() + "/" + name;
     MakeFolders(path.substr(0, path.rfind('/')));

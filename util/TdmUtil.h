@@ -31,6 +31,9 @@ public:
     // Values per reading of the latest reading; kept up to date by the parser.
     int valueCount = 1;
 
+    // Paths given here are file-system (UTF-8) paths: PathToText turns one
+    // into text for a log line, a status or an INI value.
+
     // $XDG_CONFIG_HOME, else ~/.config; created when missing.
     std::string AppDataFolder() const;
     // The settings file of the current station folder; its folder is created.

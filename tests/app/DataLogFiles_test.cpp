@@ -261,6 +261,42 @@ TEST_F(DataLogFilesTest, MaskFoldersStayInsideTheDataFolder) {
     EXPECT_FALSE(fs::exists(config + "/ardu/DS3231/y"));
 }
 
+// Paths stay UTF-8 on disk; they are Windows-1250 only as text (status,
+// hint, log line, OstatniLog) and become paths again when read back.
+TEST_F(DataLogFilesTest, PolishLettersInFolderAndMaskMakeUtf8FileNames) {
+    const std::string polishConfig = dir.file("łukasz/łódź");
+    ScopedConfigHome polish{polishConfig};
+    const std::string data = polishConfig + "/ardu/DS3231/data";
+    const std::string file = data + "/pomiar żółw 2023.txt";
+    files.ApplyDateMask(Cp("\"pomiar żółw \"YYYY"));
+    AddLines(11);
+    ASSERT_TRUE(files.Timer4WWWSave());
+    ASSERT_TRUE(FileExists(file)) << "no file of the UTF-8 name";
+    EXPECT_EQ(host.status.back(), Stamp() + Cp(" > Zapisał: pomiar żółw 2023.txt"));
+    EXPECT_EQ(host.hint, Cp(file));
+    EXPECT_EQ(util.Read(settings::kOstatniLog), Cp(file));
+    EXPECT_EQ(files.LastLogPath(), file);
+    EXPECT_EQ(files.OpenDialogFileName(), file);
+
+    ASSERT_TRUE(files.ReadBack(file));
+    EXPECT_EQ(host.status.back(), Cp("odczytał: " + file));
+    EXPECT_EQ(log.Count(), 11u);
+
+    log.Clear();
+    ASSERT_TRUE(files.StartupReload());
+    EXPECT_EQ(log.Line(11), Stamp() + Cp("odczytał ostatni zapisany log: " + file));
+    EXPECT_EQ(host.status.back(), Cp("start za 10 sek. odczytał: pomiar żółw 2023.txt"));
+    EXPECT_TRUE(host.errors.empty());
+}
+
+TEST_F(DataLogFilesTest, StartupReloadStillFindsAPathStoredAsUtf8Bytes) {
+    const std::string path = dir.file("stary zapis ł.txt");
+    WriteFile(path, "f1\r\n");
+    util.Write(settings::kOstatniLog, path);  // as earlier versions stored it
+    EXPECT_TRUE(files.StartupReload());
+    EXPECT_EQ(files.LastLogPath(), path);
+}
+
 // ---- reading back ----
 
 TEST_F(DataLogFilesTest, ReadBackReplacesTheLogOnly) {
