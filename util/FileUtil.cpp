@@ -46,8 +46,8 @@ std::string ErrorText(const std::string& path, int err) {
     return Utf8ToCp1250(path) + ": " + SystemErrorText(err);
 }
 
-std::runtime_error SystemError(const std::string& path, int err) {
-    return std::runtime_error(ErrorText(path, err));
+FileError SystemError(const std::string& path, int err) {
+    return FileError(ErrorText(path, err), err);
 }
 
 std::string FolderOf(const std::string& path) {
@@ -91,13 +91,21 @@ int CreateTemporary(const std::string& folder, std::string& name) {
 }  // namespace
 
 bool MakeFolders(const std::string& path) {
-    if (path.empty()) return false;
-    std::error_code ec;
-    std::filesystem::create_directories(path, ec);
-    return std::filesystem::is_directory(path, ec);
+    return CreateFolders(path) == 0;
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& path, std::string* error) {
+int CreateFolders(const std::string& path) {
+    if (path.empty()) return ENOENT;
+    std::error_code ec;
+    std::filesystem::create_directories(path, ec);
+    std::error_code statEc;
+    if (std::filesystem::is_directory(path, statEc)) return 0;
+    // Something other than a folder in the way reads as "exists".
+    if (!ec || ec.value() == EEXIST) return ENOTDIR;
+    return ec.value();
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path, std::string* error, int* code) {
     Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     int err = 0;
     std::string bytes;
@@ -124,6 +132,7 @@ std::optional<std::string> ReadWholeFile(const std::string& path, std::string* e
     }
     if (err != 0) {
         if (error != nullptr) *error = ErrorText(path, err);
+        if (code != nullptr) *code = err;
         return std::nullopt;
     }
     return bytes;

@@ -26,6 +26,8 @@ std::string SystemErrorText(int code) {
             return Cp("brak miejsca na dysku");
         case EFBIG:
             return Cp("plik za duży");
+        case EISDIR:
+            return Cp("to jest folder");
         case ENOTDIR:
             return Cp("część ścieżki nie jest folderem");
         default:

@@ -8,6 +8,7 @@
 
 #include "util/Cp1250.h"
 #include "util/FileUtil.h"
+#include "util/SystemError.h"
 
 namespace pom {
 
@@ -78,6 +79,10 @@ bool TdmUtil::ReadIniBool(std::string_view section, std::string_view key, bool d
 
 void TdmUtil::WriteIniString(std::string_view section, std::string_view key,
                              std::string_view value) {
+    const std::string folder = StationFolderPath();
+    // Without its folder the write cannot succeed; say why the folder is not there.
+    if (const int err = CreateFolders(folder))
+        throw IniWriteError(folder + "/" + programName_ + ".ini", SystemErrorText(err));
     IniWriteString(IniFileName(), section, key, value);
 }
 
@@ -143,14 +148,19 @@ std::string TdmUtil::DataFileName() {
             throw std::runtime_error(Cp("nazwa pliku wychodzi poza folder danych: ") + text);
     }
     const std::string path = DataFolder() + "/" + name;
-    MakeFolders(path.substr(0, path.rfind('/')));
+    // A folder that cannot be made is reported with its real cause here;
+    // the write would only say the file's folder is missing.
+    if (const int err = CreateFolders(path.substr(0, path.rfind('/'))))
+        throw FileError(PathToText(path) + ": " + SystemErrorText(err), err);
     return path;
 }
 
-std::string TdmUtil::UnsentFileName() const {
+std::string TdmUtil::UnsentFileName(std::string* folderError) const {
     if (stationFolder == kBaseStationFolder) return {};
     const std::string folder = DataFolder();
-    MakeFolders(folder);
+    const int err = CreateFolders(folder);
+    if (folderError != nullptr)
+        *folderError = err == 0 ? std::string() : PathToText(folder) + ": " + SystemErrorText(err);
     return folder + "/niewyslane.txt";
 }
 

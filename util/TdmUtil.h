@@ -43,7 +43,8 @@ public:
                               std::string_view def) const;
     int ReadIniInteger(std::string_view section, std::string_view key, int def) const;
     bool ReadIniBool(std::string_view section, std::string_view key, bool def) const;
-    // Throw IniWriteError ("Unable to write to " + path) when the system refuses.
+    // Throw IniWriteError ("Unable to write to " + path + ": " + the reason)
+    // when the system refuses, the folder's own failure when it cannot be made.
     void WriteIniString(std::string_view section, std::string_view key, std::string_view value);
     void WriteIniInteger(std::string_view section, std::string_view key, int value);
     void WriteIniBool(std::string_view section, std::string_view key, bool value);
@@ -60,10 +61,13 @@ public:
     // attached (nothing is created then). A mask without any double quote gets
     // the quoted prefix "Ardu" for good. The data folder is created, and any
     // sub-folder the mask names. Throws std::runtime_error (Windows-1250 text)
-    // when the name would lead out of the data folder ("..").
+    // when the name would lead out of the data folder (".."), FileError with
+    // the real cause when a folder cannot be made.
     std::string DataFileName();
     // The station's "niewyslane.txt", or empty while no station is attached.
-    std::string UnsentFileName() const;
+    // The data folder is created; when it cannot be, *folderError (if given)
+    // gets "<folder>: <reason>" (Windows-1250), else it is emptied.
+    std::string UnsentFileName(std::string* folderError = nullptr) const;
     // "yyyy-mm-dd hh:mm:ss " of now.
     std::string TimeStampPrefix() const;
 

@@ -1,7 +1,10 @@
 #include "app/logic/DataLogFiles.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 
 #include "tests/support/TestSupport.h"
@@ -212,6 +215,33 @@ TEST_F(FailedSave, PeriodicSaveIntoAFolderThatCannotBeMade) {
     ExpectNothingChanged(11);
 }
 
+// A folder the user may not write to: the save and the unsent file say so,
+// rather than that the data folder is missing.
+TEST_F(FailedSave, UnwritableStationFolderReportsTheRealCause) {
+    fs::create_directories(config + "/ardu/DS3231");
+    fs::permissions(dir.path(), fs::perms(0755));
+    AddLines(11);
+    // Root may write anything, so the saves run in a child as an ordinary user.
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (geteuid() == 0 && setuid(65534) != 0) _exit(9);
+        const std::string denied = Cp(": brak uprawnień");
+        std::string unsentError;
+        util.UnsentFileName(&unsentError);
+        const bool saved = files.Timer4WWWSave();
+        const bool ok = !saved && host.errors.size() == 1 &&
+                        host.errors[0] == PathToText(Name("12_00_00")) + denied &&
+                        unsentError == DataDir() + denied && log.Count() == 11;
+        if (!ok && !host.errors.empty()) std::fprintf(stderr, "%s\n", host.errors[0].c_str());
+        _exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
 TEST_F(FailedSave, ManualSaveOverAnUnreadableFileDoesNotRepeatTheMerge) {
     fs::create_directories(Name("12_00_00"));  // a folder of the file's name
     AddLines(3);
@@ -225,7 +255,7 @@ TEST_F(FailedSave, SettingRefusedAfterTheFileWasWrittenIsReported) {
     fs::create_directories(StationIni());  // the settings file cannot be replaced
     EXPECT_TRUE(files.Timer4WWWSave());
     ASSERT_EQ(host.errors.size(), 1u);
-    EXPECT_EQ(host.errors[0], "Unable to write to " + StationIni());
+    EXPECT_EQ(host.errors[0], "Unable to write to " + StationIni() + Cp(": to jest folder"));
     EXPECT_TRUE(FileExists(Name("12_00_00")));
 }
 
@@ -401,7 +431,8 @@ TEST_F(DataLogFilesTest, MaskWithoutQuoteShowsThePrefixAfterTheFirstName) {
 TEST_F(DataLogFilesTest, RefusedMaskSettingIsReportedAndTheMaskStillUsed) {
     fs::create_directories(StationIni());
     files.ApplyDateMask("YYYY");
-    EXPECT_EQ(host.errors, std::vector<std::string>{"Unable to write to " + StationIni()});
+    EXPECT_EQ(host.errors, std::vector<std::string>{"Unable to write to " + StationIni() +
+                                                    Cp(": to jest folder")});
     EXPECT_EQ(util.FileNameMask, "YYYY");
 }
 

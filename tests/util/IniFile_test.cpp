@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "tests/support/TestSupport.h"
+#include "util/Cp1250.h"
 #include "util/FileUtil.h"
 
 namespace pom {
@@ -204,7 +205,8 @@ TEST_F(IniFileOnDisk, RefusedWhenParentIsARegularFile) {
         IniWriteString(bad, "S", "k", "v");
         FAIL() << "no error";
     } catch (const IniWriteError& e) {
-        EXPECT_EQ(std::string(e.what()), "Unable to write to " + bad);
+        EXPECT_EQ(std::string(e.what()),
+                  "Unable to write to " + bad + Cp(": część ścieżki nie jest folderem"));
         EXPECT_EQ(e.path(), bad);
     }
     EXPECT_EQ(IniReadString(bad, "S", "k", "def"), "def");

@@ -8,6 +8,7 @@
 
 #include "tests/support/TestSupport.h"
 #include "util/AutoStart.h"
+#include "util/Cp1250.h"
 #include "util/FormPlacement.h"
 
 namespace pom {
@@ -148,7 +149,9 @@ TEST_F(UtilTest, RefusedWriteRaisesWithTheSettingsPath) {
         util.WriteIniString("CONFIG", "nrCOMport", "ttyUSB0");
         FAIL() << "no error";
     } catch (const IniWriteError& e) {
-        EXPECT_EQ(std::string(e.what()), "Unable to write to " + BaseIni());
+        // The folder's own failure, not the missing folder's consequence.
+        EXPECT_EQ(std::string(e.what()),
+                  "Unable to write to " + BaseIni() + Cp(": część ścieżki nie jest folderem"));
     }
     EXPECT_EQ(util.Read(settings::kNrComPort), "ttyACM0");
 }
