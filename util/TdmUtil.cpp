@@ -1,6 +1,7 @@
 #include "util/TdmUtil.h"
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -14,14 +15,45 @@ namespace pom {
 
 namespace {
 
-std::string HomeFolder() {
-    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
-    if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr)
-        return pw->pw_dir;
-    return "/tmp";
+const char* PasswdHome() {
+    const passwd* pw = ::getpwuid(::getuid());
+    return pw != nullptr ? pw->pw_dir : nullptr;
+}
+
+bool Set(const char* v) {
+    return v != nullptr && *v != '\0';
+}
+
+// $HOME, else the account's home; empty when there is neither. Never a
+// shared folder such as /tmp: settings and data are private.
+std::string HomeFolder(const char* home, const char* passwdDir) {
+    if (Set(home)) return home;
+    if (Set(passwdDir)) return passwdDir;
+    return {};
+}
+
+bool IsFolder(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 }  // namespace
+
+std::string SettingsFolderProblem(const char* xdgConfigHome, const char* home,
+                                  const char* passwdDir) {
+    // The XDG rules ignore a relative value.
+    if (Set(xdgConfigHome) && xdgConfigHome[0] == '/') return {};
+    const std::string h = HomeFolder(home, passwdDir);
+    if (!h.empty() && h[0] == '/' && IsFolder(h)) return {};
+    return Cp("brak folderu na ustawienia i dane: ") +
+           (h.empty() ? Cp("HOME nie jest ustawione") : PathToText(h) + Cp(" nie jest folderem")) +
+           Cp(" i brak XDG_CONFIG_HOME; ustaw HOME na swój folder domowy albo XDG_CONFIG_HOME "
+              "na folder ustawień");
+}
+
+std::string SettingsFolderProblem() {
+    return SettingsFolderProblem(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"), PasswdHome());
+}
 
 std::string StationFolderToPath(std::string_view stationFolder) {
     std::string p(stationFolder);
@@ -45,7 +77,7 @@ std::string TdmUtil::AppDataFolder() const {
     if (const char* x = std::getenv("XDG_CONFIG_HOME"); x != nullptr && x[0] == '/')
         folder = x;
     else
-        folder = HomeFolder() + "/.config";
+        folder = HomeFolder(std::getenv("HOME"), PasswdHome()) + "/.config";
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
     MakeFolders(folder);
     return folder;

@@ -82,6 +82,15 @@ private:
     std::string programName_;
 };
 
+// Why the program has no private place for its settings and data, or empty
+// when it has: $XDG_CONFIG_HOME (absolute) or a home folder ($HOME, else the
+// account's) that exists. Without one the program must not start rather than
+// fall back to a shared folder. Windows-1250 text.
+std::string SettingsFolderProblem();
+// The same for the given values (null: not set).
+std::string SettingsFolderProblem(const char* xdgConfigHome, const char* home,
+                                  const char* passwdDir);
+
 // "\ardu\DS3231" -> "ardu/DS3231", "\Ardu" -> "ardu": the folder below the
 // application-data folder that a station folder names.
 std::string StationFolderToPath(std::string_view stationFolder);
