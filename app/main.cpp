@@ -62,6 +62,11 @@ int main(int argc, char** argv) {
         }
     }
 
+    if (const std::string problem = pom::SettingsFolderProblem(); !problem.empty()) {
+        std::fprintf(stderr, "pomiarnik: %s\n", pom::Cp1250ToUtf8(problem).c_str());
+        return 1;
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(
         QString::fromUtf8(pom::settings::kApplicationTitle.data(),

@@ -157,6 +157,9 @@ void BM_StationLineRate115200(benchmark::State& state) {
         std::atomic<bool> stop{false};
         std::atomic<std::size_t> sent{0};
         long lastSeq = -1;
+        // Non-blocking before the feeder starts: its read of what the PC sent
+        // back would otherwise wait for bytes that may never come.
+        fcntl(pty.master, F_SETFL, fcntl(pty.master, F_GETFL) | O_NONBLOCK);
         std::thread feeder([&] {
             std::string pending = head;
             long seq = 0;
@@ -191,7 +194,6 @@ void BM_StationLineRate115200(benchmark::State& state) {
                 sent = written;
             }
         });
-        fcntl(pty.master, F_SETFL, fcntl(pty.master, F_GETFL) | O_NONBLOCK);
 
         const double worker0 = ThreadCpuSeconds("pom-serial");
         const double process0 = ProcessCpuSeconds();

@@ -5,9 +5,6 @@
 
 namespace pom::serial {
 
-// Characters of the port name used to open the device.
-inline constexpr std::size_t kOpenNameChars = 79;
-
 // Noise levels of the component's reports.
 inline constexpr std::uint8_t kNoiseError = 0;
 inline constexpr std::uint8_t kNoiseWarning = 1;

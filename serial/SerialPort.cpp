@@ -227,7 +227,7 @@ void TSerialPort::ClosePort() {
 
 void TSerialPort::OpenPort() {
     ProcessError(110, 0, kNoiseMessage, "Msg start reactivating Port");
-    const std::string path = DevicePath(commPort_.substr(0, kOpenNameChars));
+    const std::string path = DevicePath(commPort_);
     int fd = -1;
     if (const int err = OpenExclusive(path, fd)) {
         active_ = false;

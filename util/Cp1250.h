@@ -19,4 +19,16 @@ std::string Utf8ToCp1250(std::string_view utf8);
 // Short name for source literals: Cp("zapisał: ") gives the Windows-1250 bytes.
 inline std::string Cp(std::string_view utf8) { return Utf8ToCp1250(utf8); }
 
+// File-system paths are UTF-8 bytes and stay so from where they are formed to
+// where they are opened. A path becomes Windows-1250 text only where it is
+// shown or stored as text (a log line, a status text, an INI value), and
+// such a stored value becomes a path again through TextToPath. Characters
+// without a Windows-1250 byte become '?' in the text.
+inline std::string PathToText(std::string_view path) {
+    return Utf8ToCp1250(path);
+}
+inline std::string TextToPath(std::string_view text) {
+    return Cp1250ToUtf8(text);
+}
+
 }  // namespace pom

@@ -6,10 +6,15 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <stdexcept>
+
+#include "util/Cp1250.h"
+#include "util/SystemError.h"
 
 namespace pom {
 
@@ -36,8 +41,13 @@ private:
     int fd_;
 };
 
-std::runtime_error SystemError(const std::string& path, int err) {
-    return std::runtime_error(path + ": " + std::strerror(err));
+// The message is shown to users: Windows-1250 like every other text.
+std::string ErrorText(const std::string& path, int err) {
+    return Utf8ToCp1250(path) + ": " + SystemErrorText(err);
+}
+
+FileError SystemError(const std::string& path, int err) {
+    return FileError(ErrorText(path, err), err);
 }
 
 std::string FolderOf(const std::string& path) {
@@ -56,16 +66,46 @@ std::string ResolveTarget(const std::string& path) {
     return path;
 }
 
+// Creates a new file ".pomXXXXXXXX" in the folder (O_EXCL, mode 0666 before
+// the umask); its name goes to `name`. -1 with errno set when it cannot.
+int CreateTemporary(const std::string& folder, std::string& name) {
+    static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+    std::random_device seed;
+    std::mt19937_64 rng((static_cast<std::uint64_t>(seed()) << 32) ^ seed() ^
+                        static_cast<std::uint64_t>(::getpid()));
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string candidate = folder + "/.pom";
+        for (int i = 0; i < 8; ++i) candidate += kDigits[rng() % (sizeof kDigits - 1)];
+        const int fd =
+            ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+        if (fd >= 0) {
+            name = std::move(candidate);
+            return fd;
+        }
+        if (errno != EEXIST) return -1;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
 }  // namespace
 
 bool MakeFolders(const std::string& path) {
-    if (path.empty()) return false;
-    std::error_code ec;
-    std::filesystem::create_directories(path, ec);
-    return std::filesystem::is_directory(path, ec);
+    return CreateFolders(path) == 0;
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& path, std::string* error) {
+int CreateFolders(const std::string& path) {
+    if (path.empty()) return ENOENT;
+    std::error_code ec;
+    std::filesystem::create_directories(path, ec);
+    std::error_code statEc;
+    if (std::filesystem::is_directory(path, statEc)) return 0;
+    // Something other than a folder in the way reads as "exists".
+    if (!ec || ec.value() == EEXIST) return ENOTDIR;
+    return ec.value();
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path, std::string* error, int* code) {
     Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     int err = 0;
     std::string bytes;
@@ -91,7 +131,8 @@ std::optional<std::string> ReadWholeFile(const std::string& path, std::string* e
         }
     }
     if (err != 0) {
-        if (error != nullptr) *error = path + ": " + std::strerror(err);
+        if (error != nullptr) *error = ErrorText(path, err);
+        if (code != nullptr) *code = err;
         return std::nullopt;
     }
     return bytes;
@@ -104,8 +145,11 @@ void WriteFileAtomic(const std::string& path, const std::string& bytes) {
     // ordinary write would.
     if (::access(target.c_str(), F_OK) == 0 && ::access(target.c_str(), W_OK) != 0)
         throw SystemError(path, errno);
-    std::string tmp = folder + "/." + BaseName(target) + ".tmpXXXXXX";
-    Fd fd(::mkstemp(tmp.data()));
+    // A short name of its own, so a target name near the 255-byte limit still
+    // has room; created as open() creates files, 0666 less the umask (or the
+    // folder's default ACL), unless the file being replaced has its own mode.
+    std::string tmp;
+    Fd fd(CreateTemporary(folder, tmp));
     if (fd.get() < 0) throw SystemError(path, errno);
 
     auto fail = [&](int err) {
@@ -113,11 +157,9 @@ void WriteFileAtomic(const std::string& path, const std::string& bytes) {
         return SystemError(path, err);
     };
 
-    // Keep the permissions of the file being replaced; a new file gets the
-    // usual 0644 rather than mkstemp's 0600.
     struct stat old {};
-    const mode_t mode = ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
-    if (::fchmod(fd.get(), mode) != 0) throw fail(errno);
+    if (::stat(target.c_str(), &old) == 0 && ::fchmod(fd.get(), old.st_mode & 07777) != 0)
+        throw fail(errno);
 
     const char* p = bytes.data();
     std::size_t left = bytes.size();

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "util/FileUtil.h"
+#include "util/SystemError.h"
 
 namespace pom {
 
@@ -113,15 +114,16 @@ IniDocument LoadOrThrow(const std::string& path) {
     // replaced by one holding only the new value.
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 && errno == ENOENT) return IniDocument{};
-    if (auto bytes = ReadWholeFile(path)) return IniDocument::Parse(*bytes);
-    throw IniWriteError(path);
+    int code = 0;
+    if (auto bytes = ReadWholeFile(path, nullptr, &code)) return IniDocument::Parse(*bytes);
+    throw IniWriteError(path, SystemErrorText(code));
 }
 
 void Store(const std::string& path, const IniDocument& doc) {
     try {
         WriteFileAtomic(path, doc.Serialize());
-    } catch (const std::runtime_error&) {
-        throw IniWriteError(path);
+    } catch (const FileError& e) {
+        throw IniWriteError(path, SystemErrorText(e.code()));
     }
 }
 

@@ -6,13 +6,18 @@
 #include <string_view>
 #include <vector>
 
+#include "util/Cp1250.h"
+
 namespace pom {
 
 // A settings write the system refused (read-only file or folder, full disk).
 class IniWriteError : public std::runtime_error {
 public:
-    explicit IniWriteError(const std::string& path)
-        : std::runtime_error("Unable to write to " + path), path_(path) {}
+    // `reason`: why the system refused (Windows-1250), added after the path.
+    explicit IniWriteError(const std::string& path, const std::string& reason = {})
+        : std::runtime_error("Unable to write to " + PathToText(path) +
+                             (reason.empty() ? "" : ": " + reason)),
+          path_(path) {}
     const std::string& path() const { return path_; }
 
 private:

@@ -1,24 +1,59 @@
 #include "util/TdmUtil.h"
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <stdexcept>
 
+#include "util/Cp1250.h"
 #include "util/FileUtil.h"
+#include "util/SystemError.h"
 
 namespace pom {
 
 namespace {
 
-std::string HomeFolder() {
-    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
-    if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr)
-        return pw->pw_dir;
-    return "/tmp";
+const char* PasswdHome() {
+    const passwd* pw = ::getpwuid(::getuid());
+    return pw != nullptr ? pw->pw_dir : nullptr;
+}
+
+bool Set(const char* v) {
+    return v != nullptr && *v != '\0';
+}
+
+// $HOME, else the account's home; empty when there is neither. Never a
+// shared folder such as /tmp: settings and data are private.
+std::string HomeFolder(const char* home, const char* passwdDir) {
+    if (Set(home)) return home;
+    if (Set(passwdDir)) return passwdDir;
+    return {};
+}
+
+bool IsFolder(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 }  // namespace
+
+std::string SettingsFolderProblem(const char* xdgConfigHome, const char* home,
+                                  const char* passwdDir) {
+    // The XDG rules ignore a relative value.
+    if (Set(xdgConfigHome) && xdgConfigHome[0] == '/') return {};
+    const std::string h = HomeFolder(home, passwdDir);
+    if (!h.empty() && h[0] == '/' && IsFolder(h)) return {};
+    return Cp("brak folderu na ustawienia i dane: ") +
+           (h.empty() ? Cp("HOME nie jest ustawione") : PathToText(h) + Cp(" nie jest folderem")) +
+           Cp(" i brak XDG_CONFIG_HOME; ustaw HOME na swój folder domowy albo XDG_CONFIG_HOME "
+              "na folder ustawień");
+}
+
+std::string SettingsFolderProblem() {
+    return SettingsFolderProblem(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"), PasswdHome());
+}
 
 std::string StationFolderToPath(std::string_view stationFolder) {
     std::string p(stationFolder);
@@ -42,7 +77,7 @@ std::string TdmUtil::AppDataFolder() const {
     if (const char* x = std::getenv("XDG_CONFIG_HOME"); x != nullptr && x[0] == '/')
         folder = x;
     else
-        folder = HomeFolder() + "/.config";
+        folder = HomeFolder(std::getenv("HOME"), PasswdHome()) + "/.config";
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
     MakeFolders(folder);
     return folder;
@@ -76,6 +111,10 @@ bool TdmUtil::ReadIniBool(std::string_view section, std::string_view key, bool d
 
 void TdmUtil::WriteIniString(std::string_view section, std::string_view key,
                              std::string_view value) {
+    const std::string folder = StationFolderPath();
+    // Without its folder the write cannot succeed; say why the folder is not there.
+    if (const int err = CreateFolders(folder))
+        throw IniWriteError(folder + "/" + programName_ + ".ini", SystemErrorText(err));
     IniWriteString(IniFileName(), section, key, value);
 }
 
@@ -128,16 +167,32 @@ std::string TdmUtil::DataFileName() {
             if (c == '\\') c = '/';
     }
 
+    // The mask's letters are Windows-1250; a file name is UTF-8.
+    const std::string text = name;
+    name = TextToPath(text);
+    // A mask may name sub-folders of the data folder (they are made too), but
+    // not lead out of it.
+    std::size_t start = 0;
+    for (std::size_t end; start <= name.size(); start = end + 1) {
+        end = name.find('/', start);
+        if (end == std::string::npos) end = name.size();
+        if (name.compare(start, end - start, "..") == 0)
+            throw std::runtime_error(Cp("nazwa pliku wychodzi poza folder danych: ") + text);
+    }
     const std::string path = DataFolder() + "/" + name;
-    // A mask may name sub-folders of the data folder; they are made too.
-    MakeFolders(path.substr(0, path.rfind('/')));
+    // A folder that cannot be made is reported with its real cause here;
+    // the write would only say the file's folder is missing.
+    if (const int err = CreateFolders(path.substr(0, path.rfind('/'))))
+        throw FileError(PathToText(path) + ": " + SystemErrorText(err), err);
     return path;
 }
 
-std::string TdmUtil::UnsentFileName() const {
+std::string TdmUtil::UnsentFileName(std::string* folderError) const {
     if (stationFolder == kBaseStationFolder) return {};
     const std::string folder = DataFolder();
-    MakeFolders(folder);
+    const int err = CreateFolders(folder);
+    if (folderError != nullptr)
+        *folderError = err == 0 ? std::string() : PathToText(folder) + ": " + SystemErrorText(err);
     return folder + "/niewyslane.txt";
 }
 

@@ -31,6 +31,9 @@ public:
     // Values per reading of the latest reading; kept up to date by the parser.
     int valueCount = 1;
 
+    // Paths given here are file-system (UTF-8) paths: PathToText turns one
+    // into text for a log line, a status or an INI value.
+
     // $XDG_CONFIG_HOME, else ~/.config; created when missing.
     std::string AppDataFolder() const;
     // The settings file of the current station folder; its folder is created.
@@ -40,7 +43,8 @@ public:
                               std::string_view def) const;
     int ReadIniInteger(std::string_view section, std::string_view key, int def) const;
     bool ReadIniBool(std::string_view section, std::string_view key, bool def) const;
-    // Throw IniWriteError ("Unable to write to " + path) when the system refuses.
+    // Throw IniWriteError ("Unable to write to " + path + ": " + the reason)
+    // when the system refuses, the folder's own failure when it cannot be made.
     void WriteIniString(std::string_view section, std::string_view key, std::string_view value);
     void WriteIniInteger(std::string_view section, std::string_view key, int value);
     void WriteIniBool(std::string_view section, std::string_view key, bool value);
@@ -55,10 +59,15 @@ public:
 
     // Full path for a new dated data file, or empty while no station is
     // attached (nothing is created then). A mask without any double quote gets
-    // the quoted prefix "Ardu" for good. The data folder is created.
+    // the quoted prefix "Ardu" for good. The data folder is created, and any
+    // sub-folder the mask names. Throws std::runtime_error (Windows-1250 text)
+    // when the name would lead out of the data folder (".."), FileError with
+    // the real cause when a folder cannot be made.
     std::string DataFileName();
     // The station's "niewyslane.txt", or empty while no station is attached.
-    std::string UnsentFileName() const;
+    // The data folder is created; when it cannot be, *folderError (if given)
+    // gets "<folder>: <reason>" (Windows-1250), else it is emptied.
+    std::string UnsentFileName(std::string* folderError = nullptr) const;
     // "yyyy-mm-dd hh:mm:ss " of now.
     std::string TimeStampPrefix() const;
 
@@ -72,6 +81,15 @@ private:
     const Clock& clock_;
     std::string programName_;
 };
+
+// Why the program has no private place for its settings and data, or empty
+// when it has: $XDG_CONFIG_HOME (absolute) or a home folder ($HOME, else the
+// account's) that exists. Without one the program must not start rather than
+// fall back to a shared folder. Windows-1250 text.
+std::string SettingsFolderProblem();
+// The same for the given values (null: not set).
+std::string SettingsFolderProblem(const char* xdgConfigHome, const char* home,
+                                  const char* passwdDir);
 
 // "\ardu\DS3231" -> "ardu/DS3231", "\Ardu" -> "ardu": the folder below the
 // application-data folder that a station folder names.

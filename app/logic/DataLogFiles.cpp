@@ -129,35 +129,52 @@ void DataLogFiles::WriteSetting(const settings::IntKey& key, int value) {
     }
 }
 
+std::string DataLogFiles::SaveName() {
+    try {
+        return util_.DataFileName();
+    } catch (const std::exception& e) {
+        host_.ReportError(e.what());
+        return {};
+    }
+}
+
 bool DataLogFiles::PeriodicSave() {
     if (!log_.Modified()) return false;
-    const std::string path = util_.DataFileName();
+    const std::string path = SaveName();
     if (path.empty() || path == lastLogPath_) return false;
     // A name can come round again (clock set back, a coarser mask): the
     // earlier file's lines are kept rather than overwritten.
     if (!SaveLog(path, true)) return false;
-    host_.SetStatusText(util_.TimeStampPrefix() + Cp(" > Zapisał: ") + BaseName(path));
+    host_.SetStatusText(util_.TimeStampPrefix() + Cp(" > Zapisał: ") + PathToText(BaseName(path)));
     lastLogPath_ = path;
     log_.Clear();
-    host_.SetStatusHint(path);
+    host_.SetStatusHint(PathToText(path));
     host_.SetChartCaption("");
-    WriteSetting(settings::kOstatniLog, path);
+    WriteSetting(settings::kOstatniLog, PathToText(path));
     return true;
 }
 
 bool DataLogFiles::ManualSave() {
     if (!log_.Modified()) return false;
-    const std::string path = util_.DataFileName();
+    const std::string path = SaveName();
     if (path.empty()) return false;
     if (!SaveLog(path, true)) return false;
-    host_.SetStatusText(util_.TimeStampPrefix() + Cp("zapisał: ") + BaseName(path));
+    host_.SetStatusText(util_.TimeStampPrefix() + Cp("zapisał: ") + PathToText(BaseName(path)));
     lastLogPath_ = path;
     log_.Clear();
-    host_.SetStatusHint(path);
+    host_.SetStatusHint(PathToText(path));
     host_.SetChartCaption(Printf(Cp("%d linii w Dane TXT | %d / %d / %d punktów wykresów"),
                                  static_cast<int>(log_.Count()), host_.SeriesPointCount(1),
                                  host_.SeriesPointCount(2), host_.SeriesPointCount(3)));
     return true;
+}
+
+std::string DataLogFiles::OpenDialogFileName() {
+    try {
+        return util_.DataFileName();
+    } catch (const std::exception&) {
+        return {};  // the dialog then opens where it likes; a save reports the mask
+    }
 }
 
 bool DataLogFiles::ReadBack(const std::string& path) {
@@ -167,12 +184,15 @@ bool DataLogFiles::ReadBack(const std::string& path) {
         host_.ReportError(e.what());
         return false;
     }
-    host_.SetStatusText(Cp("odczytał: ") + path);
+    host_.SetStatusText(Cp("odczytał: ") + PathToText(path));
     return true;
 }
 
 bool DataLogFiles::StartupReload() {
-    const std::string path = util_.Read(settings::kOstatniLog);
+    const std::string stored = util_.Read(settings::kOstatniLog);
+    std::string path = TextToPath(stored);
+    // Earlier versions stored the path's UTF-8 bytes as they were.
+    if (!IsFile(path) && IsFile(stored)) path = stored;
     host_.SetAllSeriesVisible(false);
     log_.Append(util_.TimeStampPrefix() + "Active 2<");
     bool loaded = false;
@@ -185,10 +205,11 @@ bool DataLogFiles::StartupReload() {
             const std::string kept = log_.Text();
             log_.SetText(*bytes);
             lastLogPath_ = path;
-            log_.Append(util_.TimeStampPrefix() + Cp("odczytał ostatni zapisany log: ") + path);
+            log_.Append(util_.TimeStampPrefix() + Cp("odczytał ostatni zapisany log: ") +
+                        PathToText(path));
             log_.SetText(log_.Text() + kept);
             host_.RebuildChart();
-            host_.SetStatusText(Cp("start za 10 sek. odczytał: ") + BaseName(path));
+            host_.SetStatusText(Cp("start za 10 sek. odczytał: ") + PathToText(BaseName(path)));
             loaded = true;
         } else {
             host_.ReportError(error);

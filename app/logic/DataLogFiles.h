@@ -60,8 +60,9 @@ public:
     // empties it.
     bool ManualSave();
 
-    // The open dialog's preset name (empty while no station is attached).
-    std::string OpenDialogFileName() { return util_.DataFileName(); }
+    // The open dialog's preset name (empty while no station is attached, or
+    // when the mask gives no usable name).
+    std::string OpenDialogFileName();
     // Menu "odczytaj" after the user picked a file: replaces the log.
     bool ReadBack(const std::string& path);
     // Called when a station is attached: puts the last saved file in front of
@@ -90,6 +91,9 @@ public:
     std::string AveragingDialogText() const { return std::to_string(averagingCount_); }
 
 private:
+    // The dated name for a save; a name the mask cannot give (one leading
+    // out of the data folder) is reported as the save's error: empty then.
+    std::string SaveName();
     // Writes the log (after the lines of an existing file when merging) to
     // path; reports and returns false on failure.
     bool SaveLog(const std::string& path, bool mergeExisting);

@@ -4,12 +4,16 @@
 
 namespace pom {
 
-// One line saying why a serial port did not open, and what cures it, for the
-// system error code the opening failed with. Windows-1250 text.
-//  - permission denied: the group owning the device (usually dialout), how to
-//    join it, and that it takes a new login;
+// Why a serial port did not open, and what cures it, for the system error
+// code the opening failed with. Windows-1250 text; `devicePath` is the
+// file-system path. Lines are kept short (a long path aside) so a narrow
+// window does not cut them; a text of two lines holds a '\n'.
+//  - permission denied, two lines: the device and its group, then the cure:
+//    joining that group and logging in again, or, for a device of group
+//    root, a udev rule giving it the dialout group (never joining root);
 //  - busy: another program holds the port;
-//  - no such device: the port is not there (unplugged, wrong name).
+//  - no such device: the port is not there (unplugged, wrong name);
+//  - anything else: the system's reason and its number.
 std::string PortOpenFailureReason(const std::string& devicePath, int errorCode);
 
 // "/dev/" + name, or the name itself when it holds "/".

@@ -1,7 +1,10 @@
 #include "app/logic/DataLogFiles.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 
 #include "tests/support/TestSupport.h"
@@ -212,6 +215,33 @@ TEST_F(FailedSave, PeriodicSaveIntoAFolderThatCannotBeMade) {
     ExpectNothingChanged(11);
 }
 
+// A folder the user may not write to: the save and the unsent file say so,
+// rather than that the data folder is missing.
+TEST_F(FailedSave, UnwritableStationFolderReportsTheRealCause) {
+    fs::create_directories(config + "/ardu/DS3231");
+    fs::permissions(dir.path(), fs::perms(0755));
+    AddLines(11);
+    // Root may write anything, so the saves run in a child as an ordinary user.
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (geteuid() == 0 && setuid(65534) != 0) _exit(9);
+        const std::string denied = Cp(": brak uprawnień");
+        std::string unsentError;
+        util.UnsentFileName(&unsentError);
+        const bool saved = files.Timer4WWWSave();
+        const bool ok = !saved && host.errors.size() == 1 &&
+                        host.errors[0] == PathToText(Name("12_00_00")) + denied &&
+                        unsentError == DataDir() + denied && log.Count() == 11;
+        if (!ok && !host.errors.empty()) std::fprintf(stderr, "%s\n", host.errors[0].c_str());
+        _exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
 TEST_F(FailedSave, ManualSaveOverAnUnreadableFileDoesNotRepeatTheMerge) {
     fs::create_directories(Name("12_00_00"));  // a folder of the file's name
     AddLines(3);
@@ -225,8 +255,76 @@ TEST_F(FailedSave, SettingRefusedAfterTheFileWasWrittenIsReported) {
     fs::create_directories(StationIni());  // the settings file cannot be replaced
     EXPECT_TRUE(files.Timer4WWWSave());
     ASSERT_EQ(host.errors.size(), 1u);
-    EXPECT_EQ(host.errors[0], "Unable to write to " + StationIni());
+    EXPECT_EQ(host.errors[0], "Unable to write to " + StationIni() + Cp(": to jest folder"));
     EXPECT_TRUE(FileExists(Name("12_00_00")));
+}
+
+// A mask may name sub-folders of the data folder, never a way out of it.
+TEST_F(DataLogFilesTest, MaskFoldersStayInsideTheDataFolder) {
+    const struct {
+        const char* mask;
+        const char* saved;  // below the data folder, or null when refused
+    } cases[] = {
+        {"\"dane\\pomiar \"YYYY", "dane/pomiar 2023"},
+        {"\"..\\..\\x\"YYYY", nullptr},
+        {"\"dane\\..\\..\\y\"", nullptr},
+    };
+    for (const auto& c : cases) {
+        host.errors.clear();
+        log.Clear();
+        AddLines(3);
+        files.ApplyDateMask(c.mask);
+        EXPECT_EQ(files.ManualSave(), c.saved != nullptr) << c.mask;
+        if (c.saved != nullptr) {
+            EXPECT_TRUE(FileExists(DataDir() + "/" + c.saved)) << c.mask;
+            EXPECT_TRUE(host.errors.empty()) << c.mask;
+            continue;
+        }
+        ASSERT_EQ(host.errors.size(), 1u) << c.mask;
+        EXPECT_NE(host.errors[0].find(Cp("poza folder danych")), std::string::npos);
+        EXPECT_EQ(log.Count(), 3u);
+        EXPECT_TRUE(log.Modified());
+        EXPECT_EQ(files.OpenDialogFileName(), "");
+    }
+    EXPECT_FALSE(fs::exists(config + "/ardu/x"));
+    EXPECT_FALSE(fs::exists(config + "/ardu/y"));
+    EXPECT_FALSE(fs::exists(config + "/ardu/DS3231/y"));
+}
+
+// Paths stay UTF-8 on disk; they are Windows-1250 only as text (status,
+// hint, log line, OstatniLog) and become paths again when read back.
+TEST_F(DataLogFilesTest, PolishLettersInFolderAndMaskMakeUtf8FileNames) {
+    const std::string polishConfig = dir.file("łukasz/łódź");
+    ScopedConfigHome polish{polishConfig};
+    const std::string data = polishConfig + "/ardu/DS3231/data";
+    const std::string file = data + "/pomiar żółw 2023.txt";
+    files.ApplyDateMask(Cp("\"pomiar żółw \"YYYY"));
+    AddLines(11);
+    ASSERT_TRUE(files.Timer4WWWSave());
+    ASSERT_TRUE(FileExists(file)) << "no file of the UTF-8 name";
+    EXPECT_EQ(host.status.back(), Stamp() + Cp(" > Zapisał: pomiar żółw 2023.txt"));
+    EXPECT_EQ(host.hint, Cp(file));
+    EXPECT_EQ(util.Read(settings::kOstatniLog), Cp(file));
+    EXPECT_EQ(files.LastLogPath(), file);
+    EXPECT_EQ(files.OpenDialogFileName(), file);
+
+    ASSERT_TRUE(files.ReadBack(file));
+    EXPECT_EQ(host.status.back(), Cp("odczytał: " + file));
+    EXPECT_EQ(log.Count(), 11u);
+
+    log.Clear();
+    ASSERT_TRUE(files.StartupReload());
+    EXPECT_EQ(log.Line(11), Stamp() + Cp("odczytał ostatni zapisany log: " + file));
+    EXPECT_EQ(host.status.back(), Cp("start za 10 sek. odczytał: pomiar żółw 2023.txt"));
+    EXPECT_TRUE(host.errors.empty());
+}
+
+TEST_F(DataLogFilesTest, StartupReloadStillFindsAPathStoredAsUtf8Bytes) {
+    const std::string path = dir.file("stary zapis ł.txt");
+    WriteFile(path, "f1\r\n");
+    util.Write(settings::kOstatniLog, path);  // as earlier versions stored it
+    EXPECT_TRUE(files.StartupReload());
+    EXPECT_EQ(files.LastLogPath(), path);
 }
 
 // ---- reading back ----
@@ -290,7 +388,7 @@ TEST_F(DataLogFilesTest, StartupReloadOfAnUnreadableFileKeepsThePortRunning) {
     log.Append("k1");
     EXPECT_FALSE(files.StartupReload());
     EXPECT_EQ(host.calls, (std::vector<std::string>{"hidden", "visible"}));
-    EXPECT_EQ(host.errors, std::vector<std::string>{path + ": Input/output error"});
+    EXPECT_EQ(host.errors, std::vector<std::string>{path + Cp(": błąd wejścia/wyjścia")});
     EXPECT_EQ(log.Lines(), (std::vector<std::string>{"k1", Stamp() + "Active 2<"}));
     EXPECT_EQ(files.LastLogPath(), "New");
 }
@@ -333,7 +431,8 @@ TEST_F(DataLogFilesTest, MaskWithoutQuoteShowsThePrefixAfterTheFirstName) {
 TEST_F(DataLogFilesTest, RefusedMaskSettingIsReportedAndTheMaskStillUsed) {
     fs::create_directories(StationIni());
     files.ApplyDateMask("YYYY");
-    EXPECT_EQ(host.errors, std::vector<std::string>{"Unable to write to " + StationIni()});
+    EXPECT_EQ(host.errors, std::vector<std::string>{"Unable to write to " + StationIni() +
+                                                    Cp(": to jest folder")});
     EXPECT_EQ(util.FileNameMask, "YYYY");
 }
 

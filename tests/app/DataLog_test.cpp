@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "tests/support/TestSupport.h"
+#include "util/Cp1250.h"
 
 namespace pom {
 namespace {
@@ -135,7 +136,8 @@ TEST_F(DataLogFile, MissingFileThrowsAndChangesNothing) {
         log.LoadFromFile(dir.file("absent.txt"));
         FAIL() << "no error";
     } catch (const std::runtime_error& e) {
-        EXPECT_EQ(std::string(e.what()), dir.file("absent.txt") + ": No such file or directory");
+        EXPECT_EQ(std::string(e.what()),
+                  dir.file("absent.txt") + Cp(": nie ma takiego pliku ani urządzenia"));
     }
     EXPECT_EQ(log.Lines(), std::vector<std::string>{"kept"});
     EXPECT_TRUE(log.Modified());
@@ -183,7 +185,7 @@ TEST_F(DataLogFile, RefusedMergingSaveLeavesFileAndLogAsTheyWere) {
         FileSizeLimit limit(64);
         EXPECT_FALSE(files.ManualSave());
     }
-    EXPECT_EQ(host.errors, std::vector<std::string>{file + ": File too large"});
+    EXPECT_EQ(host.errors, std::vector<std::string>{file + Cp(": plik za duży")});
     EXPECT_EQ(ReadFile(file), "old\r\n");
     EXPECT_EQ(log.Count(), 100u);
     EXPECT_EQ(log.Line(0), "a line long enough to pass the limit");

@@ -77,5 +77,15 @@ TEST(CommandLine, HelpAndVersionAnswerWithoutAWindow) {
     EXPECT_FALSE(fs::exists(home.path() + "/ardu"));
 }
 
+// Without a home folder the settings and data would land in a shared folder:
+// the program refuses to start instead.
+TEST(CommandLine, NoUsableHomeRefusesToStart) {
+    test::ChildProcess app("pomiarnik", {},
+                           {{"XDG_CONFIG_HOME", ""},
+                            {"HOME", "/nonexistent-pomiarnik-home"},
+                            {"QT_QPA_PLATFORM", "offscreen"}});
+    EXPECT_EQ(app.WaitExit(std::chrono::seconds(10)), 1);
+}
+
 }  // namespace
 }  // namespace pom

@@ -166,54 +166,79 @@ TEST(LineErrors, CounterDifferencesBecomeErrorBits) {
 
 class PortListTest : public ::testing::Test {
 protected:
+    PortListTest() { std::filesystem::create_directories(byId_); }
+    // A tty as the kernel shows it, and its device node.
     void Tty(const std::string& name, bool device, const char* type = nullptr) {
         std::filesystem::create_directories(sys_ + "/" + name);
         if (device) std::filesystem::create_directories(sys_ + "/" + name + "/device");
         if (type) test::WriteFile(sys_ + "/" + name + "/type", type);
+        test::WriteFile(dev_ + "/" + name, "");
+    }
+    // A stable name as udev makes it: a relative link to the node.
+    std::string Stable(const std::string& name, const std::string& tty) {
+        std::filesystem::create_symlink("../../" + tty, byId_ + "/" + name);
+        return byId_ + "/" + name;
+    }
+    std::vector<std::string> List(std::vector<std::string> list = {}) {
+        EnumComPortsIn(list, sys_, byId_, dev_);
+        return list;
     }
     test::TempDir dir_;
     std::string sys_ = dir_.file("class/tty");
-    std::string byId_ = dir_.file("by-id");
+    std::string dev_ = dir_.file("dev");
+    std::string byId_ = dir_.file("dev/serial/by-id");
 };
 
-TEST_F(PortListTest, ListsDevicesWithHardwareThenStableNames) {
+// One entry per device: the stable name where there is one.
+TEST_F(PortListTest, OneEntryPerDeviceByItsStableNameWhereItHasOne) {
     Tty("tty0", false);
     Tty("ttyS0", true, "0\n");  // registered, no UART behind it
     Tty("ttyS1", true, "4\n");
     Tty("ttyUSB0", true);
     Tty("ttyACM0", true);
     Tty("ptmx", true);
-    test::WriteFile(byId_ + "/usb-Arduino_Uno-if00", "");
-    std::vector<std::string> list;
-    EnumComPortsIn(list, sys_, byId_);
-    EXPECT_EQ(list, (std::vector<std::string>{"ttyACM0", "ttyS1", "ttyUSB0",
-                                              byId_ + "/usb-Arduino_Uno-if00"}));
+    Tty("rfcomm0", false);  // Bluetooth: no device of its own in sysfs
+    const std::string uno = Stable("usb-Arduino_Uno-if00", "ttyACM0");
+    EXPECT_EQ(List(), (std::vector<std::string>{"rfcomm0", uno, "ttyS1", "ttyUSB0"}));
 }
 
-TEST_F(PortListTest, StableNamesTooLongToOpenAreLeftOut) {
-    // The port is opened by the first 79 characters of its name only.
-    const std::string dir = byId_ + "/";
-    ASSERT_LT(dir.size(), 60u);
-    const std::string fits = "usb-" + std::string(79 - dir.size() - 4, 'a');
-    const std::string tooLong = "usb-" + std::string(80 - dir.size() - 4, 'b');
-    test::WriteFile(dir + fits, "");
-    test::WriteFile(dir + tooLong, "");
-    std::vector<std::string> list;
-    EnumComPortsIn(list, sys_, byId_);
-    EXPECT_EQ(list, std::vector<std::string>{dir + fits});
+TEST_F(PortListTest, LongStableNamesAreListed) {
+    // The port opens by its whole path, however long.
+    Tty("ttyUSB3", true);
+    const std::string longName = Stable("usb-" + std::string(120, 'b'), "ttyUSB3");
+    EXPECT_EQ(List(), std::vector<std::string>{longName});
 }
 
 TEST_F(PortListTest, NamesAlreadyListedAreNotAddedAgain) {
     Tty("ttyUSB0", true);
-    std::vector<std::string> list{"TTYusb0", "other"};
-    EnumComPortsIn(list, sys_, byId_);
-    EXPECT_EQ(list, (std::vector<std::string>{"TTYusb0", "other"}));
+    Tty("ttyACM0", true);
+    Stable("usb-Arduino_Uno-if00", "ttyACM0");
+    // By name in other letter case, or as the same device by its plain name.
+    EXPECT_EQ(List({"TTYusb0", "other", dev_ + "/ttyACM0"}),
+              (std::vector<std::string>{"TTYusb0", "other", dev_ + "/ttyACM0"}));
 }
 
 TEST_F(PortListTest, NoSerialPortsLeaveTheListEmpty) {
     std::vector<std::string> list;
-    EnumComPortsIn(list, dir_.file("missing"), dir_.file("missing-too"));
+    EnumComPortsIn(list, dir_.file("missing"), dir_.file("missing-too"), dir_.file("none"));
     EXPECT_TRUE(list.empty());
+}
+
+// A name stored before stable names were offered still finds its entry.
+TEST_F(PortListTest, StoredPlainNameMatchesItsListedStableName) {
+    Tty("ttyACM0", true);
+    Tty("ttyACM1", true);
+    const std::string uno = Stable("usb-Arduino_Uno-if00", "ttyACM0");
+    const struct {
+        std::string a, b;
+        bool same;
+    } cases[] = {
+        {"ttyACM0", uno, true},        {uno, "ttyACM0", true},       {dev_ + "/ttyACM0", uno, true},
+        {"ttyACM1", uno, false},       {"ttyACM7", "ttyACM7", true},  // absent, but the same name
+        {"ttyACM7", "ttyACM8", false},                                // both absent
+        {"ttyACM7", uno, false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(SamePortIn(c.a, c.b, dev_), c.same) << c.a << " " << c.b;
 }
 
 // --- dispatchers ---

@@ -257,6 +257,19 @@ TEST_F(SerialPortTest, FailedOpenLeavesClosedAndALaterOpenRetries) {
     EXPECT_GE(port().ComHandle(), 0);
 }
 
+TEST_F(SerialPortTest, LongDevicePathIsOpenedWhole) {
+    // Stable names under /dev/serial/by-id/ are often longer than 79 characters.
+    const std::string folder = dir_.file(std::string(60, 'd'));
+    std::filesystem::create_directories(folder);
+    const std::string link =
+        folder + "/usb-Arduino__www.arduino.cc__0043_9563533303135181E0E0-if00";
+    ASSERT_GT(link.size(), 120u);
+    std::filesystem::create_symlink(pty_.slavePath(), link);
+    Open(link);
+    EXPECT_EQ(port().Active(), true);
+    EXPECT_EQ(Find(112), nullptr);
+}
+
 TEST_F(SerialPortTest, PortHeldByAnotherOpenerIsRefused) {
     Open(pty_.slavePath());
     TSerialPort second(main_);

@@ -166,7 +166,8 @@ TEST_F(SimStationTest, PeekReadsBackFromNewestWithoutReleasing) {
     auto s = Make();
     const auto l = Say(s, "1R");
     ASSERT_EQ(l.size(), 1u);
-    EXPECT_THAT(l[0], StartsWith("R:2023-05-01 11:59:40 "));
+    // Not "R:": the program would take a peek as a read-out reading.
+    EXPECT_THAT(l[0], StartsWith("1R:2023-05-01 11:59:40 "));
     EXPECT_EQ(W4rCount(l[0]), 3);
     EXPECT_EQ(s.Stored(), 3u);
 }

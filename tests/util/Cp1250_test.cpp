@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
+#include "util/SystemError.h"
+
 namespace pom {
 
 TEST(Cp1250, PolishLettersRoundTrip) {
@@ -22,6 +26,29 @@ TEST(Cp1250, InvalidOrUnmappableInputBecomesQuestionMark) {
     EXPECT_EQ(Utf8ToCp1250("a\xff" "b"), "a?b");
     EXPECT_EQ(Utf8ToCp1250("\xe2\x82"), "??");  // cut short
     EXPECT_EQ(Utf8ToCp1250("\xe4\xb8\xad"), "?");  // CJK, no byte for it
+}
+
+// System errors users meet are named in Polish; the rest by number, never
+// in the C library's English.
+TEST(SystemErrorText, PolishForCommonErrorsNumberForTheRest) {
+    const struct {
+        int code;
+        const char* utf8;
+    } cases[] = {
+        {ENOENT, "nie ma takiego pliku ani urządzenia"},
+        {ENODEV, "nie ma takiego urządzenia"},
+        {ENXIO, "nie ma takiego urządzenia"},
+        {EACCES, "brak uprawnień"},
+        {EPERM, "brak uprawnień"},
+        {EBUSY, "urządzenie zajęte"},
+        {EIO, "błąd wejścia/wyjścia"},
+        {EROFS, "system plików tylko do odczytu"},
+        {ENOSPC, "brak miejsca na dysku"},
+        {EFBIG, "plik za duży"},
+        {ENOTDIR, "część ścieżki nie jest folderem"},
+        {EINVAL, "błąd systemu nr 22"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(SystemErrorText(c.code), Cp(c.utf8)) << c.code;
 }
 
 }  // namespace pom

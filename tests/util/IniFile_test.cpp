@@ -1,6 +1,7 @@
 #include "util/IniFile.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <optional>
 
 #include "tests/support/TestSupport.h"
+#include "util/Cp1250.h"
 #include "util/FileUtil.h"
 
 namespace pom {
@@ -203,7 +205,8 @@ TEST_F(IniFileOnDisk, RefusedWhenParentIsARegularFile) {
         IniWriteString(bad, "S", "k", "v");
         FAIL() << "no error";
     } catch (const IniWriteError& e) {
-        EXPECT_EQ(std::string(e.what()), "Unable to write to " + bad);
+        EXPECT_EQ(std::string(e.what()),
+                  "Unable to write to " + bad + Cp(": część ścieżki nie jest folderem"));
         EXPECT_EQ(e.path(), bad);
     }
     EXPECT_EQ(IniReadString(bad, "S", "k", "def"), "def");
@@ -258,6 +261,33 @@ TEST(AtomicWrite, KeepsThePermissionsOfTheReplacedFile) {
     WriteFileAtomic(p, "new");
     EXPECT_EQ(ReadFile(p), "new");
     EXPECT_EQ(static_cast<int>(std::filesystem::status(p).permissions()), 0640);
+}
+
+// A new file gets what open() would give it: 0666 less the umask.
+TEST(AtomicWrite, NewFileFollowsTheUmask) {
+    TempDir dir;
+    for (const auto& [mask, expected] : {std::pair{0022, 0644}, {0002, 0664}, {0077, 0600}}) {
+        const mode_t before = ::umask(static_cast<mode_t>(mask));
+        const std::string p = dir.file("new" + std::to_string(mask));
+        WriteFileAtomic(p, "x");
+        ::umask(before);
+        EXPECT_EQ(static_cast<int>(std::filesystem::status(p).permissions()), expected)
+            << "umask " << mask;
+    }
+}
+
+// The temporary name must not push a long target name past the 255-byte limit.
+TEST(AtomicWrite, NamesUpToTheSystemLimitCanBeWritten) {
+    TempDir dir;
+    for (const std::size_t length : {240u, 245u, 255u}) {
+        const std::string p = dir.file(std::string(length, 'n'));
+        ASSERT_NO_THROW(WriteFileAtomic(p, "data")) << length;
+        EXPECT_EQ(ReadFile(p), "data");
+    }
+    int entries = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path()))
+        ++entries;
+    EXPECT_EQ(entries, 3);
 }
 
 }  // namespace

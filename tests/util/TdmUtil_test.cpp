@@ -8,6 +8,7 @@
 
 #include "tests/support/TestSupport.h"
 #include "util/AutoStart.h"
+#include "util/Cp1250.h"
 #include "util/FormPlacement.h"
 
 namespace pom {
@@ -148,12 +149,42 @@ TEST_F(UtilTest, RefusedWriteRaisesWithTheSettingsPath) {
         util.WriteIniString("CONFIG", "nrCOMport", "ttyUSB0");
         FAIL() << "no error";
     } catch (const IniWriteError& e) {
-        EXPECT_EQ(std::string(e.what()), "Unable to write to " + BaseIni());
+        // The folder's own failure, not the missing folder's consequence.
+        EXPECT_EQ(std::string(e.what()),
+                  "Unable to write to " + BaseIni() + Cp(": część ścieżki nie jest folderem"));
     }
     EXPECT_EQ(util.Read(settings::kNrComPort), "ttyACM0");
 }
 
 // ---- paths ----
+
+// Settings and data need a private folder; nothing falls back to /tmp.
+TEST_F(UtilTest, SettingsFolderNeedsXdgOrAnExistingHome) {
+    WriteFile(dir.file("file"), "");
+    const std::string home = dir.path(), file = dir.file("file");
+    const struct {
+        const char *xdg, *home, *passwd;
+        bool usable;
+    } cases[] = {
+        {"/anywhere", nullptr, nullptr, true},
+        {nullptr, home.c_str(), nullptr, true},
+        {"", "", home.c_str(), true},
+        {"relative", nullptr, nullptr, false},
+        {nullptr, nullptr, nullptr, false},
+        {"", "", "", false},
+        {nullptr, "/nonexistent-pomiarnik-home", home.c_str(), false},
+        {nullptr, "relative/home", nullptr, false},
+        {nullptr, file.c_str(), nullptr, false},
+    };
+    for (const auto& c : cases) {
+        const std::string problem = SettingsFolderProblem(c.xdg, c.home, c.passwd);
+        EXPECT_EQ(problem.empty(), c.usable)
+            << (c.xdg ? c.xdg : "-") << " " << (c.home ? c.home : "-") << " " << problem;
+        if (!c.usable) {
+            EXPECT_NE(problem.find("XDG_CONFIG_HOME"), std::string::npos);
+        }
+    }
+}
 
 TEST_F(UtilTest, AppDataFolderIsCreated) {
     EXPECT_EQ(util.AppDataFolder(), config);

@@ -172,10 +172,9 @@ SimStation::Reading SimStation::Measure(std::int64_t time) {
     return r;
 }
 
-std::string SimStation::ReadingLine(char prefix, const Reading& r, std::size_t waiting) const {
-    std::string line;
-    line += prefix;
-    line += ':';
+std::string SimStation::ReadingLine(const std::string& prefix, const Reading& r,
+                                    std::size_t waiting) const {
+    std::string line = prefix + ':';
     line += TimeText(r.time);
     for (const auto& v : r.values) line += ' ' + v;
     line += " W4r:" + std::to_string(waiting);
@@ -244,7 +243,7 @@ std::string SimStation::Advance(std::int64_t nowMs) {
             Emit(out, "O:" + Fixed(Step(pressure_), 2) + ";" + Fixed(Step(airT_), 2) + ";" +
                           Fixed(Step(humidity_), 1));
         }
-        Emit(out, ReadingLine('A', r, buffer_.size()));
+        Emit(out, ReadingLine("A", r, buffer_.size()));
         nextReading_ += interval_;
     }
     return out;
@@ -286,7 +285,7 @@ void SimStation::Command(const std::string& cmd, std::int64_t nowMs, std::string
         } else {
             const Reading r = buffer_.front();
             buffer_.pop_front();
-            Emit(out, ReadingLine('R', r, buffer_.size()));
+            Emit(out, ReadingLine("R", r, buffer_.size()));
         }
     } else if (last == 'R' && AllDigits(head)) {
         long long back = 0;
@@ -294,7 +293,9 @@ void SimStation::Command(const std::string& cmd, std::int64_t nowMs, std::string
             static_cast<std::size_t>(back) >= buffer_.size())
             Emit(out, "brak rekordu " + std::string(head));
         else
-            Emit(out, ReadingLine('R', buffer_[buffer_.size() - 1 - static_cast<std::size_t>(back)],
+            // A peek is marked with what was typed ("2R:"), so the program
+            // does not take the record again as a read-out reading.
+            Emit(out, ReadingLine(cmd, buffer_[buffer_.size() - 1 - static_cast<std::size_t>(back)],
                                   buffer_.size()));
     } else if (cmd == "F") {
         buffer_.clear();

@@ -58,7 +58,7 @@ private:
 
     void Emit(std::string& out, const std::string& line);
     void Command(const std::string& cmd, std::int64_t nowMs, std::string& out);
-    std::string ReadingLine(char prefix, const Reading& r, std::size_t waiting) const;
+    std::string ReadingLine(const std::string& prefix, const Reading& r, std::size_t waiting) const;
     std::string InfoLine() const;
     std::string LabelsLine() const;
     std::string DegreeSign() const;

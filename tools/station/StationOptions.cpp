@@ -129,7 +129,10 @@ std::string UsageText() {
            "  --device PATH          talk on this device instead of a pseudo-terminal\n"
            "  --baud N               line speed on --device (57600)\n"
            "  --verbose              show the conversation on standard error\n"
-           "  --help                 this text\n";
+           "  --help                 this text\n"
+           "\n"
+           "Typed \"nnR\" (the record nn back from the newest, not released) is answered\n"
+           "with \"nnR:\" and the reading, so the program does not take it as a read-out.\n";
 }
 
 }  // namespace pom::station

@@ -11,11 +11,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "tools/station/SimStation.h"
+#include "util/Cp1250.h"
+#include "util/SystemError.h"
 
 namespace {
 
@@ -27,6 +28,11 @@ void OnSignal(int) {
 // The PC may stop reading; what it has not taken by then is dropped, as the
 // real station's line would drop it.
 constexpr std::size_t kMaxQueued = 1 << 20;
+
+// The system's reason in the words the program uses, for a UTF-8 terminal.
+std::string Reason(int err) {
+    return pom::Cp1250ToUtf8(pom::SystemErrorText(err));
+}
 
 std::int64_t NowMs() {
     using namespace std::chrono;
@@ -105,24 +111,25 @@ int main(int argc, char** argv) {
         if (fd < 0 || grantpt(fd) != 0 || unlockpt(fd) != 0 ||
             ptsname_r(fd, name, sizeof name) != 0) {
             std::fprintf(stderr, "pomiarnik-station: no pseudo-terminal: %s\n",
-                         std::strerror(errno));
+                         Reason(errno).c_str());
             return 1;
         }
         path = name;
         // Raw on both ends: no echo of what the PC sends, no CR/LF translation.
         if (!MakeRaw(fd, opt.baud, false))
-            std::fprintf(stderr, "pomiarnik-station: raw mode refused: %s\n", std::strerror(errno));
+            std::fprintf(stderr, "pomiarnik-station: raw mode refused: %s\n",
+                         Reason(errno).c_str());
     } else {
         path = opt.device;
         fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
         if (fd < 0) {
             std::fprintf(stderr, "pomiarnik-station: cannot open %s: %s\n", path.c_str(),
-                         std::strerror(errno));
+                         Reason(errno).c_str());
             return 1;
         }
         if (!MakeRaw(fd, opt.baud, true))
             std::fprintf(stderr, "pomiarnik-station: raw mode refused on %s: %s\n", path.c_str(),
-                         std::strerror(errno));
+                         Reason(errno).c_str());
     }
     std::printf("%s\n", path.c_str());
     std::fflush(stdout);
@@ -157,7 +164,7 @@ int main(int argc, char** argv) {
         const int r = poll(&p, 1, std::max(timeout, 0));
         if (r < 0) {
             if (errno == EINTR) continue;
-            std::fprintf(stderr, "pomiarnik-station: poll: %s\n", std::strerror(errno));
+            std::fprintf(stderr, "pomiarnik-station: poll: %s\n", Reason(errno).c_str());
             return 1;
         }
 
