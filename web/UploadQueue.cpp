@@ -8,7 +8,9 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "util/Cp1250.h"
 #include "util/FileUtil.h"
+#include "util/SystemError.h"
 
 namespace pom {
 namespace {
@@ -16,7 +18,7 @@ namespace {
 // Appends the bytes and waits until they are on the disk.
 void AppendDurably(const std::string& path, const std::string& bytes) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
-    if (fd < 0) throw std::runtime_error(path + ": " + std::strerror(errno));
+    if (fd < 0) throw std::runtime_error(PathToText(path) + ": " + SystemErrorText(errno));
     std::size_t done = 0;
     int err = 0;
     while (done < bytes.size()) {
@@ -30,7 +32,7 @@ void AppendDurably(const std::string& path, const std::string& bytes) {
     }
     if (err == 0 && ::fdatasync(fd) != 0) err = errno;
     if (::close(fd) != 0 && err == 0) err = errno;
-    if (err != 0) throw std::runtime_error(path + ": " + std::strerror(err));
+    if (err != 0) throw std::runtime_error(PathToText(path) + ": " + SystemErrorText(err));
 }
 
 }  // namespace
@@ -49,7 +51,7 @@ bool UploadQueue::Load(const std::string& path, std::string* error) {
             return true;
         }
         unreadable_ = true;
-        if (error) *error = std::strerror(errno);
+        if (error) *error = SystemErrorText(errno);
         return false;
     }
     std::string why;
