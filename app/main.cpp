@@ -3,7 +3,10 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QSessionManager>
+#include <QTranslator>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -53,9 +56,9 @@ int main(int argc, char** argv) {
             return 0;
         }
         if (a == "--port" && i + 1 < argc) {
-            options.portOverride = pom::Utf8ToCp1250(argv[++i]);
+            options.portOverride = argv[++i];  // a device path, kept as it is
         } else if (a.rfind("--port=", 0) == 0) {
-            options.portOverride = pom::Utf8ToCp1250(a.substr(7));
+            options.portOverride = a.substr(7);
         } else if (a.rfind("-", 0) == 0 && a.rfind("-platform", 0) != 0) {
             std::fprintf(stderr, "pomiarnik: nieznana opcja %s (zobacz --help)\n", a.c_str());
             return 2;
@@ -72,6 +75,12 @@ int main(int argc, char** argv) {
         QString::fromUtf8(pom::settings::kApplicationTitle.data(),
                           static_cast<qsizetype>(pom::settings::kApplicationTitle.size())));
 
+    // Qt's own dialogs (OK, Cancel, the file dialog) in Polish.
+    QTranslator qtPolish;
+    if (qtPolish.load(QLocale(QLocale::Polish), "qtbase", "_",
+                      QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtPolish);
+
     pom::TdmUtil util(pom::DefaultClock());
     int rc = 0;
     {
@@ -82,7 +91,7 @@ int main(int argc, char** argv) {
             window.close();
         });
         QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
-                         [&window](QSessionManager&) { window.WMQueryEndSession(); });
+                         [&window](QSessionManager&) { window.CommitData(); });
         window.show();
         rc = app.exec();
     }

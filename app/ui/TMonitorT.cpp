@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QInputDialog>
@@ -126,6 +127,10 @@ TMonitorT::TMonitorT(TdmUtil& util, MonitorOptions options, QWidget* parent)
         if (place == 112) openError_ = static_cast<int>(code);
     });
 
+    // Coarse timers may fire 5 % early or late; the station's timing rules
+    // are in whole seconds.
+    for (QTimer* t : {&TimerStartCOMa, &TimerCzytajZalegle, &Timer4WWW})
+        t->setTimerType(Qt::PreciseTimer);
     TimerStartCOMa.setInterval(5000);
     TimerCzytajZalegle.setInterval(21000);
     Timer4WWW.setInterval(60000);
@@ -298,6 +303,8 @@ void TMonitorT::BuildUi() {
 
     sBar = new QStatusBar(this);
     sBar->setToolTip("folder");
+    statusText_ = new QLabel(sBar);
+    sBar->addWidget(statusText_, 1);
     setStatusBar(sBar);
 
     BuildMenus();
@@ -328,6 +335,8 @@ void TMonitorT::BuildMenus() {
     QMenu* plik = bar->addMenu("Plik");
     mComPort = plik->addMenu("COM...");
     mComPort->setObjectName("mComPort");
+    // The devices come and go: the list is made afresh at each opening.
+    connect(mComPort, &QMenu::aboutToShow, this, [this] { BuildComMenu(SerialPort1->CommPort()); });
     mBaud = plik->addMenu("Baud");
     auto baud = [this](const char* caption, int value) {
         QAction* a = mBaud->addAction(caption);
@@ -429,7 +438,8 @@ void TMonitorT::FormCreate() {
     // 5. Chart averaging.
     ApplyChartAveraging(false);
     // 6, 7. Port.
-    const std::string port = options_.portOverride.value_or(util_.Read(settings::kNrComPort));
+    const std::string port =
+        options_.portOverride.value_or(TextToPath(util_.Read(settings::kNrComPort)));
     SerialPort1->SetCommPort(port);
     SerialPort1->SetBaudRate(static_cast<std::uint32_t>(util_.Read(settings::kNrComPortBaud)));
     BuildComMenu(port);
@@ -439,7 +449,7 @@ void TMonitorT::FormCreate() {
     std::string entry;
     GetAutoStart(util_, settings::kApplicationTitle, entry);
     mAutoStart->setChecked(entry == options_.programPath);
-    AppendWeb(Stamp() + "Auto Run: " + entry);
+    AppendWeb(Stamp() + "Auto Run: " + PathToText(entry));
     // 12, 13.
     uploader_->SetLastSent(util_.Read(settings::kOstatniWyslany));
     // 14.
@@ -494,7 +504,7 @@ void TMonitorT::ReadCountsAndMask() {
 }
 
 std::string TMonitorT::OpenedMessage() {
-    return Stamp() + "Open: " + SerialPort1->CommPort() + ": " +
+    return Stamp() + "Open: " + PathToText(SerialPort1->CommPort()) + ": " +
            std::to_string(SerialPort1->BaudRate());
 }
 
@@ -522,7 +532,7 @@ void TMonitorT::TimerStartCOMaTimer() {
     if (open)
         msg = OpenedMessage();
     else
-        msg = Stamp() + "ERROR open: " + SerialPort1->CommPort();
+        msg = Stamp() + "ERROR open: " + PathToText(SerialPort1->CommPort());
     AppendWeb(msg);
     ShowStatus(msg);
     if (!open) ExplainOpenFailure();
@@ -540,7 +550,9 @@ void TMonitorT::AttachStation(const std::string& kind) {
     logiWeb->appendPlainText(mPOSTdelta->text());
     // 7. Unsent records of this kind.
     std::string why;
-    const std::string unsent = util_.UnsentFileName();
+    const std::string unsent = util_.UnsentFileName(&why);
+    if (!why.empty()) AppendWeb(Stamp() + why);
+    why.clear();
     if (queue_.Load(unsent, &why)) {
         try {
             queue_.Flush();
@@ -549,7 +561,7 @@ void TMonitorT::AttachStation(const std::string& kind) {
         }
     } else {
         // Kept as it is: writing the queue over it would lose its records.
-        AppendWeb(Stamp() + Cp("nie można odczytać ") + unsent + ": " + why);
+        AppendWeb(Stamp() + Cp("nie można odczytać ") + PathToText(unsent) + ": " + why);
     }
     uploader_->SetLastSent(util_.Read(settings::kOstatniWyslany));
     DTPickerOd->setDate(QDate::currentDate().addDays(-1));
@@ -590,6 +602,10 @@ void TMonitorT::FormDestroyWspolna() {
     if (shutDownDone_) return;
     shutDownDone_ = true;
     ClosePort();
+    SaveState();
+}
+
+void TMonitorT::SaveState() {
     try {
         files_->ManualSave();
     } catch (const std::exception& e) {
@@ -609,7 +625,23 @@ void TMonitorT::FormDestroyWspolna() {
     }
 }
 
+void TMonitorT::CommitData() {
+    // A checkpoint of the session manager, not its end: everything is saved,
+    // the port stays open and recording goes on.
+    const bool quiet = quietErrors_;
+    quietErrors_ = true;
+    try {
+        if (util_.UnsentFileName().size() >= 2) queue_.Save();
+    } catch (const std::exception& e) {
+        ReportError(e.what());
+    }
+    SaveState();
+    quietErrors_ = quiet;
+}
+
 void TMonitorT::WMQueryEndSession() {
+    // Nobody is there to click a message box: failures go to the log.
+    quietErrors_ = true;
     FormDestroyWspolna();
     endOfSession_ = true;
 }
@@ -627,11 +659,17 @@ void TMonitorT::BuildComMenu(const std::string& current) {
         ports = options_.enumPorts();
     else
         EnumComPorts(ports);
+    // The port in use is always offered, also when it came from --port.
+    bool listed = current.empty();
+    for (const std::string& name : ports) listed = listed || SamePort(name, current);
+    if (!listed) ports.push_back(current);
     for (const std::string& name : ports) {
-        QAction* item = mComPort->addAction(Q(name));
-        item->setObjectName(Q("m" + name));
+        // Names are device paths: shown as text, kept as they are.
+        QAction* item = mComPort->addAction(Q(PathToText(name)));
+        item->setObjectName(Q("m" + PathToText(name)));
+        item->setData(QString::fromStdString(name));
         item->setCheckable(true);
-        item->setChecked(name == current);
+        item->setChecked(SamePort(name, current));
         connect(item, &QAction::triggered, this,
                 [this, item] { RunGuarded([this, item] { mKomClick(item); }); });
     }
@@ -645,17 +683,21 @@ void TMonitorT::mKomClick(QAction* item) {
     AppendLog(Stamp() + "Active 5<");
     ClosePort();
     for (QAction* a : mComPort->actions()) a->setChecked(false);
-    SerialPort1->SetCommPort(S(item->text()));
+    SerialPort1->SetCommPort(item->data().toString().toStdString());
     item->setChecked(true);
+    // The old device asked for nothing the new one holds.
+    rx_->SetPendingRecords(0);
     std::string msg;
     if (OpenPort()) {
         util_.stationFolder = std::string(TdmUtil::kBaseStationFolder);
-        util_.Write(settings::kNrComPort, SerialPort1->CommPort());
+        util_.Write(settings::kNrComPort, PathToText(SerialPort1->CommPort()));
         msg = OpenedMessage();
-        dataLog_.Clear();
+        // The lines so far go to their file before the log starts afresh; a
+        // log that cannot be saved is kept.
+        if (dataLog_.Count() == 0 || files_->PeriodicSave()) dataLog_.Clear();
         PlotP->ClearPlot();
     } else {
-        msg = Stamp() + "ERROR open: " + SerialPort1->CommPort();
+        msg = Stamp() + "ERROR open: " + PathToText(SerialPort1->CommPort());
     }
     AppendWeb(msg);
     ShowStatus(msg);
@@ -746,11 +788,16 @@ void TMonitorT::mZapiszClick() {
 }
 
 void TMonitorT::mCzytajPlikClick() {
-    const QString preset = Q(util_.DataFileName());
+    const QString preset = QString::fromStdString(files_->OpenDialogFileName());
     const QString chosen =
         QFileDialog::getOpenFileName(this, "odczytaj", preset, "tekstowe (*.txt);;wszystkie (*)");
     if (chosen.isEmpty()) return;
-    files_->ReadBack(S(chosen));
+    std::string path = QFile::encodeName(chosen).toStdString();
+    // A name typed without its extension means the text file.
+    if (!QFileInfo::exists(chosen) && QFileInfo(chosen).suffix().isEmpty() &&
+        QFileInfo::exists(chosen + ".txt"))
+        path += ".txt";
+    files_->ReadBack(path);
 }
 
 void TMonitorT::mPOSTdeltaClick() {

@@ -77,6 +77,11 @@ public:
     // End of the desktop session (session manager, SIGTERM, SIGHUP, SIGINT):
     // the shared shut-down steps now, not again at destruction.
     void WMQueryEndSession();
+    // The session manager's commit-data request: save everything, keep
+    // recording.
+    void CommitData();
+    // The status bar's simple text.
+    QString StatusText() const;
 
     // --- accessors for the program entry and the tests
     DataLog& Log() { return dataLog_; }
@@ -111,6 +116,9 @@ public:
     void FormCreate();
     void FormDestroy();
     void FormDestroyWspolna();
+    // The log, the settings and the dialogs' placement (shut-down and
+    // commit-data).
+    void SaveState();
     void TimerStartCOMaTimer();
     void Timer4WWWTimer();
     void AttachStation(const std::string& kind) override;
@@ -233,6 +241,9 @@ private:
     bool endOfSession_ = false;
     std::atomic<int> openError_{0};
     bool shutDownDone_ = false;
+    // Failures go to standard error and logiWeb instead of a message box.
+    bool quietErrors_ = false;
+    QLabel* statusText_ = nullptr;
     int postInterval_ = 300;
 
     // widgets (system names)

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <cstdio>
 
 #include "app/ui/QtText.h"
 #include "app/ui/TMonitorT.h"
@@ -211,6 +212,11 @@ void TMonitorT::StopPort() {
 }
 
 void TMonitorT::ReportError(const std::string& message) {
+    if (quietErrors_ || endOfSession_) {
+        std::fprintf(stderr, "pomiarnik: %s\n", Cp1250ToUtf8(message).c_str());
+        AppendWeb(Stamp() + message);
+        if (!options_.showError) return;
+    }
     if (options_.showError) {
         options_.showError(Cp1250ToUtf8(message));
         return;
@@ -223,7 +229,13 @@ void TMonitorT::AppendWeb(const std::string& cp1250) {
 }
 
 void TMonitorT::ShowStatus(const std::string& cp1250) {
-    sBar->showMessage(Q(cp1250));
+    // A label of its own: Qt's temporary message would vanish when a menu
+    // item is hovered.
+    statusText_->setText(Q(cp1250));
+}
+
+QString TMonitorT::StatusText() const {
+    return statusText_->text();
 }
 
 }  // namespace pom

@@ -231,7 +231,7 @@ TEST_F(StationRun, EveryCommandReachesTheStationAndItsReplyIsMirrored) {
     Command(*w, "butMAC2arduino", std::nullopt, order + "<", "EEPROM: zapisano 2 ROM");
     w->MacMemo().setPlainText("setRC433\n1010");
     Command(*w, "butWyslijPolecen", std::nullopt, "setRC4331010<", "RC433: 1010");
-    EXPECT_EQ(w->Status().currentMessage().toStdString(), "wyslane: setRC4331010");
+    EXPECT_EQ(w->StatusText().toStdString(), "wyslane: setRC4331010");
     const std::string today = FormatStamp(DefaultClock().now()).substr(0, 10);
     Command(*w, "butSetDate", std::nullopt, "setDate " + today + "<", "RTC ustawiony na " + today);
     w->SecondsField().setText("0");

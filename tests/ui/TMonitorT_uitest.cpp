@@ -124,7 +124,7 @@ TEST_F(MonitorWindow, DefaultPortThatDoesNotExistReportsErrorOpen) {
     for (const QString& l : web)
         if (l.mid(20).toStdString() == "ERROR open: ttyACM0") found = true;
     EXPECT_TRUE(found) << w->WebMemo().toPlainText().toStdString();
-    EXPECT_EQ(w->Status().currentMessage().mid(20).toStdString(), "ERROR open: ttyACM0");
+    EXPECT_EQ(w->StatusText().mid(20).toStdString(), "ERROR open: ttyACM0");
     EXPECT_TRUE(LogHas(*w, "Start"));
 }
 
@@ -362,7 +362,7 @@ TEST_F(MonitorWindow, UploadTimerTickSavesTheLogOnceItHoldsMoreThanTenLines) {
     const std::string saved = ini.Get("Komunikacja", "OstatniLog").value_or("");
     ASSERT_FALSE(saved.empty());
     EXPECT_EQ(test::ReadFile(saved).substr(0, 8), "line 0\r\n");
-    EXPECT_EQ(w->Status().currentMessage().mid(20, 12).toStdString(), " > Zapisał: ");
+    EXPECT_EQ(w->StatusText().mid(20, 12).toStdString(), " > Zapisał: ");
 }
 
 TEST_F(MonitorWindow, MaximisedWindowKeepsItsStoredPlacement) {
