@@ -292,6 +292,7 @@ void TMonitorT::BuildUi() {
         connect(button, &QPushButton::clicked, this,
                 [this, h = handler] { RunGuarded([this, h] { (commands_.get()->*h)(); }); });
     }
+    ConnectChartPage();
 }
 
 void TMonitorT::BuildMenus() {

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "app/logic/ChartRebuild.h"
 #include "app/logic/DataLog.h"
 #include "app/logic/DataLogFiles.h"
 #include "app/logic/Readings.h"
@@ -60,7 +61,8 @@ class TMonitorT final : public QMainWindow,
                         private ReceiveHost,
                         private DataLogHost,
                         private ReadingsHost,
-                        private CommandsHost {
+                        private CommandsHost,
+                        private ChartRebuildHost {
     Q_OBJECT
 public:
     TMonitorT(TdmUtil& util, MonitorOptions options, QWidget* parent = nullptr);
@@ -94,6 +96,12 @@ public:
     QCheckBox& Channel(int k) { return *cbKanal[k]; }
     bool EndOfSession() const { return endOfSession_; }
     DataLogFiles& Files() { return *files_; }
+    QCheckBox& AveragingBox() { return *cbUsrednij; }
+    QCheckBox& PointsBox() { return *cbPunkty; }
+    QDateEdit& StartDatePicker() { return *DTPickerOd; }
+    QPushButton& RebuildButton() { return *mLista2wykresy; }
+    QAction& PlotAvgDeltaItem() { return *mPlotAvgDelta; }
+    QWidget& ChartPage() { return *babWykres; }
 
     // --- handlers (system names)
     void FormCreate();
@@ -115,6 +123,15 @@ public:
     void mTestClick();
     void mMaskaDatyClick();
     void mIleDoSredniejClick();
+    // Chart page (TMonitorTChart.cpp).
+    void mLista2wykresyClick();
+    void cbKanalClick(int k);  // k = 0..3 for cbKanal1..cbKanal4
+    void cbUsrednijClick();
+    void cbPunktyClick();
+    void mPlotAvgDeltaClick();
+    void PlotPMouseDown(int x, int y);
+    void babWykresShow();
+    void babWykresHide();
 
     // Rebuilds the COM menu from the port list, checking `current`.
     void BuildComMenu(const std::string& current);
@@ -167,6 +184,16 @@ private:
     void StopPort() override;
     void ReportError(const std::string& message) override;
 
+    // ChartRebuildHost
+    void ClearPlot() override;
+    void PausePort() override;
+    void ResumePort() override;
+    LocalDateTime RebuildStartDate() const override;
+    void AltitudeReply(const std::string& line) override;
+    void ShowChannels() override;
+    // The chart page's signals, wired at the end of BuildUi.
+    void ConnectChartPage();
+
     void BuildUi();
     // Windows' character set number of Central European fonts, kept in the
     // settings for the files' sake; Qt fonts carry no character set.
@@ -206,6 +233,9 @@ private:
     std::string lastSent_;
     std::vector<std::string> uploadQueue_;
     bool unsentUnreadable_ = false;
+    // Whether a chart rebuild starts the port again: it was running before.
+    bool resumePort_ = false;
+    bool chartPageShown_ = false;
 
     // widgets (system names)
     QTabWidget* pcZakladki = nullptr;
@@ -266,6 +296,9 @@ private:
     QTimer TimerStartCOMa;
     QTimer TimerCzytajZalegle;
     QTimer Timer4WWW;
+    // Context of the chart page's connections; declared last, so it goes
+    // first and no page change during the widgets' teardown reaches them.
+    std::unique_ptr<QObject> chartPageLink_;
 };
 
 }  // namespace pom
