@@ -147,12 +147,12 @@ void Readings::AccumulateRecord(const std::string& record) {
     const std::optional<LocalDateTime> when = RecordTime(record);
     if (!when) return;
     const std::time_t t = ToCalendarSeconds(*when);
-    const std::string_view values = RecordValues(record);
+    NumberReader numbers(RecordValues(record));
     ++avgReadings_;
     std::string upload;
     const int n = host_.ValueCount();
     for (int i = 1; i <= n; ++i) {
-        const std::optional<double> v = ExtractNumber(i, values);
+        const std::optional<double> v = numbers.Next();
         if (!v) return;
         AccumulateValue(i, *v, t, upload);
     }
@@ -200,10 +200,10 @@ void Readings::QueueForUpload(std::string text) {
 void Readings::PlotReading(const std::string& record) {
     const std::optional<LocalDateTime> when = RecordTime(record);
     if (!when) return;
-    const std::string_view values = RecordValues(record);
+    NumberReader numbers(RecordValues(record));
     std::array<double, 4> v{};
     for (int k = 0; k < 4; ++k) {
-        const std::optional<double> x = ExtractNumber(k + 1, values);
+        const std::optional<double> x = numbers.Next();
         if (!x) return;
         v[static_cast<std::size_t>(k)] = *x;
     }
@@ -221,9 +221,9 @@ bool Readings::ShowBarometer(std::string_view record, int valueCount, bool label
     const std::optional<LocalDateTime> when = RecordTime(record);
     if (!when) return false;
     const double t = ToDayNumber(*when);
-    const std::string_view values = RecordValues(record);
+    NumberReader numbers(RecordValues(record));
     for (int i = 1; i <= valueCount; ++i) {
-        const std::optional<double> v = ExtractNumber(i, values);
+        const std::optional<double> v = numbers.Next();
         if (!v) return false;
         if (*v != kMissing && i <= kSeries) host_.AddPoint(i - 1, i - 1, t, *v);
         if (i == 1) lastPressure_ = *v;
