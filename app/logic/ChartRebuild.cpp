@@ -58,12 +58,22 @@ unsigned ScanKeywords(std::string_view line) {
             const int k = std::countr_zero(m);
             m &= m - 1;
             const std::string_view kw = kKeywords[static_cast<std::size_t>(k)];
-            if (n - i < kw.size() || std::memcmp(s + i, kw.data(), kw.size()) != 0) continue;
+            if (n - i < kw.size() || s[i + 1] != kw[1] ||
+                std::memcmp(s + i, kw.data(), kw.size()) != 0)
+                continue;
             if (k == 0) return kAltitude;
             found |= kFilter;
         }
     }
     return found;
+}
+
+bool HasAltitudeText(std::string_view line) {
+    // Looked for by its rarer letter: most lines hold many blanks.
+    for (std::size_t p = line.find(kAltitudeText.substr(1)); p != std::string_view::npos;
+         p = line.find(kAltitudeText.substr(1), p + 1))
+        if (p > 0 && line[p - 1] == ' ') return true;
+    return false;
 }
 
 constexpr std::size_t kStampLength = 20;  // "yyyy-mm-dd hh:mm:ss "
@@ -76,19 +86,20 @@ bool HasRebuildFilterText(std::string_view line) {
 }
 
 RebuildLine ClassifyRebuildLine(std::string_view line, std::string_view from) {
-    const unsigned found = ScanKeywords(line);
-    if (found & kAltitude) return RebuildLine::Altitude;
-    if (found & kFilter) return RebuildLine::Skipped;
-    if (line.size() < 19 || !ParseDateTime(line.substr(0, 19))) return RebuildLine::Skipped;
-    if (line.substr(0, 10) < from) return RebuildLine::Skipped;
-    const std::string_view message = line.size() > kStampLength ? line.substr(kStampLength) : "";
     // Only what the live path plots: "R:" readings and "O:" barometer lines.
     // "A:" and "I: " lines start with the station's date and sensor numbers,
     // and status lines (the port-open line, for one) carry numbers that are
-    // no readings.
-    if (message.starts_with("R:")) return RebuildLine::Reading;
-    if (message.starts_with("O:")) return RebuildLine::Barometer;
-    return RebuildLine::Skipped;
+    // no readings. Other lines only matter when they are an altitude reply.
+    const std::string_view message = line.size() > kStampLength ? line.substr(kStampLength) : "";
+    const bool reading = message.starts_with("R:");
+    if (!reading && !message.starts_with("O:"))
+        return HasAltitudeText(line) ? RebuildLine::Altitude : RebuildLine::Skipped;
+    const unsigned found = ScanKeywords(line);
+    if (found & kAltitude) return RebuildLine::Altitude;
+    if (found & kFilter) return RebuildLine::Skipped;
+    if (!ParseDateTime(line.substr(0, 19))) return RebuildLine::Skipped;
+    if (line.substr(0, 10) < from) return RebuildLine::Skipped;
+    return reading ? RebuildLine::Reading : RebuildLine::Barometer;
 }
 
 std::string FormatRebuildDate(const LocalDateTime& date) {

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "app/logic/ChartPage.h"
 #include "app/logic/DataLog.h"
 #include "app/logic/Readings.h"
+#include "app/logic/StationParse.h"
 #include "plot/logic/PlotModel.h"
 #include "tests/support/FakeReadingsHost.h"
 #include "util/Cp1250.h"
@@ -276,6 +278,29 @@ TEST_F(ChartRebuildTest, RebuildOfALiveLogGivesTheLivePoints) {
     host.stamp = "2023-05-01 12:01:00 ";
     Rebuild();
     EXPECT_EQ(host.points, live);
+}
+
+// ---- number handling the rebuild leans on
+
+TEST(FormatFixedTest, GivesPrintfsDigitsTiesAndLargeValuesIncluded) {
+    const double values[] = {0,      -0.0,     0.25, 0.35,     2.5,   -0.05,  1013.25,
+                             980.05, 735.1499, 1e20, -123.456, 1e300, 5e-324, 0.125};
+    for (const double v : values) {
+        for (const int d : {0, 1, 2, 3}) {
+            char buf[512];
+            std::snprintf(buf, sizeof buf, "%.*f", d, v);
+            EXPECT_EQ(FormatFixed(v, d), buf) << v << " " << d;
+        }
+    }
+}
+
+TEST(NumberReaderTest, ReadsTheNumbersExtractNumberCounts) {
+    for (const std::string_view text :
+         {std::string_view(" O:980.0;21.5;45.0;1014.4;-999"), std::string_view(";.5;-888;W4r:3"),
+          std::string_view("1e5x-2.e3;E7;+-;"), std::string_view("")}) {
+        NumberReader numbers(text);
+        for (int n = 1; n <= 6; ++n) EXPECT_EQ(numbers.Next(), ExtractNumber(n, text)) << text;
+    }
 }
 
 // ---- the page's texts
