@@ -37,6 +37,12 @@ std::string Printf(const std::string& format, auto... args) {
 
 }  // namespace
 
+std::string ChartCaption(int logLines, const DataLogHost& host) {
+    // The first three channels are series 0, 1 and 2.
+    return Printf(Cp("%d linii w Dane TXT | %d / %d / %d punktów wykresów"), logLines,
+                  host.SeriesPointCount(0), host.SeriesPointCount(1), host.SeriesPointCount(2));
+}
+
 std::optional<int> ParseAveragingCount(std::string_view typed) {
     std::string_view s = typed;
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -163,9 +169,7 @@ bool DataLogFiles::ManualSave() {
     lastLogPath_ = path;
     log_.Clear();
     host_.SetStatusHint(PathToText(path));
-    host_.SetChartCaption(Printf(Cp("%d linii w Dane TXT | %d / %d / %d punktów wykresów"),
-                                 static_cast<int>(log_.Count()), host_.SeriesPointCount(1),
-                                 host_.SeriesPointCount(2), host_.SeriesPointCount(3)));
+    host_.SetChartCaption(ChartCaption(static_cast<int>(log_.Count()), host_));
     return true;
 }
 

@@ -107,6 +107,10 @@ private:
     int averagingCount_ = settings::kIleDoSredniej.def;
 };
 
+// The chart caption with the log's line count and the point counts of the
+// first three channels: "%d linii w Dane TXT | %d / %d / %d punktów wykresów".
+std::string ChartCaption(int logLines, const DataLogHost& host);
+
 // The averaging count the user typed: a decimal number ("." as the decimal
 // point); below 1 gives 1, halves round to even. Nothing when it is not a
 // number or does not fit an int.

@@ -51,6 +51,14 @@ std::string_view RecordValues(std::string_view record) {
     return Mid(record, 20, kMaxText);
 }
 
+// The station pressure: the payload's first field, -1 when it is not a
+// number or there is no ";" after it.
+double StationPressure(std::string_view payload) {
+    const std::size_t semi = payload.find(';');
+    if (semi == std::string_view::npos) return -1.0;
+    return ParseDecimal(payload.substr(0, semi)).value_or(-1.0);
+}
+
 std::time_t EpochOfDateTimeType() {
     LocalDateTime t;
     t.year = 1899;
@@ -66,17 +74,23 @@ Readings::Readings(ReadingsHost& host, StationValues& values)
     avgSlots_.fill(kMissing);
 }
 
-int Readings::HandleReading(const std::string& line) {
+std::string ReadingRecord(std::string_view line, int& count) {
     std::string record(Mid(line, 3, 19));
     record += ';';
     std::string_view rest = Trim(Mid(line, 23));
-    int count = 0;
+    count = 0;
     // Every blank-separated token but the last (the "W4r" count) is a value.
     for (std::size_t blank; (blank = rest.find(' ')) != std::string_view::npos;) {
         record.append(rest.substr(0, blank)).push_back(';');
         rest = Trim(rest.substr(blank + 1));
         ++count;
     }
+    return record;
+}
+
+int Readings::HandleReading(const std::string& line) {
+    int count = 0;
+    const std::string record = ReadingRecord(line, count);
     host_.SetValueCount(count);
     if (line.starts_with("R:")) {
         AccumulateRecord(record);
@@ -104,16 +118,9 @@ void Readings::HandleSensorInfo(const std::string& line) {
 int Readings::HandleBarometer(const std::string& line) {
     host_.RestoreDecimalSeparator();
     const std::string payload(Mid(line, 3, kMaxText));
-    const std::size_t semi = payload.find(';');
-    if (semi == std::string::npos) host_.AppendLog("ERROR: 210816 >" + payload);
-    const double P = semi == std::string::npos
-                         ? -1.0
-                         : ParseDecimal(std::string_view(payload).substr(0, semi)).value_or(-1.0);
-    const double mmHg = P * 760 / 1013.25;
-    if (P < 0) host_.AppendLog("ERROR: 210817 >" + payload);
-    const double k = PressureRatioT(values_.altitude, values_.meanTemperature);
-    std::string record = payload + ";" + FormatFixed(P / k, 1) + ";" + FormatFixed(mmHg, 1) + ";" +
-                         FormatFixed(mmHg / k, 1) + ";-999";
+    if (payload.find(';') == std::string::npos) host_.AppendLog("ERROR: 210816 >" + payload);
+    if (StationPressure(payload) < 0) host_.AppendLog("ERROR: 210817 >" + payload);
+    std::string record = BarometerValues(payload);
     host_.SetValueCount(static_cast<int>(std::count(record.begin(), record.end(), ';')));
     record.insert(0, host_.Stamp());
     AccumulateRecord(record);
@@ -121,16 +128,31 @@ int Readings::HandleBarometer(const std::string& line) {
     return 0;
 }
 
+std::string Readings::BarometerValues(std::string_view payload) const {
+    const double P = StationPressure(payload);
+    const double mmHg = P * 760 / 1013.25;
+    const double k = PressureRatioT(values_.altitude, values_.meanTemperature);
+    std::string values(payload);
+    values += ';';
+    values += FormatFixed(P / k, 1);
+    values += ';';
+    values += FormatFixed(mmHg, 1);
+    values += ';';
+    values += FormatFixed(mmHg / k, 1);
+    values += ";-999";
+    return values;
+}
+
 void Readings::AccumulateRecord(const std::string& record) {
     const std::optional<LocalDateTime> when = RecordTime(record);
     if (!when) return;
     const std::time_t t = ToCalendarSeconds(*when);
-    const std::string_view values = RecordValues(record);
+    NumberReader numbers(RecordValues(record));
     ++avgReadings_;
     std::string upload;
     const int n = host_.ValueCount();
     for (int i = 1; i <= n; ++i) {
-        const std::optional<double> v = ExtractNumber(i, values);
+        const std::optional<double> v = numbers.Next();
         if (!v) return;
         AccumulateValue(i, *v, t, upload);
     }
@@ -178,10 +200,10 @@ void Readings::QueueForUpload(std::string text) {
 void Readings::PlotReading(const std::string& record) {
     const std::optional<LocalDateTime> when = RecordTime(record);
     if (!when) return;
-    const std::string_view values = RecordValues(record);
+    NumberReader numbers(RecordValues(record));
     std::array<double, 4> v{};
     for (int k = 0; k < 4; ++k) {
-        const std::optional<double> x = ExtractNumber(k + 1, values);
+        const std::optional<double> x = numbers.Next();
         if (!x) return;
         v[static_cast<std::size_t>(k)] = *x;
     }
@@ -192,17 +214,25 @@ void Readings::PlotReading(const std::string& record) {
 }
 
 void Readings::ShowBarometer(const std::string& record) {
+    ShowBarometer(record, host_.ValueCount(), true);
+}
+
+bool Readings::ShowBarometer(std::string_view record, int valueCount, bool labels) {
     const std::optional<LocalDateTime> when = RecordTime(record);
-    if (!when) return;
+    if (!when) return false;
     const double t = ToDayNumber(*when);
-    const std::string_view values = RecordValues(record);
-    const int n = host_.ValueCount();
-    for (int i = 1; i <= n; ++i) {
-        const std::optional<double> v = ExtractNumber(i, values);
-        if (!v) return;
+    NumberReader numbers(RecordValues(record));
+    for (int i = 1; i <= valueCount; ++i) {
+        const std::optional<double> v = numbers.Next();
+        if (!v) return false;
         if (*v != kMissing && i <= kSeries) host_.AddPoint(i - 1, i - 1, t, *v);
         if (i == 1) lastPressure_ = *v;
     }
+    if (labels) RefreshBarometerLabels();
+    return true;
+}
+
+void Readings::RefreshBarometerLabels() {
     BarometerLabels l;
     l.labBaro = " " + FormatFixed(lastPressure_, 1) + " hPa";
     l.labBaroB = " ( " + FormatFixed(values_.altitude, 1) + " m n.p.m. )";

@@ -56,6 +56,11 @@ public:
     virtual bool RestoreDecimalSeparator() { return false; }
 };
 
+// The reading record of an "A:" or "R:" line: the station's time and ";",
+// then every blank-separated token after it but the last (the "W4r" count),
+// each ended by ";". `count` gets the number of values.
+std::string ReadingRecord(std::string_view line, int& count);
+
 // The measurement messages: "A:" and "R:" readings, "I: " sensor
 // information and "O:" barometer lines. Readings go onto the chart and are
 // averaged per channel into one upload record per upload interval, which is
@@ -91,6 +96,15 @@ public:
     void PlotReading(const std::string& record);
     // The values of a barometer record onto the chart, and the labels.
     void ShowBarometer(const std::string& record);
+    // The same for a record of `valueCount` values; the labels only when
+    // `labels` is set. True when all the values were there, so the labels
+    // would have shown this record (a rebuild sets them once at its end).
+    bool ShowBarometer(std::string_view record, int valueCount, bool labels);
+    // The label panel from the last pressure shown and the station's values.
+    void RefreshBarometerLabels();
+    // The values part of a barometer record for an "O:" line's payload: the
+    // payload, the sea-level pressure and both pressures in mmHg, then -999.
+    std::string BarometerValues(std::string_view payload) const;
     void QueueForUpload(std::string text);
 
     const std::string& LastQueued() const { return lastQueued_; }

@@ -117,23 +117,28 @@ int W4rCount(std::string_view line) {
     return ParseInteger(line.substr(from, 255)).value_or(0);
 }
 
-std::optional<double> ExtractNumber(int n, std::string_view text) {
-    int found = 0;
-    std::size_t i = 0;
-    std::string run;
-    while (i < text.size()) {
-        const std::size_t start = i;
-        while (i < text.size() && IsNumberChar(text[i])) ++i;
-        run.assign(text.substr(start, i - start));
-        ++i;  // the separator after the run
-        if (run.empty()) continue;
-        const char last = run.back();
-        if (last == '+' || last == '-' || last == 'E' || last == 'e' || last == '.') run.pop_back();
-        if (!run.empty() && run.front() == '.') run.insert(run.begin(), '0');
-        if (!run.empty() && (run.front() == 'E' || run.front() == 'e')) run.erase(run.begin());
-        const std::optional<double> v = ParseDecimal(run);
-        if (v && ++found == n) return v;
+std::optional<double> NumberReader::Next() {
+    while (pos_ < text_.size()) {
+        const std::size_t start = pos_;
+        while (pos_ < text_.size() && IsNumberChar(text_[pos_])) ++pos_;
+        run_.assign(text_.substr(start, pos_ - start));
+        ++pos_;  // the separator after the run
+        if (run_.empty()) continue;
+        const char last = run_.back();
+        if (last == '+' || last == '-' || last == 'E' || last == 'e' || last == '.')
+            run_.pop_back();
+        if (!run_.empty() && run_.front() == '.') run_.insert(run_.begin(), '0');
+        if (!run_.empty() && (run_.front() == 'E' || run_.front() == 'e')) run_.erase(run_.begin());
+        if (const std::optional<double> v = ParseDecimal(run_)) return v;
     }
+    return std::nullopt;
+}
+
+std::optional<double> ExtractNumber(int n, std::string_view text) {
+    NumberReader numbers(text);
+    int found = 0;
+    while (const std::optional<double> v = numbers.Next())
+        if (++found == n) return v;
     return std::nullopt;
 }
 
@@ -157,6 +162,13 @@ std::string FormatGeneral7(double value) {
 
 std::string FormatFixed(double value, int decimals) {
     char buf[512];
+    // The same digits as printf's "%.*f", at a fraction of its cost (a rebuild
+    // of a long barometer log formats three values a line).
+    if (decimals >= 0) {
+        const auto r =
+            std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
+        if (r.ec == std::errc()) return std::string(buf, r.ptr);
+    }
     std::snprintf(buf, sizeof buf, "%.*f", decimals, value);
     return buf;
 }

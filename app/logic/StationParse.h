@@ -38,6 +38,20 @@ std::string FormatGeneral15(double value);
 // and the token "W4r" yields 4. Nothing when there are fewer numbers.
 std::optional<double> ExtractNumber(int n, std::string_view text);
 
+// The numbers of a text one after the other, as ExtractNumber counts them:
+// a record's values are read in one pass instead of one pass per value.
+class NumberReader {
+public:
+    explicit NumberReader(std::string_view text) : text_(text) {}
+    // The next number; nothing once the text has no more.
+    std::optional<double> Next();
+
+private:
+    std::string_view text_;
+    std::size_t pos_ = 0;
+    std::string run_;
+};
+
 // A double in general format with up to 7 significant digits, as upload
 // records carry values: 21.5, 22.25, -888, 0.0001234; magnitudes below
 // 0.00001 or from 10 000 000 on in exponent form (1.234568E7).

@@ -328,6 +328,7 @@ void TMonitorT::BuildUi() {
         connect(button, &QPushButton::clicked, this,
                 [this, h = handler] { RunGuarded([this, h] { (commands_.get()->*h)(); }); });
     }
+    ConnectChartPage();
 }
 
 void TMonitorT::BuildMenus() {

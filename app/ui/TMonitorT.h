@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "app/logic/ChartRebuild.h"
 #include "app/logic/DataLog.h"
 #include "app/logic/DataLogFiles.h"
 #include "app/logic/Readings.h"
@@ -68,7 +69,8 @@ class TMonitorT final : public QMainWindow,
                         private DataLogHost,
                         private ReadingsHost,
                         private CommandsHost,
-                        private UploadHost {
+                        private UploadHost,
+                        private ChartRebuildHost {
     Q_OBJECT
 public:
     TMonitorT(TdmUtil& util, MonitorOptions options, QWidget* parent = nullptr);
@@ -111,6 +113,12 @@ public:
     QCheckBox& Channel(int k) { return *cbKanal[k]; }
     bool EndOfSession() const { return endOfSession_; }
     DataLogFiles& Files() { return *files_; }
+    QCheckBox& AveragingBox() { return *cbUsrednij; }
+    QCheckBox& PointsBox() { return *cbPunkty; }
+    QDateEdit& StartDatePicker() { return *DTPickerOd; }
+    QPushButton& RebuildButton() { return *mLista2wykresy; }
+    QAction& PlotAvgDeltaItem() { return *mPlotAvgDelta; }
+    QWidget& ChartPage() { return *babWykres; }
 
     // --- handlers (system names)
     void FormCreate();
@@ -140,6 +148,15 @@ public:
     void mLegendyClick();
     // Channel captions from the legends, then the legends into the settings.
     void ApplyLegends(const Legends& l);
+    // Chart page (TMonitorTChart.cpp).
+    void mLista2wykresyClick();
+    void cbKanalClick(int k);  // k = 0..3 for cbKanal1..cbKanal4
+    void cbUsrednijClick();
+    void cbPunktyClick();
+    void mPlotAvgDeltaClick();
+    void PlotPMouseDown(int x, int y);
+    void babWykresShow();
+    void babWykresHide();
 
     // Rebuilds the COM menu from the port list, checking `current`.
     void BuildComMenu(const std::string& current);
@@ -200,6 +217,16 @@ private:
     void StopPort() override;
     void ReportError(const std::string& message) override;
 
+    // ChartRebuildHost
+    void ClearPlot() override;
+    void PausePort() override;
+    void ResumePort() override;
+    LocalDateTime RebuildStartDate() const override;
+    void AltitudeReply(const std::string& line) override;
+    void ShowChannels() override;
+    // The chart page's signals, wired at the end of BuildUi.
+    void ConnectChartPage();
+
     void BuildUi();
     // Windows' character set number of Central European fonts, kept in the
     // settings for the files' sake; Qt fonts carry no character set.
@@ -245,6 +272,9 @@ private:
     bool quietErrors_ = false;
     QLabel* statusText_ = nullptr;
     int postInterval_ = 300;
+    // Whether a chart rebuild starts the port again: it was running before.
+    bool resumePort_ = false;
+    bool chartPageShown_ = false;
 
     // widgets (system names)
     QTabWidget* pcZakladki = nullptr;
@@ -305,6 +335,9 @@ private:
     QTimer TimerStartCOMa;
     QTimer TimerCzytajZalegle;
     QTimer Timer4WWW;
+    // Context of the chart page's connections; declared last, so it goes
+    // first and no page change during the widgets' teardown reaches them.
+    std::unique_ptr<QObject> chartPageLink_;
 };
 
 }  // namespace pom

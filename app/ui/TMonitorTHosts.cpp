@@ -202,12 +202,12 @@ void TMonitorT::SetAllSeriesVisible(bool visible) {
 }
 
 void TMonitorT::RebuildChart() {
-    // The rebuild from the log comes with the chart-building step; until then
-    // the port is only started again, as the rebuild would do.
-    OpenPort();
+    RebuildChartFromLog(dataLog_, *this, *readings_);
 }
 
 void TMonitorT::StopPort() {
+    // The rebuild that follows starts the port again only if it was running.
+    resumePort_ = SerialPort1->Active();
     ClosePort();
 }
 

@@ -244,6 +244,10 @@ bool TPlotPanel::AddPoint(int colorIndex, int series, double value, double time)
 void TPlotPanel::FlushPendingRedraw() {
     if (!redrawPending_) return;
     redrawPending_ = false;
+    RedrawFitted();
+}
+
+void TPlotPanel::RedrawFitted() {
     const int left = left_;
     Redraw();
     // A redraw per point would have made room for wider value labels already.

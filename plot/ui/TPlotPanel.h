@@ -107,6 +107,9 @@ public:
     void ClearPlot();
     // Full redraw into the off-screen bitmaps, then onto the screen.
     void Redraw();
+    // The same, with a second pass into the bitmaps only when the value
+    // labels needed a wider left margin; the screen gets one picture.
+    void RedrawFitted();
     // The series over the plot area of the last full redraw.
     void DrawSeries();
     // Time and value under a control pixel; true only inside the data ranges.

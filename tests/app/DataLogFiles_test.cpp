@@ -148,7 +148,8 @@ TEST_F(DataLogFilesTest, ManualSaveMergesAfterAnExistingFile) {
     EXPECT_EQ(ReadFile(path), "old1\r\nold2\r\nnew1\r\nnew2\r\n");
     EXPECT_EQ(host.status, std::vector<std::string>{Cp("2023-05-01 12:00:00 zapisał: "
                                                        "Ardu2023-05-01 12_00_00.txt")});
-    EXPECT_EQ(host.caption, Cp("0 linii w Dane TXT | 5 / 6 / 7 punktów wykresów"));
+    // Series 0, 1 and 2: the first three channels, as the point-marks caption counts them.
+    EXPECT_EQ(host.caption, Cp("0 linii w Dane TXT | 4 / 5 / 6 punktów wykresów"));
     EXPECT_EQ(host.hint, path);
     EXPECT_EQ(files.LastLogPath(), path);
     EXPECT_EQ(log.Count(), 0u);

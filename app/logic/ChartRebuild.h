@@ -1,0 +1,70 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "app/logic/DataLog.h"
+#include "util/Clock.h"
+
+namespace pom {
+
+class Readings;
+
+// What the chart rebuild needs from the window. Texts are Windows-1250.
+class ChartRebuildHost {
+public:
+    virtual ~ChartRebuildHost() = default;
+    // "yyyy-mm-dd hh:mm:ss " of the PC's current local time.
+    virtual std::string Stamp() = 0;
+    // One line into the data log.
+    virtual void AppendLog(std::string line) = 0;
+    // Values per reading; below 0 while unknown.
+    virtual int ValueCount() const = 0;
+    virtual void SetValueCount(int n) = 0;
+    // SeriesVisible of series 0 .. SeriesCount - 1.
+    virtual void SetAllSeriesVisible(bool visible) = 0;
+    // Empties the chart (its SeriesCount becomes 0).
+    virtual void ClearPlot() = 0;
+    // The serial port is stopped while the log is read, so that no line
+    // arrives meanwhile, and started again when done.
+    virtual void PausePort() = 0;
+    virtual void ResumePort() = 0;
+    // The start date of the rebuild (DTPickerOd); only the date counts.
+    virtual LocalDateTime RebuildStartDate() const = 0;
+    // A logged line holding " n.p.m.": the station's altitude reply sets the
+    // altitude the barometer values are reduced with.
+    virtual void AltitudeReply(const std::string& line) = 0;
+    // Series 0 to 3 visible as the channel check boxes say, then one paint.
+    virtual void ShowChannels() = 0;
+    // The status bar's simple text.
+    virtual void SetStatusText(const std::string& text) = 0;
+};
+
+// How one log line takes part in a rebuild.
+enum class RebuildLine {
+    Skipped,    // banner, status, command echo, "A:", "I: ", unreadable or too old
+    Altitude,   // the station's altitude reply (any date)
+    Reading,    // a logged "R:" reading: plotted at the station's time
+    Barometer,  // a logged "O:" line: plotted at the PC's time of arrival
+};
+
+// The texts that keep a line off the chart: the station's banner and
+// replies and the program's own status lines.
+bool HasRebuildFilterText(std::string_view line);
+
+// Which kind of line it is for a rebuild from `from` ("YYYY-MM-DD").
+RebuildLine ClassifyRebuildLine(std::string_view line, std::string_view from);
+
+// "YYYY-MM-DD" of a date.
+std::string FormatRebuildDate(const LocalDateTime& date);
+
+// Rebuilds the chart from the data log, from the start date on, and puts
+// the points in as the live path put them: an "R:" reading's first four
+// values at the station's time, an "O:" line's barometer record at the time
+// it was logged, -888 left out. Lines of other kinds (the "A:" and "I: "
+// messages, status lines with numbers such as the port-open line) add no
+// point. All points go in while the series are hidden, so the chart is
+// painted once at the end. Returns the text shown in the status bar.
+std::string RebuildChartFromLog(const DataLog& log, ChartRebuildHost& host, Readings& readings);
+
+}  // namespace pom

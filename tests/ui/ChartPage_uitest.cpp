@@ -1,0 +1,260 @@
+// The chart page of the main window on the offscreen platform: the rebuild
+// from the log, the channel boxes, averaging, point marks and the read-out.
+#include <QApplication>
+#include <QCheckBox>
+#include <QDateEdit>
+#include <QPushButton>
+#include <QTest>
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "app/ui/TMonitorT.h"
+#include "plot/logic/PlotModel.h"
+#include "plot/ui/TPlotPanel.h"
+#include "serial/SerialPort.h"
+#include "tests/support/Pty.h"
+#include "tests/support/TestSupport.h"
+#include "util/Cp1250.h"
+#include "util/IniFile.h"
+
+namespace pom {
+namespace {
+
+using test::Pty;
+using test::TempDir;
+
+bool WaitUi(const std::function<bool()>& cond, int ms = 10000) {
+    return test::WaitFor(
+        [&] {
+            QApplication::processEvents(QEventLoop::AllEvents, 5);
+            return cond();
+        },
+        std::chrono::milliseconds(ms));
+}
+
+std::string Utf8(const QString& s) {
+    return s.toStdString();
+}
+
+class ChartPage : public ::testing::Test {
+protected:
+    ChartPage() : home_(dir_.path()) {}
+
+    std::unique_ptr<TMonitorT> Make(std::optional<std::string> port = std::nullopt) {
+        MonitorOptions o;
+        o.portOverride = std::move(port);
+        o.programPath = "/opt/pomiarnik/bin/pomiarnik";
+        o.enumPorts = [] { return std::vector<std::string>{}; };
+        o.showError = [this](const std::string& e) { errors_.push_back(e); };
+        o.inputQuery = [this](const std::string& caption, const std::string& prompt,
+                              const std::string& value) -> std::optional<std::string> {
+            asked_.push_back(caption + "|" + prompt + "|" + value);
+            return answer_;
+        };
+        auto w = std::make_unique<TMonitorT>(util_, o);
+        w->StartDatePicker().setDate(QDate(2023, 5, 1));
+        return w;
+    }
+
+    std::string Ini(const std::string& section, const std::string& key) const {
+        const std::string path = dir_.path() + "/ardu/pomiarnik.ini";
+        if (!test::FileExists(path)) return {};
+        return IniDocument::Parse(test::ReadFile(path)).Get(section, key).value_or("");
+    }
+
+    TempDir dir_;
+    test::ScopedConfigHome home_;
+    TdmUtil util_{DefaultClock()};
+    std::vector<std::string> errors_;
+    std::vector<std::string> asked_;
+    std::optional<std::string> answer_;
+};
+
+// A day of four channels around the start date, between status lines.
+void FillLog(TMonitorT& w) {
+    DataLog& log = w.Log();
+    log.Append("2023-04-30 23:00:00 R:2023-04-30 23:00:00 99 99 99 99 W4r:0");
+    log.Append("2023-05-01 00:00:00 Open: ttyACM0: 57600");
+    for (int i = 0; i < 200; ++i) {
+        char line[128];
+        std::snprintf(line, sizeof line,
+                      "2023-05-01 %02d:%02d:00 R:2023-05-01 %02d:%02d:00 %d.5 %d -888 3.%d W4r:0",
+                      i / 10, i % 10 * 6, i / 10, i % 10 * 6, 20 + i % 3, 10 - i % 2, i % 5);
+        log.Append(line);
+        log.Append("2023-05-01 00:00:00 send command: R<");
+    }
+}
+
+TEST_F(ChartPage, RebuildButtonPlotsTheDayPaintsOnceAndSaysFromWhen) {
+    auto w = Make();
+    w->Channel(0).setChecked(true);
+    w->Channel(1).setChecked(true);
+    FillLog(*w);
+    util_.valueCount = -1;
+    const int redraws = w->Plot().RedrawCount();
+    w->RebuildButton().click();
+
+    EXPECT_EQ(Utf8(w->Status().currentMessage()), "wykresy od: 2023-05-01");
+    EXPECT_EQ(w->Log().Line(w->Log().Count() - 1).substr(20), "Active 1<");
+    EXPECT_EQ(util_.valueCount, 1);
+    // Yesterday's 99 is not there; equal runs are kept by their ends.
+    const PlotModel& m = w->Plot().Model();
+    ASSERT_GT(m.Series(0).PointCount(), 3);
+    for (const PlotPoint& p : m.Series(0).Points()) EXPECT_LT(p.y, 23);
+    EXPECT_EQ(m.Series(2).PointCount(), 0) << "-888 is no point";
+    EXPECT_GT(m.Series(3).PointCount(), 0);
+    // Shown as the boxes say, drawn once (a second pass only for the margin).
+    EXPECT_TRUE(w->Plot().SeriesVisible(0));
+    EXPECT_TRUE(w->Plot().SeriesVisible(1));
+    EXPECT_FALSE(w->Plot().SeriesVisible(3));
+    EXPECT_LE(w->Plot().RedrawCount() - redraws, 2);
+    EXPECT_FALSE(w->Plot().RedrawPending());
+    // The port was not running, so the rebuild does not start it.
+    EXPECT_FALSE(w->Port().Active());
+}
+
+TEST_F(ChartPage, RebuildStopsARunningPortOnlyForItsDuration) {
+    Pty pty;
+    auto w = Make(pty.slavePath());
+    w->TimerStartCOMaTimer();
+    ASSERT_TRUE(w->Port().Active());
+    FillLog(*w);
+    w->mLista2wykresyClick();
+    EXPECT_TRUE(w->Port().Active());
+    // Lines the station sends after the rebuild still arrive.
+    pty.Write("after the rebuild\n");
+    EXPECT_TRUE(WaitUi([&] {
+        for (const std::string& l : w->Log().Lines())
+            if (l.ends_with("after the rebuild")) return true;
+        return false;
+    }));
+}
+
+TEST_F(ChartPage, AttachReloadsTheLastLogIntoTheChartAndTheBoxesShowItsChannels) {
+    // The kind's settings name the last saved log and switch channels 1 and 3 on.
+    const std::string saved = dir_.path() + "/saved.txt";
+    const QString today = QDate::currentDate().toString("yyyy-MM-dd");
+    std::string text;
+    for (int i = 0; i < 10; ++i)
+        text += today.toStdString() + " 10:00:0" + std::to_string(i) + " R:" + today.toStdString() +
+                " 10:00:0" + std::to_string(i) + " " + std::to_string(20 + i) + " 1 2 3 W4r:0\r\n";
+    test::WriteFile(saved, text);
+    IniDocument kind;
+    kind.Set("Komunikacja", "OstatniLog", saved);
+    kind.Set("Aktywne", "kan3", "1");
+    test::WriteFile(dir_.path() + "/ardu/DS3231/pomiarnik.ini", kind.Serialize());
+    Pty pty;
+    auto w = Make(pty.slavePath());
+    w->TimerStartCOMaTimer();
+    pty.Write("Borsk DS3231\r\n");
+    ASSERT_TRUE(WaitUi([&] { return util_.stationFolder == "\\ardu\\DS3231"; }));
+
+    EXPECT_GT(w->Plot().PointCount(0), 2);
+    EXPECT_TRUE(w->Plot().SeriesVisible(0));
+    EXPECT_FALSE(w->Plot().SeriesVisible(1));
+    EXPECT_TRUE(w->Plot().SeriesVisible(2));
+    EXPECT_TRUE(w->Port().Active()) << "the reload starts the port again";
+    EXPECT_TRUE(errors_.empty()) << errors_.front();
+}
+
+TEST_F(ChartPage, ChannelBoxShowsOrHidesItsSeriesAtOnceAndIsStored) {
+    auto w = Make();
+    FillLog(*w);
+    w->Channel(1).click();
+    w->mLista2wykresyClick();
+    ASSERT_TRUE(w->Plot().SeriesVisible(1));
+    EXPECT_EQ(Ini("Aktywne", "kan2"), "1");
+    const int redraws = w->Plot().RedrawCount();
+    w->Channel(1).click();
+    EXPECT_FALSE(w->Plot().SeriesVisible(1));
+    EXPECT_EQ(Ini("Aktywne", "kan2"), "0");
+    EXPECT_GT(w->Plot().RedrawCount(), redraws) << "painted at once";
+}
+
+TEST_F(ChartPage, AveragingWindowDialogSetsWindowSettingAndCaptions) {
+    auto w = Make();
+    ASSERT_DOUBLE_EQ(w->Plot().AvgWindow() * 86400, 60);
+    const struct {
+        std::optional<std::string> typed;
+        double seconds;
+        const char* stored;
+        const char* menu;
+        const char* box;
+    } steps[] = {
+        {"0", 1, "1", "rysuje uśrednione co 1 sek.", "avg 0:00:01"},
+        {"2.5", 2.5, "2", "rysuje uśrednione co 2 sek.", "avg 0:00:02"},
+        {"abc", 2.5, "2", "rysuje uśrednione co 2 sek.", "avg 0:00:02"},
+        {std::nullopt, 2.5, "2", "rysuje uśrednione co 2 sek.", "avg 0:00:02"},
+        {"600", 600, "600", "rysuje uśrednione co 600 sek.", "avg 0:10:00"},
+    };
+    for (const auto& s : steps) {
+        answer_ = s.typed;
+        w->PlotAvgDeltaItem().trigger();
+        EXPECT_DOUBLE_EQ(w->Plot().AvgWindow() * 86400, s.seconds);
+        EXPECT_EQ(Ini("Wykres", "PlotAvgDelta"), s.stored);
+        EXPECT_EQ(Utf8(w->PlotAvgDeltaItem().text()), s.menu);
+        EXPECT_EQ(Utf8(w->AveragingBox().text()), s.box);
+    }
+    ASSERT_EQ(asked_.size(), 5u);
+    EXPECT_EQ(asked_[0], Cp("średnia z okresu|uśredniaj punkty wykresu co ile sekund ?|60"));
+    EXPECT_EQ(asked_[2].substr(asked_[2].rfind('|')), "|2");
+}
+
+TEST_F(ChartPage, AveragingBoxSwitchesAveragingOnlyAndPointMarksShowTheCounts) {
+    auto w = Make();
+    FillLog(*w);
+    w->mLista2wykresyClick();
+    const bool was = w->Plot().Averaging();
+    const int redraws = w->Plot().RedrawCount();
+    w->AveragingBox().click();
+    EXPECT_NE(w->Plot().Averaging(), was);
+    EXPECT_EQ(w->Plot().RedrawCount(), redraws) << "nothing is redrawn";
+
+    w->PointsBox().click();
+    EXPECT_EQ(w->Plot().PlotMode(), pmDot | pmLine);
+    const std::string caption = std::to_string(w->Log().Count()) + " linii w Dane TXT | " +
+                                std::to_string(w->Plot().PointCount(0)) + " / " +
+                                std::to_string(w->Plot().PointCount(1)) + " / " +
+                                std::to_string(w->Plot().PointCount(2)) + Cp(" punktów wykresów");
+    EXPECT_EQ(w->Plot().Podpis(), caption);
+    w->PointsBox().click();
+    EXPECT_EQ(w->Plot().PlotMode(), pmLine);
+}
+
+TEST_F(ChartPage, MouseDownInsideTheDataShowsTimeAndValueOutsideLeavesTheStatus) {
+    auto w = Make();
+    w->Channel(0).setChecked(true);
+    FillLog(*w);
+    w->mLista2wykresyClick();
+    w->Pages().setCurrentWidget(&w->ChartPage());
+    w->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w.get()));
+    const PlotFrame& f = w->Plot().Frame();
+    const QPoint inside((f.PlotLeft() + f.PlotRight()) / 2, (f.PlotTop() + f.PlotBottom()) / 2);
+    QTest::mousePress(&w->Plot(), Qt::LeftButton, {}, inside);
+    const std::string shown = Utf8(w->Status().currentMessage());
+    ASSERT_EQ(shown.size(), 25u) << shown;
+    EXPECT_EQ(shown.substr(0, 11), "2023-05-01 ");
+    EXPECT_EQ(shown.substr(19, 2), ", ");
+    double value = 0;
+    double time = 0;
+    ASSERT_TRUE(w->Plot().PixelToValue(inside.x(), inside.y(), value, time));
+    EXPECT_NEAR(std::stod(shown.substr(21)), value, 0.06);
+
+    QTest::mousePress(&w->Plot(), Qt::RightButton, {}, QPoint(2, 2));
+    EXPECT_EQ(Utf8(w->Status().currentMessage()), shown);
+}
+
+TEST_F(ChartPage, LeavingThePageHidesTheSeriesComingBackShowsTheCheckedOnes) {
+    auto w = Make();
+    w->Channel(2).setChecked(true);
+    w->Pages().setCurrentWidget(&w->ChartPage());
+    w->Pages().setCurrentIndex(0);
+    for (int i = 0; i < 4; ++i) EXPECT_FALSE(w->Plot().SeriesVisible(i)) << i;
+    w->Pages().setCurrentWidget(&w->ChartPage());
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(w->Plot().SeriesVisible(i), i == 2) << i;
+}
+
+}  // namespace
+}  // namespace pom
