@@ -690,12 +690,13 @@ void TMonitorT::mKomClick(QAction* item) {
     rx_->SetPendingRecords(0);
     std::string msg;
     if (OpenPort()) {
+        // The lines so far go to the station's file before the log starts
+        // afresh; a log that cannot be saved is kept.
+        const bool saved = dataLog_.Count() == 0 || files_->PeriodicSave();
         util_.stationFolder = std::string(TdmUtil::kBaseStationFolder);
         util_.Write(settings::kNrComPort, PathToText(SerialPort1->CommPort()));
         msg = OpenedMessage();
-        // The lines so far go to their file before the log starts afresh; a
-        // log that cannot be saved is kept.
-        if (dataLog_.Count() == 0 || files_->PeriodicSave()) dataLog_.Clear();
+        if (saved) dataLog_.Clear();
         PlotP->ClearPlot();
     } else {
         msg = Stamp() + "ERROR open: " + PathToText(SerialPort1->CommPort());

@@ -95,7 +95,7 @@ TEST_F(ChartPage, RebuildButtonPlotsTheDayPaintsOnceAndSaysFromWhen) {
     const int redraws = w->Plot().RedrawCount();
     w->RebuildButton().click();
 
-    EXPECT_EQ(Utf8(w->Status().currentMessage()), "wykresy od: 2023-05-01");
+    EXPECT_EQ(Utf8(w->StatusText()), "wykresy od: 2023-05-01");
     EXPECT_EQ(w->Log().Line(w->Log().Count() - 1).substr(20), "Active 1<");
     EXPECT_EQ(util_.valueCount, 1);
     // Yesterday's 99 is not there; equal runs are kept by their ends.
@@ -233,7 +233,7 @@ TEST_F(ChartPage, MouseDownInsideTheDataShowsTimeAndValueOutsideLeavesTheStatus)
     const PlotFrame& f = w->Plot().Frame();
     const QPoint inside((f.PlotLeft() + f.PlotRight()) / 2, (f.PlotTop() + f.PlotBottom()) / 2);
     QTest::mousePress(&w->Plot(), Qt::LeftButton, {}, inside);
-    const std::string shown = Utf8(w->Status().currentMessage());
+    const std::string shown = Utf8(w->StatusText());
     ASSERT_EQ(shown.size(), 25u) << shown;
     EXPECT_EQ(shown.substr(0, 11), "2023-05-01 ");
     EXPECT_EQ(shown.substr(19, 2), ", ");
@@ -243,7 +243,7 @@ TEST_F(ChartPage, MouseDownInsideTheDataShowsTimeAndValueOutsideLeavesTheStatus)
     EXPECT_NEAR(std::stod(shown.substr(21)), value, 0.06);
 
     QTest::mousePress(&w->Plot(), Qt::RightButton, {}, QPoint(2, 2));
-    EXPECT_EQ(Utf8(w->Status().currentMessage()), shown);
+    EXPECT_EQ(Utf8(w->StatusText()), shown);
 }
 
 TEST_F(ChartPage, LeavingThePageHidesTheSeriesComingBackShowsTheCheckedOnes) {

@@ -189,6 +189,11 @@ TEST_F(MonitorWindow, PickingAPortClearsLogAndChartAndTheNextGreetingAttachesAga
     ASSERT_TRUE(w->Port().Active());
     EXPECT_EQ(util_.stationFolder, "\\Ardu");
     EXPECT_EQ(w->Plot().PointCount(0), 0);
+    // The lines so far went to the station's data file first.
+    bool saved = false;
+    for (const auto& f : fs::directory_iterator(ArduDir() + "/DS3231/data"))
+        saved = saved || test::ReadFile(f.path()).find("Borsk DS3231") != std::string::npos;
+    EXPECT_TRUE(saved);
     // The log holds only the report of the opening.
     ASSERT_EQ(w->Log().Count(), 1u);
     EXPECT_EQ(w->Log().Line(0).substr(20), "Open: " + pty.slavePath() + ": 57600");
