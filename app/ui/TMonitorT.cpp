@@ -118,7 +118,12 @@ TMonitorT::TMonitorT(TdmUtil& util, MonitorOptions options, QWidget* parent)
     memoInfo->Attach(&dataLog_);
     dataLog_.SetListener(memoInfo);
 
-    SerialPort1->SetOnRxClusterEvent([this](TSerialPort&) { rx_->SerialPort1RxClusterEvent(); });
+    SerialPort1->SetOnRxClusterEvent([this](TSerialPort&) {
+        if (holdReceive_)
+            ++heldEvents_;
+        else
+            rx_->SerialPort1RxClusterEvent();
+    });
     SerialPort1->SetOnWriteDone([this](TSerialPort&) { rx_->SerialPort1WriteDone(); });
     // Only the reason of a failed opening is taken from the component's
     // reports, to tell the user why (called on whichever thread reports).

@@ -246,6 +246,8 @@ private:
     // One more line in logiWeb: why the port did not open, and the cure.
     void ExplainOpenFailure();
     void ClosePort();
+    void HoldReceive();
+    void ReleaseReceive();
     void RunGuarded(const std::function<void()>& fn);
 
     TdmUtil& util_;
@@ -272,8 +274,10 @@ private:
     bool quietErrors_ = false;
     QLabel* statusText_ = nullptr;
     int postInterval_ = 300;
-    // Whether a chart rebuild starts the port again: it was running before.
-    bool resumePort_ = false;
+    // While the chart is rebuilt from the log, received chunks wait in the
+    // port; their events are counted and run at the release.
+    bool holdReceive_ = false;
+    int heldEvents_ = 0;
     bool chartPageShown_ = false;
 
     // widgets (system names)

@@ -41,7 +41,6 @@ void TMonitorT::ConnectChartPage() {
 }
 
 void TMonitorT::mLista2wykresyClick() {
-    resumePort_ = SerialPort1->Active();
     RebuildChartFromLog(dataLog_, *this, *readings_);
 }
 
@@ -99,11 +98,11 @@ void TMonitorT::ClearPlot() {
 }
 
 void TMonitorT::PausePort() {
-    ClosePort();
+    HoldReceive();
 }
 
 void TMonitorT::ResumePort() {
-    if (resumePort_) OpenPort();
+    ReleaseReceive();
 }
 
 LocalDateTime TMonitorT::RebuildStartDate() const {

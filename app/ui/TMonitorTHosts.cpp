@@ -206,9 +206,22 @@ void TMonitorT::RebuildChart() {
 }
 
 void TMonitorT::StopPort() {
-    // The rebuild that follows starts the port again only if it was running.
-    resumePort_ = SerialPort1->Active();
-    ClosePort();
+    HoldReceive();
+}
+
+// A rebuild must see no new line while it reads the log, and must lose none:
+// the port stays open and what arrives waits in it until the release. (Closing
+// the port here would purge its input and wait for a worker that is blocked in
+// the very receive event the rebuild may run in.)
+void TMonitorT::HoldReceive() {
+    holdReceive_ = true;
+}
+
+void TMonitorT::ReleaseReceive() {
+    if (!holdReceive_) return;
+    holdReceive_ = false;
+    // Inside a receive event these are counted and taken when it ends.
+    for (; heldEvents_ > 0; --heldEvents_) rx_->SerialPort1RxClusterEvent();
 }
 
 void TMonitorT::ReportError(const std::string& message) {

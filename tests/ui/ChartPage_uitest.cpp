@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "app/ui/TMonitorT.h"
 #include "plot/logic/PlotModel.h"
 #include "plot/ui/TPlotPanel.h"
@@ -156,6 +158,34 @@ TEST_F(ChartPage, AttachReloadsTheLastLogIntoTheChartAndTheBoxesShowItsChannels)
     EXPECT_TRUE(w->Plot().SeriesVisible(2));
     EXPECT_TRUE(w->Port().Active()) << "the reload starts the port again";
     EXPECT_TRUE(errors_.empty()) << errors_.front();
+}
+
+TEST_F(ChartPage, LinesRightAfterTheGreetingSurviveTheAttachReload) {
+    // A long saved log keeps the reload busy for a while.
+    const std::string saved = dir_.path() + "/saved.txt";
+    std::string text;
+    for (int i = 0; i < 200000; ++i)
+        text += "2023-05-01 10:00:00 R:2023-05-01 10:00:00 20 1 2 3 W4r:0\r\n";
+    test::WriteFile(saved, text);
+    IniDocument kind;
+    kind.Set("Komunikacja", "OstatniLog", saved);
+    test::WriteFile(dir_.path() + "/ardu/DS3231/pomiarnik.ini", kind.Serialize());
+    Pty pty;
+    auto w = Make(pty.slavePath());
+    w->TimerStartCOMaTimer();
+    // The reload runs inside the greeting's receive event; what the station
+    // says meanwhile must wait in the port, not be purged with its input.
+    std::thread station([&] {
+        pty.Write("Borsk DS3231\n");
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        pty.Write("labels:Tz;U1;P;H\nI: 2 A | B | 10T\n");
+    });
+    const bool arrived = WaitUi([&] { return w->Channel(3).text() == "H"; });
+    station.join();
+    ASSERT_TRUE(arrived);
+    EXPECT_EQ(w->Channel(0).text().toStdString(), "Tz");
+    EXPECT_EQ(util_.valueCount, 3);
+    EXPECT_TRUE(w->Port().Active());
 }
 
 TEST_F(ChartPage, ChannelBoxShowsOrHidesItsSeriesAtOnceAndIsStored) {
