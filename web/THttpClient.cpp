@@ -325,7 +325,7 @@ void THttpClient::WaitForWorker() {
             onTimer_(*this);
         }
         if (!blockingMode_ && processMessages_) processMessages_();
-        if (!done && t.PastDeadline()) {
+        if (!done && (t.PastDeadline() || (cancel_ != nullptr && cancel_->load()))) {
             // Give up: the worker stops at its next progress call and keeps
             // its hands off everything the client holds.
             worker_->Abandon();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -116,6 +117,9 @@ public:
     // ("host:port:address:port", as curl's --connect-to); empty for none.
     // Lets a test reach a port-443 address on a local server.
     void SetConnectTo(std::string route) { connectTo_ = std::move(route); }
+    // A flag that, once true, gives the running request up as its deadline
+    // would (the owner is shutting down); null for none.
+    void SetCancelFlag(const std::atomic<bool>* flag) { cancel_ = flag; }
 
     // --- response state ---
     // Body bytes (decoded once Execute has returned).
@@ -176,6 +180,7 @@ private:
     std::vector<Field> fields_;
     http::CrackedUrl cracked_;
     std::string connectTo_;
+    const std::atomic<bool>* cancel_ = nullptr;
 
     // response
     std::string responseStream_;

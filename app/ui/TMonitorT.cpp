@@ -99,7 +99,9 @@ TMonitorT::TMonitorT(TdmUtil& util, MonitorOptions options, QWidget* parent)
     HttpClient1 = std::make_unique<THttpClient>();
     sender_ = std::make_unique<WWyslac>(
         *dispatcher_,
-        [this](const UploadRecord& r, const std::atomic<bool>&) {
+        [this](const UploadRecord& r, const std::atomic<bool>& cancel) {
+            // At shut-down a hanging request is given up, not waited for.
+            HttpClient1->SetCancelFlag(&cancel);
             return PostRecordWith(*HttpClient1, r);
         },
         [this](const std::string& line, bool ok, WWyslac::Kind kind) {
