@@ -26,8 +26,6 @@ public:
     // What "send" does with the legends text (Windows-1250).
     void SetOnTransfer(std::function<void(const std::string&)> fn) { onTransfer_ = std::move(fn); }
     void butTransferClick();
-
-protected:
     // Escape presses OK, as the dialog's OK button is also its cancel key.
     void reject() override;
 

@@ -1,0 +1,163 @@
+// The upload's dialogs and menu items in the main window, offscreen: the
+// host dialog, the upload spacing and the legends.
+#include <QApplication>
+#include <QCheckBox>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include "app/ui/TMonitorT.h"
+#include "plot/ui/TfEdLegendy.h"
+#include "tests/support/Pty.h"
+#include "tests/support/TestSupport.h"
+#include "util/Cp1250.h"
+#include "util/IniFile.h"
+#include "web/ui/TfOKhostSQL.h"
+
+namespace pom {
+namespace {
+
+bool WaitUi(const std::function<bool()>& cond) {
+    return test::WaitFor([&] {
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+        return cond();
+    });
+}
+
+class UploadWindow : public ::testing::Test {
+protected:
+    UploadWindow() : home_(dir_.path()) {}
+
+    std::unique_ptr<TMonitorT> Make(std::optional<std::string> port = std::nullopt) {
+        MonitorOptions o;
+        o.portOverride = std::move(port);
+        o.enumPorts = [] { return std::vector<std::string>{}; };
+        o.showError = [](const std::string& e) { ADD_FAILURE() << e; };
+        o.inputQuery = [this](const std::string&, const std::string&,
+                              const std::string& value) -> std::optional<std::string> {
+            offered_ = value;
+            return answer_;
+        };
+        return std::make_unique<TMonitorT>(util_, o);
+    }
+
+    std::string Ini(const std::string& file, const std::string& section, const std::string& key) {
+        const std::string path = dir_.path() + "/ardu/" + file;
+        if (!test::FileExists(path)) return "<none>";
+        return IniDocument::Parse(test::ReadFile(path)).Get(section, key).value_or("<none>");
+    }
+
+    // Runs `inside` on the dialog once it is shown modally.
+    static void WhenShown(QDialog& d, std::function<void()> inside) {
+        QTimer::singleShot(0, &d, [&d, inside] {
+            ASSERT_TRUE(d.isVisible());
+            inside();
+        });
+    }
+
+    test::TempDir dir_;
+    test::ScopedConfigHome home_;
+    TdmUtil util_{DefaultClock()};
+    std::optional<std::string> answer_;
+    std::string offered_;
+};
+
+TEST_F(UploadWindow, HostDialogDefaultsUntilAttachAndOkStoresBothFields) {
+    auto w = Make();
+    TfOKhostSQL& d = w->HostDialog();
+    EXPECT_EQ(d.Table(), "QRX741");
+    EXPECT_EQ(d.Address(), "localhost:8080/Zapisz2Pomiary.php");
+
+    test::Pty pty;
+    auto attached = Make(pty.slavePath());
+    attached->TimerStartCOMaTimer();
+    pty.Write("Borsk DS3231\n");
+    ASSERT_TRUE(WaitUi([&] { return util_.stationFolder == "\\ardu\\DS3231"; }));
+    EXPECT_EQ(attached->HostDialog().Table(), "test");
+    EXPECT_EQ(attached->HostDialog().Address(), "127.0.0.1:8080/Zapisz2Pomiary.php");
+
+    // Cancel writes nothing; OK with unchanged fields stores the defaults.
+    TfOKhostSQL& h = attached->HostDialog();
+    WhenShown(h, [&] { h.reject(); });
+    attached->mHostConfigClick();
+    EXPECT_EQ(Ini("DS3231/pomiarnik.ini", "PostWWW", "Tabela"), "<none>");
+    EXPECT_EQ(h.Table(), "QRX741");  // the menu command reloads the dialog's values
+    WhenShown(h, [&] { h.accept(); });
+    attached->mHostConfigClick();
+    EXPECT_EQ(Ini("DS3231/pomiarnik.ini", "PostWWW", "Tabela"), "QRX741");
+    EXPECT_EQ(Ini("DS3231/pomiarnik.ini", "PostWWW", "adresSkryptu"),
+              "localhost:8080/Zapisz2Pomiary.php");
+}
+
+TEST_F(UploadWindow, AddressHistoryKeepsBlanksAndIgnoresLetterCase) {
+    {
+        auto w = Make();
+        TfOKhostSQL& d = w->HostDialog();
+        d.SetAddressText("serwer domowy/Zapisz2Pomiary.php");
+        d.cbWWWskryptuExit();
+        d.SetAddressText("SERWER DOMOWY/zapisz2pomiary.php");
+        d.cbWWWskryptuExit();
+        EXPECT_EQ(d.History().Items().size(), 1u);
+        d.FormDestroy();
+    }
+    EXPECT_EQ(Ini("pomiarnik.ini", "PostWWW", "adresy"), "\"serwer domowy/Zapisz2Pomiary.php\"");
+    auto again = Make();
+    ASSERT_EQ(again->HostDialog().History().Items().size(), 1u);
+    EXPECT_EQ(again->HostDialog().History().Items()[0], "serwer domowy/Zapisz2Pomiary.php");
+}
+
+TEST_F(UploadWindow, UploadSpacingRoundsHalvesToEvenAndKeepsTheTypedCaption) {
+    auto w = Make();
+    QAction* item = nullptr;
+    for (QAction* a : w->findChildren<QAction*>())
+        if (a->text().startsWith("POST na WWW co")) item = a;
+    ASSERT_NE(item, nullptr);
+    const struct {
+        const char* typed;
+        const char* stored;
+    } cases[] = {{"0.4", "1"}, {"2.5", "2"}, {"3.5", "4"}};
+    for (const auto& c : cases) {
+        answer_ = c.typed;
+        item->trigger();
+        EXPECT_EQ(Ini("pomiarnik.ini", "CONFIG", "wysylkaPOST"), c.stored) << c.typed;
+        EXPECT_EQ(item->text().toStdString(), std::string("POST na WWW co ") + c.typed + " [sek]");
+    }
+    answer_ = "abc";
+    item->trigger();
+    EXPECT_EQ(Ini("pomiarnik.ini", "CONFIG", "wysylkaPOST"), "4");
+    EXPECT_EQ(offered_, "4");
+}
+
+TEST_F(UploadWindow, LegendsDialogOffersItsDefaultsAndOkStoresAllEight) {
+    auto w = Make();
+    TfEdLegendy& d = w->LegendsDialog();
+    Legends offered;
+    WhenShown(d, [&] {
+        offered = d.Fields();
+        d.accept();
+    });
+    w->mLegendyClick();
+    EXPECT_EQ(offered.names, (std::array<std::string, 4>{"A", "B", "C", "D"}));
+    EXPECT_EQ(offered.units, (std::array<std::string, 4>{"mV", "mV", "mV", "mV"}));
+    EXPECT_EQ(Ini("pomiarnik.ini", "Legendy", "kan4"), "D");
+    EXPECT_EQ(Ini("pomiarnik.ini", "Legendy", "Jed1"), "mV");
+    EXPECT_EQ(w->Channel(0).text().toStdString(), "A [mV]");
+
+    // "send" posts the first three channels and shows the "POST" page.
+    Legends l = offered;
+    l.names = {"Tz", "U1", "P", "H"};
+    l.units = {Cp("°C"), "V", "hPa", "%"};
+    WhenShown(d, [&] {
+        d.SetFields(l);
+        d.butTransferClick();
+        d.reject();  // Escape presses OK
+    });
+    w->mLegendyClick();
+    EXPECT_EQ(w->Pages().currentIndex(), 2);
+    EXPECT_TRUE(w->WebMemo().toPlainText().contains("dane do: QRX741opisy"));
+    EXPECT_EQ(Ini("pomiarnik.ini", "Legendy", "kan1"), "Tz");
+    EXPECT_EQ(LegendsText(l), Cp("pomT0;°C;Tz;Tz)(pomT1;V;U1;U1)(pomT2;hPa;P;P"));
+}
+
+}  // namespace
+}  // namespace pom
