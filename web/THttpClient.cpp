@@ -276,24 +276,24 @@ void THttpClient::RunRequest() {
     }
     if (!PrepareRequest()) return;
 
-    http::RequestSpec spec;
-    spec.tls = http::UsesTls(cracked_);
+    http::RequestPlan plan;
+    plan.tls = http::UsesTls(cracked_);
     if (object.empty() || object.front() != '/') object.insert(0, "/");
-    spec.url = std::string(spec.tls ? "https://" : "http://") + cracked_.host + ":" +
+    plan.url = std::string(plan.tls ? "https://" : "http://") + cracked_.host + ":" +
                std::to_string(cracked_.port) + http::EscapeObjectName(object);
-    spec.host = cracked_.host;
-    spec.post = requestMethod_ == "POST";
+    plan.host = cracked_.host;
+    plan.post = requestMethod_ == "POST";
     for (const auto& line : SplitParts(requestHeaders_, '\n')) {
         std::string_view l = line;
         if (!l.empty() && l.back() == '\r') l.remove_suffix(1);
-        if (!l.empty()) spec.headerLines.emplace_back(l);
+        if (!l.empty()) plan.headerLines.emplace_back(l);
     }
-    spec.body = body_;
-    spec.agent = agent_;
-    spec.connectTo = connectTo_;
-    spec.timeoutSeconds = timeout_;
+    plan.body = body_;
+    plan.agent = agent_;
+    plan.connectTo = connectTo_;
+    plan.timeoutSeconds = timeout_;
     worker_ = std::make_unique<http::TRequestThread>(
-        std::move(spec), start + std::chrono::seconds(std::max(timeout_, 0)));
+        std::move(plan), start + std::chrono::seconds(std::max(timeout_, 0)));
     WaitForWorker();
 }
 

@@ -79,18 +79,18 @@ struct EasyDeleter {
 }  // namespace
 
 void Transfer::MoveDeadline() {
-    if (spec.timeoutSeconds <= 0) return;
+    if (plan.timeoutSeconds <= 0) return;
     deadline =
-        (SteadyClock::now() + std::chrono::seconds(spec.timeoutSeconds)).time_since_epoch().count();
+        (SteadyClock::now() + std::chrono::seconds(plan.timeoutSeconds)).time_since_epoch().count();
 }
 
 bool Transfer::PastDeadline() const {
-    return spec.timeoutSeconds > 0 &&
+    return plan.timeoutSeconds > 0 &&
            SteadyClock::now().time_since_epoch().count() > deadline.load();
 }
 
-TRequestThread::TRequestThread(RequestSpec spec, SteadyClock::time_point deadline)
-    : transfer_(std::make_unique<Transfer>(std::move(spec))) {
+TRequestThread::TRequestThread(RequestPlan plan, SteadyClock::time_point deadline)
+    : transfer_(std::make_unique<Transfer>(std::move(plan))) {
     transfer_->deadline = deadline.time_since_epoch().count();
     thread_ = std::thread([t = transfer_.get()] { Run(*t); });
 }
@@ -120,29 +120,29 @@ void TRequestThread::Run(Transfer& t) {
                 headers.reset(l);
             }
         };
-        for (const auto& line : t.spec.headerLines) add(line);
+        for (const auto& line : t.plan.headerLines) add(line);
         // Only what the client built goes out: no Accept or Expect of curl's own.
         add("Accept:");
         add("Expect:");
         std::unique_ptr<curl_slist, SlistDeleter> connectTo;
-        if (!t.spec.connectTo.empty())
-            connectTo.reset(curl_slist_append(nullptr, t.spec.connectTo.c_str()));
+        if (!t.plan.connectTo.empty())
+            connectTo.reset(curl_slist_append(nullptr, t.plan.connectTo.c_str()));
 
         char curlError[CURL_ERROR_SIZE] = {};
         CURL* c = h.get();
         curl_easy_setopt(c, CURLOPT_ERRORBUFFER, curlError);
-        curl_easy_setopt(c, CURLOPT_URL, t.spec.url.c_str());
+        curl_easy_setopt(c, CURLOPT_URL, t.plan.url.c_str());
         curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(c, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
         curl_easy_setopt(c, CURLOPT_PATH_AS_IS, 1L);
-        curl_easy_setopt(c, CURLOPT_USERAGENT, t.spec.agent.c_str());
+        curl_easy_setopt(c, CURLOPT_USERAGENT, t.plan.agent.c_str());
         curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
         if (connectTo) curl_easy_setopt(c, CURLOPT_CONNECT_TO, connectTo.get());
-        if (t.spec.post) {
+        if (t.plan.post) {
             curl_easy_setopt(c, CURLOPT_POST, 1L);
             curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE,
-                             static_cast<curl_off_t>(t.spec.body.size()));
-            curl_easy_setopt(c, CURLOPT_POSTFIELDS, t.spec.body.data());
+                             static_cast<curl_off_t>(t.plan.body.size()));
+            curl_easy_setopt(c, CURLOPT_POSTFIELDS, t.plan.body.data());
         } else {
             curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
         }
@@ -152,7 +152,7 @@ void TRequestThread::Run(Transfer& t) {
         curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
         curl_easy_setopt(c, CURLOPT_MAXREDIRS, 5L);
         curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-        if (t.spec.tls) {
+        if (t.plan.tls) {
             // The scripts' hosts often have self-made, expired or mismatched
             // certificates; the station's readings are not secret.
             curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 0L);
@@ -181,7 +181,7 @@ void TRequestThread::Run(Transfer& t) {
                 "httpclient: response body longer than " + std::to_string(kMaxBody) + " bytes";
         } else if (rc == CURLE_COULDNT_RESOLVE_HOST || rc == CURLE_COULDNT_CONNECT) {
             error = rc == CURLE_COULDNT_CONNECT ? kCannotConnect : kNameNotResolved;
-            errorText = "Could not connect to server " + t.spec.host;
+            errorText = "Could not connect to server " + t.plan.host;
         } else if (rc != CURLE_OK) {
             error = rc;
             errorText =

@@ -17,7 +17,7 @@ namespace pom::http {
 using SteadyClock = std::chrono::steady_clock;
 
 // What one request sends, fixed before its worker starts.
-struct RequestSpec {
+struct RequestPlan {
     std::string url;                       // scheme, host, port and escaped object name
     std::string host;                      // for the connection failure text (UTF-8)
     bool tls = false;                      // with the certificate relaxations
@@ -34,9 +34,9 @@ struct RequestSpec {
 // are handed over under the lock as soon as they are complete, so a caller
 // that gives up at the deadline still sees them.
 struct Transfer {
-    explicit Transfer(RequestSpec s) : spec(std::move(s)) {}
+    explicit Transfer(RequestPlan s) : plan(std::move(s)) {}
 
-    const RequestSpec spec;
+    const RequestPlan plan;
 
     // Moved forward by every body chunk and by the end of the headers.
     std::atomic<SteadyClock::rep> deadline{0};
@@ -69,7 +69,7 @@ struct Transfer {
 // transfer notices within about a second, through curl's progress callback).
 class TRequestThread {
 public:
-    explicit TRequestThread(RequestSpec spec, SteadyClock::time_point deadline);
+    explicit TRequestThread(RequestPlan plan, SteadyClock::time_point deadline);
     ~TRequestThread();
     TRequestThread(const TRequestThread&) = delete;
     TRequestThread& operator=(const TRequestThread&) = delete;
