@@ -17,6 +17,7 @@
 #include "serial/SerialPort.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/WaitUi.h"
 #include "util/Clock.h"
 #include "util/Cp1250.h"
 #include "util/IniFile.h"
@@ -24,14 +25,7 @@
 namespace pom {
 namespace {
 
-bool WaitUi(const std::function<bool()>& cond, int seconds = 30) {
-    return test::WaitFor(
-        [&] {
-            QApplication::processEvents(QEventLoop::AllEvents, 5);
-            return cond();
-        },
-        std::chrono::seconds(seconds));
-}
+using test::WaitUi;
 
 class StationRun : public ::testing::Test {
 protected:
@@ -58,8 +52,8 @@ protected:
         auto w = std::make_unique<TMonitorT>(util_, o);
         w->TimerStartCOMaTimer();
         EXPECT_TRUE(w->Port().Active());
-        EXPECT_TRUE(
-            WaitUi([&] { return util_.stationFolder != "\\Ardu" && util_.valueCount > 0; }));
+        EXPECT_TRUE(WaitUi([&] { return util_.stationFolder != "\\Ardu" && util_.valueCount > 0; },
+                           std::chrono::seconds(30)));
         return w;
     }
 
@@ -105,8 +99,11 @@ protected:
             b->click();
         else
             FAIL() << "no " << name;
-        EXPECT_TRUE(WaitUi([&] { return LogHas(w, "send command: " + echo); }, 10)) << name;
-        EXPECT_TRUE(WaitUi([&] { return LogHas(w, reply); }, 10)) << name << ": " << reply;
+        EXPECT_TRUE(
+            WaitUi([&] { return LogHas(w, "send command: " + echo); }, std::chrono::seconds(10)))
+            << name;
+        EXPECT_TRUE(WaitUi([&] { return LogHas(w, reply); }, std::chrono::seconds(10)))
+            << name << ": " << reply;
     }
 
     test::TempDir dir_;
@@ -136,7 +133,7 @@ TEST_F(StationRun, BacklogIsReadOutAveragedQueuedAndPlotted) {
             }
             return readOut.size() >= 50 && w->Receive().PendingRecords() == 0;
         },
-        60));
+        std::chrono::seconds(60)));
     w->Plot().FlushPendingRedraw();
 
     // The readings in the order the station gave them, oldest first.
@@ -190,7 +187,7 @@ TEST_F(StationRun, BarometerLinesShowInTheLabelsAndOnTheChart) {
                                {"--kind", "BME280", "--interval", "10", "--time-scale", "10"});
     auto w = Attach(station);
     EXPECT_FALSE(w->BarometerPanel().isHidden());
-    ASSERT_TRUE(WaitUi([&] { return w->Plot().PointCount(5) >= 2; }));
+    ASSERT_TRUE(WaitUi([&] { return w->Plot().PointCount(5) >= 2; }, std::chrono::seconds(30)));
     const std::vector<std::string> o = Received(*w, "O:");
     ASSERT_FALSE(o.empty());
     const double pressure = *ExtractNumber(1, o.back());

@@ -14,20 +14,14 @@
 #include "serial/SerialPort.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/WaitUi.h"
 #include "util/IniFile.h"
 #include "web/THttpClient.h"
 
 namespace pom {
 namespace {
 
-bool WaitUi(const std::function<bool()>& cond, int seconds = 30) {
-    return test::WaitFor(
-        [&] {
-            QApplication::processEvents(QEventLoop::AllEvents, 5);
-            return cond();
-        },
-        std::chrono::seconds(seconds));
-}
+using test::WaitUi;
 
 // The recording service on a port of its own (0: any free one).
 struct Recorder {
@@ -82,7 +76,8 @@ TEST_F(UploadRun, RecordsWaitThroughAnOutageAndAllArriveInOrder) {
     o.showError = [](const std::string& e) { ADD_FAILURE() << e; };
     TMonitorT w(util_, o);
     w.TimerStartCOMaTimer();
-    ASSERT_TRUE(WaitUi([&] { return util_.stationFolder != "\\Ardu" && util_.valueCount > 0; }));
+    ASSERT_TRUE(WaitUi([&] { return util_.stationFolder != "\\Ardu" && util_.valueCount > 0; },
+                       std::chrono::seconds(30)));
 
     // The timers' work without their pauses: "R" while readings wait, an
     // upload tick whenever the sender is idle. Every record ever queued is
@@ -103,7 +98,7 @@ TEST_F(UploadRun, RecordsWaitThroughAnOutageAndAllArriveInOrder) {
             pump();
             return queued.size() >= 4 && w.QueueEntries().empty();
         },
-        60));
+        std::chrono::seconds(60)));
     EXPECT_EQ(StoredStamps(port, "test"), queued);
 
     // The service goes away: new records wait in the queue, the first is
@@ -115,7 +110,7 @@ TEST_F(UploadRun, RecordsWaitThroughAnOutageAndAllArriveInOrder) {
             pump();
             return queued.size() >= before + 2 && w.WebMemo().toPlainText().contains("http Error");
         },
-        60));
+        std::chrono::seconds(60)));
     EXPECT_FALSE(w.QueueEntries().empty());
     EXPECT_EQ(w.QueueEntries().front().substr(0, 19), queued[before]);
 
@@ -126,7 +121,7 @@ TEST_F(UploadRun, RecordsWaitThroughAnOutageAndAllArriveInOrder) {
             pump();
             return w.QueueEntries().empty();
         },
-        60));
+        std::chrono::seconds(60)));
     const std::vector<std::string> stored = StoredStamps(port, "test");
     EXPECT_EQ(std::vector<std::string>(stored.begin(), stored.begin() + queued.size()), queued);
 }

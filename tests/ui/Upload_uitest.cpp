@@ -10,6 +10,7 @@
 #include "plot/ui/TfEdLegendy.h"
 #include "tests/support/Pty.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/WaitUi.h"
 #include "util/Cp1250.h"
 #include "util/IniFile.h"
 #include "web/ui/TfOKhostSQL.h"
@@ -17,12 +18,7 @@
 namespace pom {
 namespace {
 
-bool WaitUi(const std::function<bool()>& cond) {
-    return test::WaitFor([&] {
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-        return cond();
-    });
-}
+using test::WaitUi;
 
 class UploadWindow : public ::testing::Test {
 protected:
