@@ -120,6 +120,9 @@ public:
     QAction& PlotAvgDeltaItem() { return *mPlotAvgDelta; }
     QWidget& ChartPage() { return *babWykres; }
 
+    // A stamped line into the data log, as the program's own lines go (tests).
+    void AppendLogLineForTest(const std::string& text) { AppendLog(Stamp() + text); }
+
     // --- handlers (system names)
     void FormCreate();
     void FormDestroy();

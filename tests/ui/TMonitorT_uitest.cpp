@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QTest>
 #include <QThread>
 #include <filesystem>
 
@@ -402,6 +403,79 @@ TEST_F(MonitorWindow, TestFillOf36000LinesStaysResponsive) {
     w->InfoMemo().FlushPending();
     EXPECT_EQ(w->Log().Count(), 12u + 36000u);
     EXPECT_EQ(w->InfoMemo().document()->blockCount(), 12 + 36000);
+}
+
+TEST_F(MonitorWindow, EndOfSessionFailuresGoToTheLogNotIntoABox) {
+    Pty pty;
+    auto w = MakeAttached(pty);
+    // A file where the data folder should be: the closing save fails (also
+    // for root).
+    fs::remove_all(ArduDir() + "/DS3231/data");
+    test::WriteFile(ArduDir() + "/DS3231/data", "x");
+    w->AppendLogLineForTest("a line worth saving");
+    w->WMQueryEndSession();
+    ASSERT_FALSE(errors_.empty());
+    // The same text is on the "POST" page, where a session without a user
+    // can still be read about.
+    EXPECT_TRUE(w->WebMemo().toPlainText().contains(QString::fromStdString(errors_.back())))
+        << errors_.back();
+}
+
+TEST_F(MonitorWindow, CommitDataSavesButKeepsRecording) {
+    Pty pty;
+    auto w = MakeAttached(pty);
+    w->AppendLogLineForTest("a line worth saving");
+    w->CommitData();
+    EXPECT_TRUE(w->Port().Active());
+    EXPECT_TRUE(fs::exists(ArduDir() + "/DS3231/data/niewyslane.txt"));
+    bool saved = false;
+    for (const auto& f : fs::directory_iterator(ArduDir() + "/DS3231/data"))
+        saved = saved || test::ReadFile(f.path()).find("a line worth saving") != std::string::npos;
+    EXPECT_TRUE(saved);
+    // Lines go on arriving.
+    pty.Write("still here\n");
+    EXPECT_TRUE(WaitUi([&] { return LogHas(*w, "still here"); }));
+}
+
+TEST_F(MonitorWindow, StatusTextSurvivesAMenuHint) {
+    auto w = Make(std::nullopt);
+    StartPort(*w);
+    const QString text = w->StatusText();
+    ASSERT_FALSE(text.isEmpty());
+    // What hovering a menu item does to the status bar.
+    w->Status().showMessage("podpowiedź");
+    w->Status().clearMessage();
+    EXPECT_EQ(w->StatusText(), text);
+}
+
+TEST_F(MonitorWindow, ComMenuShowsThePortInUseWhenOpened) {
+    Pty pty;
+    ports_ = {"ttyS0"};
+    auto w = Make(pty.slavePath());
+    emit w->ComMenu().aboutToShow();
+    const QList<QAction*> items = w->ComMenu().actions();
+    ASSERT_EQ(items.size(), 2);
+    EXPECT_FALSE(items[0]->isChecked());
+    EXPECT_EQ(items[1]->text().toStdString(), pty.slavePath());
+    EXPECT_TRUE(items[1]->isChecked());
+    // A device plugged in meanwhile shows at the next opening.
+    ports_.push_back("ttyUSB0");
+    emit w->ComMenu().aboutToShow();
+    EXPECT_EQ(w->ComMenu().actions().size(), 3);
+}
+
+TEST_F(MonitorWindow, TimersArePreciseAndASecondAttachDoesNotRestartTheUpload) {
+    Pty pty;
+    auto w = MakeAttached(pty);
+    EXPECT_EQ(w->UploadTimer().timerType(), Qt::PreciseTimer);
+    EXPECT_EQ(w->StartTimer().timerType(), Qt::PreciseTimer);
+    EXPECT_EQ(w->CatchUpTimer().timerType(), Qt::PreciseTimer);
+    ASSERT_TRUE(w->UploadTimer().isActive());
+    QTest::qWait(300);
+    const int left = w->UploadTimer().remainingTime();
+    util_.stationFolder = "\\Ardu";
+    w->AttachStation("DS3231");
+    EXPECT_LE(w->UploadTimer().remainingTime(), left);
 }
 
 }  // namespace
