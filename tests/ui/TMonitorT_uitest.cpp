@@ -186,8 +186,10 @@ TEST_F(MonitorWindow, PickingAPortClearsLogAndChartAndTheNextGreetingAttachesAga
     w->Plot().AddPoint(0, 0, 21.5, 45000.0);
     ASSERT_GT(w->Plot().PointCount(0), 0);
 
+    w->Receive().SetPendingRecords(5);
     w->mKomClick(w->ComMenu().actions().at(0));
     ASSERT_TRUE(w->Port().Active());
+    EXPECT_EQ(w->Receive().PendingRecords(), 0);  // no "R" for the new device
     EXPECT_EQ(util_.stationFolder, "\\Ardu");
     EXPECT_EQ(w->Plot().PointCount(0), 0);
     // The lines so far went to the station's data file first.
