@@ -14,12 +14,7 @@
 #include <QThread>
 #include <QVBoxLayout>
 #include <array>
-#include <cerrno>
 #include <clocale>
-#include <cmath>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <tuple>
 #include <utility>
 
