@@ -2,6 +2,8 @@
 // window, and the message loop until the main window closes.
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QLocale>
@@ -28,6 +30,8 @@ constexpr const char* kHelp =
     "  --port NAZWA   użyj tego portu szeregowego w tym uruchomieniu zamiast\n"
     "                 zapisanego w ustawieniach (nie zapisuje go); nazwa bez\n"
     "                 \"/\" oznacza urządzenie w /dev, np. ttyACM0\n"
+    "  --headless     bez okna, jako usługa (np. systemd): te same pliki,\n"
+    "                 ustawienia i wysyłka; błędy na standardowe wyjście błędów\n"
     "  --version      pokaż wersję programu\n"
     "  --help         pokaż ten opis\n"
     "\n"
@@ -55,7 +59,9 @@ int main(int argc, char** argv) {
             std::printf("pomiarnik %s\n", POM_VERSION);
             return 0;
         }
-        if (a == "--port" && i + 1 < argc) {
+        if (a == "--headless") {
+            options.headless = true;
+        } else if (a == "--port" && i + 1 < argc) {
             options.portOverride = argv[++i];  // a device path, kept as it is
         } else if (a.rfind("--port=", 0) == 0) {
             options.portOverride = a.substr(7);
@@ -70,6 +76,9 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    // Without a window the program needs no display: Qt's offscreen platform
+    // stands in, whatever the session's variables say.
+    if (options.headless) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
     QApplication::setApplicationName(
         QString::fromUtf8(pom::settings::kApplicationTitle.data(),
@@ -89,10 +98,12 @@ int main(int argc, char** argv) {
         QObject::connect(&signals_, &pom::SignalBridge::endOfSession, &window, [&window] {
             window.WMQueryEndSession();
             window.close();
+            // A window never shown does not end the loop by closing.
+            if (window.isHidden()) QApplication::quit();
         });
         QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
                          [&window](QSessionManager&) { window.CommitData(); });
-        window.show();
+        if (!options.headless) window.show();
         rc = app.exec();
     }
     return rc;

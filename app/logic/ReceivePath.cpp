@@ -206,7 +206,18 @@ void ReceivePath::ProcessLine(std::string line) {
 }
 
 bool ReceivePath::CheckBanner(const std::string& line) {
-    if (host_.StationFolder() != kNoStation) return true;
+    if (host_.StationFolder() != kNoStation) {
+        if (greetingExpected_ && Contains(line, "Borsk")) {
+            greetingExpected_ = false;
+            const std::string kind = Contains(line, "BME280") ? "BME280" : "DS3231";
+            if (host_.StationFolder() != "\\ardu\\" + kind) {
+                stationKind_ = kind;
+                host_.SetBarometerPanelVisible(kind == "BME280");
+                host_.ReattachStation(kind);
+            }
+        }
+        return true;
+    }
     if (!Contains(line, "Borsk")) return false;
     stationKind_ = "DS3231";
     bool barometer = false;

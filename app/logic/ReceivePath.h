@@ -47,6 +47,9 @@ public:
     // it had to. Our conversions never depend on the locale, so by default
     // there is nothing to restore.
     virtual bool RestoreDecimalSeparator() { return false; }
+    // A greeting of another kind than the attached one after the port was
+    // opened again: the station there is another one.
+    virtual void ReattachStation(const std::string& kind) { AttachStation(kind); }
 };
 
 // The station's values mirrored on the PC, set by its replies.
@@ -87,6 +90,10 @@ public:
     // True when a station is attached or the line is its greeting (which
     // attaches it).
     bool CheckBanner(const std::string& line);
+    // After the port has been opened again the station on it may be another
+    // one: its next greeting is looked at although a station is attached.
+    void ExpectGreeting() { greetingExpected_ = true; }
+    bool GreetingExpected() const { return greetingExpected_; }
     // Hands the line to its measurement handler; returns the count of
     // readings waiting in the station (0 for any line that does not say).
     int DispatchMeasurement(const std::string& line);
@@ -135,6 +142,7 @@ private:
     int pendingRecords_ = 0;
     std::string lastCommand_;
     std::string stationKind_;
+    bool greetingExpected_ = false;
 };
 
 }  // namespace pom

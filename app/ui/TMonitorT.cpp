@@ -122,12 +122,11 @@ TMonitorT::TMonitorT(TdmUtil& util, MonitorOptions options, QWidget* parent)
             rx_->SerialPort1RxClusterEvent();
     });
     SerialPort1->SetOnWriteDone([this](TSerialPort&) { rx_->SerialPort1WriteDone(); });
-    // Only the reason of a failed opening is taken from the component's
-    // reports, to tell the user why (called on whichever thread reports).
+    // The reason of a failed opening, and the failures that mean the device
+    // has gone (called on whichever thread reports).
     SerialPort1->SetOnProcessError([this](TSerialPort&, std::uint32_t place, std::uint32_t code,
-                                          const std::string&, std::uint8_t) {
-        if (place == 112) openError_ = static_cast<int>(code);
-    });
+                                          const std::string&,
+                                          std::uint8_t) { PortReport(place, code); });
 
     // Coarse timers may fire 5 % early or late; the station's timing rules
     // are in whole seconds.
@@ -331,6 +330,7 @@ void TMonitorT::BuildUi() {
                 [this, h = handler] { RunGuarded([this, h] { (commands_.get()->*h)(); }); });
     }
     ConnectChartPage();
+    BuildConnection();
 }
 
 void TMonitorT::BuildMenus() {
@@ -750,6 +750,7 @@ void TMonitorT::cbTRSClick() {
 bool TMonitorT::OpenPort() {
     openError_ = 0;
     SerialPort1->SetActive(true);
+    PortOpened(SerialPort1->Active());
     return SerialPort1->Active();
 }
 

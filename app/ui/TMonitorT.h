@@ -22,6 +22,7 @@
 #include "app/logic/ChartRebuild.h"
 #include "app/logic/DataLog.h"
 #include "app/logic/DataLogFiles.h"
+#include "app/logic/PortWatch.h"
 #include "app/logic/Readings.h"
 #include "app/logic/ReceivePath.h"
 #include "app/logic/StationCommands.h"
@@ -60,6 +61,9 @@ struct MonitorOptions {
                                              const std::string& value)>
         inputQuery;
     std::function<void(const std::string& text)> showMessage;
+    // A service without a window (--headless): no dialog ever opens; what
+    // one would show goes to standard error and logiWeb.
+    bool headless = false;
 };
 
 // The main window: pages, menus, check boxes, timers and the port, and the
@@ -119,6 +123,12 @@ public:
     QPushButton& RebuildButton() { return *mLista2wykresy; }
     QAction& PlotAvgDeltaItem() { return *mPlotAvgDelta; }
     QWidget& ChartPage() { return *babWykres; }
+    // The connection (TMonitorTConnection.cpp).
+    PortWatch& Watch() { return *watch_; }
+    QLabel& ConnectionLabel() { return *labPolaczenie; }
+    QTimer& RetryTimer() { return TimerPonowPort; }
+    void TimerPonowPortTimer();
+    void TimerPolaczenieTimer();
 
     // A stamped line into the data log, as the program's own lines go (tests).
     void AppendLogLineForTest(const std::string& text) { AppendLog(Stamp() + text); }
@@ -229,6 +239,16 @@ private:
     void ShowChannels() override;
     // The chart page's signals, wired at the end of BuildUi.
     void ConnectChartPage();
+
+    // The connection (TMonitorTConnection.cpp): the port watch, its timers
+    // and the status bar's indicator, made at the end of BuildUi.
+    class WatchHost;
+    void BuildConnection();
+    // The port's reports, on whichever thread they come.
+    void PortReport(std::uint32_t place, std::uint32_t code);
+    void PortOpened(bool ok);
+    void UpdateConnectionLabel();
+    void ReattachStation(const std::string& kind) override;
 
     void BuildUi();
     // Windows' character set number of Central European fonts, kept in the
@@ -342,6 +362,15 @@ private:
     QTimer TimerStartCOMa;
     QTimer TimerCzytajZalegle;
     QTimer Timer4WWW;
+    // The connection: retries every 5 s, the indicator every second.
+    std::unique_ptr<PortWatchHost> watchHost_;
+    std::unique_ptr<PortWatch> watch_;
+    // Counts the openings, so a report of an earlier opening that is still
+    // on its way finds the port open again and is dropped.
+    std::atomic<unsigned> openGeneration_{0};
+    QLabel* labPolaczenie = nullptr;
+    QTimer TimerPonowPort;
+    QTimer TimerPolaczenie;
     // Context of the chart page's connections; declared last, so it goes
     // first and no page change during the widgets' teardown reaches them.
     std::unique_ptr<QObject> chartPageLink_;

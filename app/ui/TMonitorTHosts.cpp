@@ -33,6 +33,7 @@ void TMonitorT::ReadNextCluster(std::string& bytes, int& count, int& error) {
     const std::unique_ptr<char[]> data = SerialPort1->ReadNextCluster(size, code);
     count = size;
     error = code;
+    if (size > 0) watch_->LineReceived();
     bytes.assign(data && size > 0 ? data.get() : "",
                  data && size > 0 ? static_cast<std::size_t>(size) : 0);
 }
@@ -122,6 +123,8 @@ std::optional<std::string> TMonitorT::InputQuery(const std::string& caption,
                                                  const std::string& prompt,
                                                  const std::string& value) {
     if (options_.inputQuery) return options_.inputQuery(caption, prompt, value);
+    // Nobody answers a service: cancelled.
+    if (options_.headless) return std::nullopt;
     bool ok = false;
     const QString text =
         QInputDialog::getText(this, Q(caption), Q(prompt), QLineEdit::Normal, Q(value), &ok);
@@ -131,6 +134,11 @@ std::optional<std::string> TMonitorT::InputQuery(const std::string& caption,
 
 void TMonitorT::ShowMessage(const std::string& text) {
     if (options_.showMessage) return options_.showMessage(text);
+    if (options_.headless) {
+        std::fprintf(stderr, "pomiarnik: %s\n", Cp1250ToUtf8(text).c_str());
+        AppendWeb(Stamp() + text);
+        return;
+    }
     QMessageBox::information(this, QApplication::applicationName(), Q(text));
 }
 

@@ -257,6 +257,34 @@ TEST_F(ReceivePathTest, GreetingWithoutSignatureIsNotAGreeting) {
     EXPECT_EQ(host.sent, "i\r\n");
 }
 
+// After the port was opened again, only the next greeting is looked at, and
+// only another kind than the attached one attaches anew; nothing is sent.
+TEST_F(ReceivePathTest, GreetingAfterReopeningAttachesOnlyAnotherKind) {
+    const struct {
+        bool expect;
+        const char* line;
+        std::vector<std::string> attached;  // since the start
+        bool stillExpected;
+    } steps[] = {
+        {false, "Stacja Borsk BME280 DS3231", {}, false},   // not asked: as before
+        {true, "A:2023-05-01 12:00:00 1 W4r:0", {}, true},  // not a greeting
+        {false, "Stacja Borsk DS3231", {}, false},          // same kind
+        {true, "Stacja Borsk BME280 DS3231", {"BME280"}, false},
+        {false, "Stacja Borsk DS3231", {"BME280"}, false},  // looked at once only
+    };
+    Attach();
+    for (const auto& s : steps) {
+        if (s.expect) rp.ExpectGreeting();
+        Feed(std::string(s.line) + "\n");
+        EXPECT_EQ(host.attached, s.attached) << s.line;
+        EXPECT_EQ(rp.GreetingExpected(), s.stillExpected) << s.line;
+    }
+    EXPECT_EQ(host.folder, "\\ardu\\BME280");
+    EXPECT_THAT(host.panel, ElementsAre(true));
+    EXPECT_EQ(rp.StationKind(), "BME280");
+    EXPECT_EQ(host.sent, "");
+}
+
 // --- measurement dispatch ---
 
 struct DispatchCase {
