@@ -88,16 +88,16 @@ void TFloatEdit::keyPressEvent(QKeyEvent* event) {
 }
 
 void TFloatEdit::focusInEvent(QFocusEvent* event) {
-    if (!entered_) {
+    const bool entry = !entered_;
+    if (entry) {
         entered_ = true;
         entryValue_ = Value();
     }
     QLineEdit::focusInEvent(event);
-    // As an edit with automatic selection: all of it, unless a click placed
-    // the cursor.
-    if (event->reason() != Qt::MouseFocusReason && event->reason() != Qt::ActiveWindowFocusReason &&
-        event->reason() != Qt::PopupFocusReason)
-        selectAll();
+    // As an edit with automatic selection: a new entry selects all of it,
+    // unless a click placed the cursor; coming back from another window
+    // keeps the selection as it was.
+    if (entry && event->reason() != Qt::MouseFocusReason) selectAll();
 }
 
 void TFloatEdit::hideEvent(QHideEvent* event) {

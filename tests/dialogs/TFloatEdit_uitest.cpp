@@ -226,6 +226,22 @@ TEST_F(FloatEditUi, AnotherWindowOrAMenuIsNotLeavingTheField) {
     EXPECT_EQ(a_->text(), "99999999.9");
 }
 
+TEST_F(FloatEditUi, NewEntrySelectsAllUnlessByAClick) {
+    a_->SetValue(12);
+    a_->setFocus(Qt::MouseFocusReason);
+    EXPECT_EQ(a_->selectedText(), "");
+    Leave();
+    Enter();
+    EXPECT_EQ(a_->selectedText(), "12");
+    // Back from another window: the selection stays as the user left it.
+    a_->deselect();
+    QFocusEvent out(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+    QApplication::sendEvent(a_, &out);
+    QFocusEvent in(QEvent::FocusIn, Qt::ActiveWindowFocusReason);
+    QApplication::sendEvent(a_, &in);
+    EXPECT_EQ(a_->selectedText(), "");
+}
+
 TEST_F(FloatEditUi, PolishLetterRefused) {
     Enter();
     Type("1");
