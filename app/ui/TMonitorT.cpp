@@ -22,6 +22,7 @@
 #include "app/ui/LogMemo.h"
 #include "app/ui/QtMainThreadDispatcher.h"
 #include "app/ui/QtText.h"
+#include "dialogs/ui/TfEDwsp.h"
 #include "plot/ui/TPlotPanel.h"
 #include "plot/ui/TfEdLegendy.h"
 #include "serial/PortList.h"
@@ -107,6 +108,7 @@ TMonitorT::TMonitorT(TdmUtil& util, MonitorOptions options, QWidget* parent)
     uploader_ = std::make_unique<Uploader>(uploadHost, queue_, *sender_);
     hostDialog_ = new TfOKhostSQL(util_, this);
     hostDialog_->FormCreate();
+    CreateDialogs();
     legendsDialog_ = new TfEdLegendy(this);
     legendsDialog_->SetOnTransfer([this](const std::string& text) {
         uploader_->SendLegends(text);
@@ -365,9 +367,9 @@ void TMonitorT::BuildMenus() {
 
     QMenu* edycja = bar->addMenu("Edycja");
     QMenu* wsp = edycja->addMenu("współczynniki kalibracyjne");
-    wsp->addAction("(R1) Zakres 1");
-    wsp->addAction("(R2) Zakres 2");
-    wsp->addAction("(R3) Zakres 3");
+    mZakres[0] = wsp->addAction("(R1) Zakres 1");
+    mZakres[1] = wsp->addAction("(R2) Zakres 2");
+    mZakres[2] = wsp->addAction("(R3) Zakres 3");
     mLegendy = edycja->addAction("Legendy");
     mHostConfig = edycja->addAction("gdzie wysyłać");
 
@@ -398,6 +400,10 @@ void TMonitorT::BuildMenus() {
     mOpis = help->addAction("Opis");
     mAbout = help->addAction("About");
     connect(mOpis, &QAction::triggered, this, [this] { mOpisClick(); });
+    for (int n = 1; n <= 3; ++n)
+        connect(mZakres[n - 1], &QAction::triggered, this,
+                [this, n] { RunGuarded([this, n] { mZakresClick(n); }); });
+    connect(mAbout, &QAction::triggered, this, [this] { RunGuarded([this] { mAboutClick(); }); });
 }
 
 void TMonitorT::BuildCommandMenu(QMenu* ustaw) {
@@ -623,6 +629,7 @@ void TMonitorT::SaveState() {
         hostDialog_->FormDestroy();
         SaveDialogPosition(util_, settings::kFormLegendy,
                            {legendsDialog_->x(), legendsDialog_->y()});
+        edWspDialog_->FormDestroy();
     } catch (const std::exception& e) {
         ReportError(e.what());
     }

@@ -38,6 +38,8 @@ namespace pom {
 class TPlotPanel;
 class TfOKhostSQL;
 class TfEdLegendy;
+class TfEDwsp;
+class TAboutBox;
 class THttpClient;
 
 class LogMemo;
@@ -101,6 +103,10 @@ public:
     WWyslac& Sender() { return *sender_; }
     TfOKhostSQL& HostDialog() { return *hostDialog_; }
     TfEdLegendy& LegendsDialog() { return *legendsDialog_; }
+    TfEDwsp& CalibrationDialog() { return *edWspDialog_; }
+    TAboutBox& AboutDialog() { return *aboutBox_; }
+    QAction& RangeItem(int channel) { return *mZakres[channel - 1]; }
+    QAction& AboutItem() { return *mAbout; }
     QLabel& BarometerLabel(int i) { return *barometerLabels_[i]; }
     TSerialPort& Port() { return *SerialPort1; }
     TPlotPanel& Plot() { return *PlotP; }
@@ -159,6 +165,10 @@ public:
     void mPOSTdeltaClick();
     void mHostConfigClick();
     void mLegendyClick();
+    // Calibration dialog and About box (TMonitorTDialogs.cpp).
+    void CreateDialogs();
+    void mZakresClick(int channel);  // channel = 1..3 for (R1)..(R3)
+    void mAboutClick();
     // Channel captions from the legends, then the legends into the settings.
     void ApplyLegends(const Legends& l);
     // Chart page (TMonitorTChart.cpp).
@@ -288,6 +298,8 @@ private:
     std::unique_ptr<Uploader> uploader_;
     TfOKhostSQL* hostDialog_ = nullptr;
     TfEdLegendy* legendsDialog_ = nullptr;
+    TfEDwsp* edWspDialog_ = nullptr;
+    TAboutBox* aboutBox_ = nullptr;
 
     std::string stationKind_ = "DS3231";
     bool endOfSession_ = false;
@@ -358,6 +370,7 @@ private:
     QAction* mAutoStart = nullptr;
     QAction* mOpis = nullptr;
     QAction* mAbout = nullptr;
+    QAction* mZakres[3] = {};
 
     QTimer TimerStartCOMa;
     QTimer TimerCzytajZalegle;
