@@ -16,8 +16,13 @@ std::string Cp1250ToUtf8(std::string_view cp1250);
 // that are not valid UTF-8, become '?'.
 std::string Utf8ToCp1250(std::string_view utf8);
 
+// One Unicode character of the basic plane as UTF-8, appended to `out`.
+void AppendUtf8(std::string& out, char32_t c);
+
 // Short name for source literals: Cp("zapisał: ") gives the Windows-1250 bytes.
-inline std::string Cp(std::string_view utf8) { return Utf8ToCp1250(utf8); }
+inline std::string Cp(std::string_view utf8) {
+    return Utf8ToCp1250(utf8);
+}
 
 // File-system paths are UTF-8 bytes and stay so from where they are formed to
 // where they are opened. A path becomes Windows-1250 text only where it is
