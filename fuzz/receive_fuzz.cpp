@@ -9,6 +9,7 @@
 
 #include "app/logic/ReceivePath.h"
 #include "app/logic/StationParse.h"
+#include "util/Clock.h"
 #include "tests/support/FakeReadingsHost.h"
 
 namespace {
