@@ -38,6 +38,16 @@ void AppendDurably(const std::string& path, const std::string& bytes) {
 }  // namespace
 
 bool UploadQueue::Load(const std::string& path, std::string* error) {
+    // The same station again: removals not yet in the file go there first,
+    // or the entries already sent would come back.
+    if (path == path_ && dirty_ && !unreadable_) {
+        try {
+            Rewrite();
+        } catch (const std::exception& e) {
+            if (error) *error = e.what();
+            return false;
+        }
+    }
     path_ = path;
     unreadable_ = false;
     dirty_ = false;

@@ -55,7 +55,10 @@ TEST(UploadQueueTest, RemovalsReachTheFileAtMostOnceEveryFewSeconds) {
     q.PopFront();
     q.FlushIfDue(t0 + UploadQueue::kRewriteEvery);
     EXPECT_EQ(test::ReadFile(path), Entry(4) + "\r\n" + Entry(5) + "\r\n");
+    // The station attaches again: what was removed stays removed.
     q.PopFront();
+    ASSERT_TRUE(q.Load(path));
+    EXPECT_THAT(q.Entries(), ElementsAre(Entry(5)));
     q.PopFront();
     EXPECT_FALSE(q.PopFront());
     q.Flush();
