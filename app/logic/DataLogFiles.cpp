@@ -1,10 +1,11 @@
 #include "app/logic/DataLogFiles.h"
 
+#include "app/logic/StationParse.h"
+
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -44,33 +45,9 @@ std::string ChartCaption(int logLines, const DataLogHost& host) {
 }
 
 std::optional<int> ParseAveragingCount(std::string_view typed) {
-    std::string_view s = typed;
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-    // One sign at most ("+-5" is not a number); from_chars takes no "+".
-    if (s.starts_with('+') && !s.substr(1).starts_with('-')) s.remove_prefix(1);
-    // Only digits, one point and an exponent: from_chars alone would also
-    // take "inf" and "nan".
-    std::size_t i = s.starts_with('-') ? 1 : 0;
-    std::size_t digits = 0;
-    while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i, ++digits;
-    if (i < s.size() && s[i] == '.') {
-        ++i;
-        while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i, ++digits;
-    }
-    if (digits == 0) return std::nullopt;
-    if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
-        ++i;
-        if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
-        const std::size_t expStart = i;
-        while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i;
-        if (i == expStart) return std::nullopt;
-    }
-    if (i != s.size()) return std::nullopt;
-
-    double v = 0;
-    const auto r = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (r.ec != std::errc() || r.ptr != s.data() + s.size()) return std::nullopt;
+    const std::optional<double> parsed = ParseDecimal(typed);
+    if (!parsed) return std::nullopt;
+    double v = *parsed;
     if (v < 1) v = 1;
     const double rounded = std::nearbyint(v);  // the default mode rounds halves to even
     if (!(rounded <= static_cast<double>(INT_MAX))) return std::nullopt;

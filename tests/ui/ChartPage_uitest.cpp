@@ -17,6 +17,7 @@
 #include "serial/SerialPort.h"
 #include "tests/support/Pty.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/WaitUi.h"
 #include "util/Cp1250.h"
 #include "util/IniFile.h"
 
@@ -25,15 +26,7 @@ namespace {
 
 using test::Pty;
 using test::TempDir;
-
-bool WaitUi(const std::function<bool()>& cond, int ms = 10000) {
-    return test::WaitFor(
-        [&] {
-            QApplication::processEvents(QEventLoop::AllEvents, 5);
-            return cond();
-        },
-        std::chrono::milliseconds(ms));
-}
+using test::WaitUi;
 
 std::string Utf8(const QString& s) {
     return s.toStdString();

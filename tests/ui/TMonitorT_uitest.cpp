@@ -15,6 +15,7 @@
 #include "serial/SerialPort.h"
 #include "tests/support/Pty.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/WaitUi.h"
 #include "util/AutoStart.h"
 #include "util/Cp1250.h"
 #include "util/IniFile.h"
@@ -26,16 +27,7 @@ namespace {
 namespace fs = std::filesystem;
 using test::Pty;
 using test::TempDir;
-
-// Lets the event loop run until the condition holds or the deadline passes.
-bool WaitUi(const std::function<bool()>& cond, int ms = 10000) {
-    return test::WaitFor(
-        [&] {
-            QApplication::processEvents(QEventLoop::AllEvents, 5);
-            return cond();
-        },
-        std::chrono::milliseconds(ms));
-}
+using test::WaitUi;
 
 std::string LastWebLine(TMonitorT& w) {
     const QStringList lines = w.WebMemo().toPlainText().split('\n');
