@@ -230,9 +230,8 @@ PersistWatch::Report PersistWatch::Check(const UploadQueue& queue) {
     held_ = r.held;
     if (r.held) {
         r.text = Cp("BŁĄD zapisu kolejki niewysłanych (") + queue.LastError() +
-                 "): " + std::to_string(queue.Unsaved()) +
-                 Cp(" rekordów tylko w pamięci; stacja trzyma odczyty w swoim buforie do "
-                    "czasu zwolnienia miejsca na dysku");
+                 Cp("); rekordów tylko w pamięci: ") + std::to_string(queue.Unsaved()) +
+                 Cp("; stacja trzyma odczyty w swoim buforie, aż zapis znów się uda");
     } else if (r.changed) {
         r.text = Cp("kolejka niewysłanych znów zapisana na dysku; odczyt bufora stacji wznowiony");
     }
@@ -243,10 +242,13 @@ std::vector<std::string> UnsavedReport(const UploadQueue& queue) {
     std::vector<std::string> lines;
     const std::size_t n = queue.Unsaved();
     if (n == 0) return lines;
-    std::string where =
-        queue.Path().empty() ? Cp("(stacja nierozpoznana, brak pliku)") : PathToText(queue.Path());
-    lines.push_back(Cp("NIE ZAPISANO ") + std::to_string(n) + Cp(" rekordów kolejki w ") + where +
-                    (queue.LastError().empty() ? "" : " (" + queue.LastError() + ")") + ":");
+    // The write's reason names the file; without one (no station yet, a
+    // file that could not be read) the place is said.
+    std::string why = queue.LastError();
+    if (why.empty())
+        why = queue.Path().empty() ? Cp("stacja nierozpoznana, brak pliku")
+                                   : PathToText(queue.Path()) + Cp(": plik nieczytelny");
+    lines.push_back(Cp("NIE ZAPISANO rekordów kolejki: ") + std::to_string(n) + " (" + why + "):");
     const auto& e = queue.Entries();
     for (auto it = e.end() - static_cast<std::ptrdiff_t>(n); it != e.end(); ++it)
         lines.push_back(*it);
