@@ -8,6 +8,7 @@
 
 #include "app/ui/TMonitorT.h"
 #include "tests/support/Pty.h"
+#include "tests/support/RawHttpServer.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/WaitUi.h"
 #include "util/Cp1250.h"
@@ -22,10 +23,13 @@ protected:
     QueueWindow() : home_(dir_.path()) {}
 
     std::unique_ptr<TMonitorT> MakeAttached(test::Pty& pty) {
-        // Uploads on, so readings are queued; the posts themselves are never
-        // let out (the check box is cleared before any upload tick).
+        // Uploads on, so readings are queued; a post that got out would reach
+        // only the test's own server (the check box is cleared before any
+        // upload tick).
         fs::create_directories(KindDir());
-        test::WriteFile(KindDir() + "/pomiarnik.ini", "[CONFIG]\r\nPOST=1\r\n");
+        test::WriteFile(KindDir() + "/pomiarnik.ini",
+                        "[CONFIG]\r\nPOST=1\r\n[PostWWW]\r\nadresSkryptu=127.0.0.1:" +
+                            std::to_string(server_.port()) + "/Zapisz2Pomiary.php\r\n");
         MonitorOptions o;
         o.portOverride = pty.slavePath();
         o.enumPorts = [] { return std::vector<std::string>{}; };
@@ -56,6 +60,7 @@ protected:
 
     test::TempDir dir_;
     test::ScopedConfigHome home_;
+    test::RawHttpServer server_{test::RawHttpServer::Canned("HTTP/1.0 503 Busy\r\n\r\n")};
     TdmUtil util_{DefaultClock()};
     std::vector<std::string> errors_;
     std::size_t lostAtExit_ = 0;
@@ -95,19 +100,7 @@ TEST_F(QueueWindow, RefusedQueueFileHoldsTheStationSaysSoAndResumesByItself) {
     EXPECT_FALSE(w->ReleasingReadings());
     w.reset();
     EXPECT_EQ(lostAtExit_, 1u);
-}
-
-// A last line cut short by a full disk is said and never queued.
-TEST_F(QueueWindow, CutLastLineOfTheFileIsSaidAndNotQueued) {
-    fs::create_directories(DataDir());
-    test::WriteFile(DataDir() + "/niewyslane.txt",
-                    "2023-05-01 12:00:00 21.5; \r\n2023-05-01 12:05:00 2");
-    test::Pty pty;
-    auto w = MakeAttached(pty);
-    ASSERT_EQ(w->QueueEntries().size(), 1u);
-    EXPECT_EQ(w->QueueEntries().front(), "2023-05-01 12:00:00 21.5; ");
-    EXPECT_TRUE(WebHas(*w, Cp("pominięty niepełny ostatni wiersz")));
-    EXPECT_EQ(test::ReadFile(DataDir() + "/niewyslane.txt"), "2023-05-01 12:00:00 21.5; \r\n");
+    EXPECT_EQ(server_.RequestCount(), 0u);
 }
 
 }  // namespace
