@@ -631,8 +631,9 @@ void TMonitorT::CheckQueuePersisted() {
 void TMonitorT::FormDestroy() {
     const std::string path = util_.UnsentFileName();
     // The queue goes back to its file first, whatever else fails later; a
-    // file that could not be read keeps its records.
-    if (path.size() >= 2) {
+    // file that could not be read keeps its records. After a port change
+    // with no station greeting since, that is still the last station's file.
+    if (path.size() >= 2 || !queue_.Path().empty()) {
         try {
             queue_.Save();
         } catch (const std::exception& e) {
