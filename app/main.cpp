@@ -1,5 +1,6 @@
 // Program entry: the application title, then the utility module, the main
 // window, and the message loop until the main window closes.
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -35,7 +36,12 @@ constexpr const char* kHelp =
     "  --version      pokaż wersję programu\n"
     "  --help         pokaż ten opis\n"
     "\n"
-    "Ustawienia: $XDG_CONFIG_HOME/ardu/ (domyślnie ~/.config/ardu/).\n";
+    "Ustawienia: $XDG_CONFIG_HOME/ardu/ (domyślnie ~/.config/ardu/).\n"
+    "Kod wyjścia 3: rekordy kolejki wysyłki nie zapisane na dysku (wypisane\n"
+    "na standardowe wyjście błędów).\n";
+
+// Records of the upload queue that no file took at the end of the run.
+constexpr int kExitRecordsLost = 3;
 
 std::string ProgramPath(const char* argv0) {
     char buf[4096];
@@ -47,8 +53,13 @@ std::string ProgramPath(const char* argv0) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A file size limit (a service's LimitFSIZE=) must fail a write, not end
+    // the process with readings in memory.
+    ::signal(SIGXFSZ, SIG_IGN);
     pom::MonitorOptions options;
     options.programPath = ProgramPath(argv[0]);
+    std::size_t recordsLost = 0;
+    options.recordsLostAtExit = [&recordsLost](std::size_t n) { recordsLost = n; };
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--help" || a == "-h") {
@@ -106,5 +117,6 @@ int main(int argc, char** argv) {
         if (!options.headless) window.show();
         rc = app.exec();
     }
+    if (recordsLost > 0 && rc == 0) rc = kExitRecordsLost;
     return rc;
 }

@@ -91,7 +91,7 @@ bool DataLogFiles::SaveLog(const std::string& path, bool mergeExisting) {
         }
         return true;
     } catch (const std::exception& e) {
-        host_.ReportError(e.what());
+        Report(e.what());
         return false;
     }
 }
@@ -100,7 +100,7 @@ void DataLogFiles::WriteSetting(const settings::StringKey& key, std::string_view
     try {
         util_.Write(key, value);
     } catch (const std::exception& e) {
-        host_.ReportError(e.what());
+        Report(e.what());
     }
 }
 
@@ -108,7 +108,7 @@ void DataLogFiles::WriteSetting(const settings::IntKey& key, int value) {
     try {
         util_.Write(key, value);
     } catch (const std::exception& e) {
-        host_.ReportError(e.what());
+        Report(e.what());
     }
 }
 
@@ -116,18 +116,40 @@ std::string DataLogFiles::SaveName() {
     try {
         return util_.DataFileName();
     } catch (const std::exception& e) {
-        host_.ReportError(e.what());
+        Report(e.what());
         return {};
     }
 }
 
+void DataLogFiles::Report(const std::string& message) {
+    if (!unattended_) {
+        host_.ReportError(message);
+        return;
+    }
+    // Every tick tries again under a new name: said in full once per run of
+    // failures.
+    if (unattendedFailing_) {
+        host_.SetStatusText(message);
+        return;
+    }
+    unattendedFailing_ = true;
+    host_.ReportUnattended(message);
+}
+
 bool DataLogFiles::PeriodicSave() {
     if (!log_.Modified()) return false;
+    // Nobody may be there to close a message box, and the upload must go on.
+    struct Unattended {
+        bool& flag;
+        explicit Unattended(bool& f) : flag(f) { flag = true; }
+        ~Unattended() { flag = false; }
+    } unattended(unattended_);
     const std::string path = SaveName();
     if (path.empty() || path == lastLogPath_) return false;
     // A name can come round again (clock set back, a coarser mask): the
     // earlier file's lines are kept rather than overwritten.
     if (!SaveLog(path, true)) return false;
+    unattendedFailing_ = false;
     host_.SetStatusText(util_.TimeStampPrefix() + Cp(" > Zapisał: ") + PathToText(BaseName(path)));
     lastLogPath_ = path;
     log_.Clear();

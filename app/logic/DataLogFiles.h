@@ -26,14 +26,18 @@ public:
     // A failed file operation, shown the way the platform shows errors (a
     // message box in the application).
     virtual void ReportError(const std::string& message) = 0;
+    // A failure of a save nobody asked for (the periodic one): said without
+    // stopping anything (the status bar, the "POST" page, standard error).
+    virtual void ReportUnattended(const std::string& message) { SetStatusText(message); }
 };
 
 // The data log's dated files: periodic and manual saves, reading a file back,
 // the start-up reload, the test fill, and the date-mask and averaging-count
 // settings. Main thread only.
 //
-// A save writes the file atomically. When it fails, the error is reported and
-// nothing else changes: the file on disk is the old one, the log keeps its
+// A save writes the file atomically. When it fails, the error is reported (a
+// periodic save's without a dialog, once until a save succeeds) and nothing
+// else changes: the file on disk is the old one, the log keeps its
 // lines and its modified flag, and neither the last log path nor OstatniLog
 // moves. A file that cannot be read is reported and changes nothing.
 class DataLogFiles {
@@ -99,11 +103,17 @@ private:
     bool SaveLog(const std::string& path, bool mergeExisting);
     void WriteSetting(const settings::StringKey& key, std::string_view value);
     void WriteSetting(const settings::IntKey& key, int value);
+    // A failure: to ReportError, or during a periodic save to
+    // ReportUnattended (failures after the first, until a save succeeds, only
+    // to the status bar).
+    void Report(const std::string& message);
 
     DataLog& log_;
     TdmUtil& util_;
     DataLogHost& host_;
     std::string lastLogPath_ = "New";
+    bool unattended_ = false;
+    bool unattendedFailing_ = false;
     int averagingCount_ = settings::kIleDoSredniej.def;
 };
 

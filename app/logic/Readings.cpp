@@ -192,8 +192,11 @@ void Readings::QueueForUpload(std::string text) {
         host_.AppendWeb(host_.Stamp() + "dopisuje do kolejki[" + std::to_string(position) +
                         "]: " + text);
         host_.SetUploadInterval(5000);
-    } catch (const std::exception&) {
-        host_.SetStatusText("Error 160329");
+    } catch (const std::exception& e) {
+        // The record waits in memory and reaches the file with the next write
+        // that succeeds; until then the station keeps its readings (the window
+        // says so on the "POST" page once).
+        host_.SetStatusText("Error 160329 " + Cp("kolejka tylko w pamięci: ") + e.what());
     }
 }
 

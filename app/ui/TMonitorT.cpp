@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 #include <array>
 #include <clocale>
+#include <cstdio>
 #include <tuple>
 #include <utility>
 
@@ -563,11 +564,20 @@ void TMonitorT::AttachStation(const std::string& kind) {
     if (!why.empty()) AppendWeb(Stamp() + why);
     why.clear();
     if (queue_.Load(unsent, &why)) {
+        if (!queue_.CutLine().empty()) {
+            // A write cut short by a full disk: never posted as a reading.
+            const std::string text = Cp("pominięty niepełny ostatni wiersz ") + PathToText(unsent) +
+                                     ": " + queue_.CutLine();
+            AppendWeb(Stamp() + text);
+            std::fprintf(stderr, "pomiarnik: %s\n", Cp1250ToUtf8(text).c_str());
+        }
+        // Records queued before the station was known join its file now.
         try {
             queue_.Flush();
         } catch (const std::exception& e) {
             AppendWeb(Stamp() + e.what());
         }
+        CheckQueuePersisted();
     } else {
         // Kept as it is: writing the queue over it would lose its records.
         AppendWeb(Stamp() + Cp("nie można odczytać ") + PathToText(unsent) + ": " + why);
@@ -591,19 +601,52 @@ void TMonitorT::AttachStation(const std::string& kind) {
 }
 
 void TMonitorT::Timer4WWWTimer() {
+    // Records the disk refused are tried again here, so the station's
+    // buffer is read again as soon as there is room.
+    if (queue_.CannotPersist()) {
+        try {
+            queue_.FlushIfDue();
+        } catch (const std::exception&) {
+            // still refused: said once by CheckQueuePersisted
+        }
+    }
     uploader_->Timer4WWWTimer();
+    CheckQueuePersisted();
+}
+
+bool TMonitorT::MayReleaseReadings() const {
+    return !queue_.CannotPersist();
+}
+
+void TMonitorT::CheckQueuePersisted() {
+    const PersistWatch::Report r = queueWatch_.Check(queue_);
+    if (r.text.empty()) return;
+    // While held, the status bar keeps saying so whatever else was shown.
+    ShowStatus(Stamp() + r.text);
+    if (!r.changed) return;
+    AppendWeb(Stamp() + r.text);
+    std::fprintf(stderr, "pomiarnik: %s\n", Cp1250ToUtf8(r.text).c_str());
 }
 
 void TMonitorT::FormDestroy() {
     const std::string path = util_.UnsentFileName();
-    if (path.size() < 2) return;
     // The queue goes back to its file first, whatever else fails later; a
-    // file that could not be read keeps its records.
-    try {
-        queue_.Save();
-    } catch (const std::exception& e) {
-        ReportError(e.what());
+    // file that could not be read keeps its records. After a port change
+    // with no station greeting since, that is still the last station's file.
+    if (path.size() >= 2 || !queue_.Path().empty()) {
+        try {
+            queue_.Save();
+        } catch (const std::exception& e) {
+            ReportError(e.what());
+        }
     }
+    // What no file took is lost with the process: it goes to standard error
+    // (the service's journal) and into the exit status.
+    const std::vector<std::string> lost = UnsavedReport(queue_);
+    for (const std::string& line : lost)
+        std::fprintf(stderr, "pomiarnik: %s\n", Cp1250ToUtf8(line).c_str());
+    if (!lost.empty() && options_.recordsLostAtExit) options_.recordsLostAtExit(queue_.Unsaved());
+    if (path.size() < 2) return;
     if (!endOfSession_) FormDestroyWspolna();
 }
 

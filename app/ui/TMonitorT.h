@@ -66,6 +66,9 @@ struct MonitorOptions {
     // A service without a window (--headless): no dialog ever opens; what
     // one would show goes to standard error and logiWeb.
     bool headless = false;
+    // Called at the end of the run with the number of queued records that
+    // could not be saved (they are on standard error then).
+    std::function<void(std::size_t)> recordsLostAtExit;
 };
 
 // The main window: pages, menus, check boxes, timers and the port, and the
@@ -99,6 +102,7 @@ public:
     QPlainTextEdit& MacMemo() { return *meMAC; }
     QLineEdit& SecondsField() { return *edSekund; }
     const std::deque<std::string>& QueueEntries() const { return queue_.Entries(); }
+    bool ReleasingReadings() const { return MayReleaseReadings(); }
     Uploader& Upload() { return *uploader_; }
     WWyslac& Sender() { return *sender_; }
     TfOKhostSQL& HostDialog() { return *hostDialog_; }
@@ -201,6 +205,8 @@ private:
     int BarometerMessage(const std::string& line) override;
     void SensorInformation(const std::string& line) override;
     int Reading(const std::string& line) override;
+    // False while the upload queue holds records it could not write to disk.
+    bool MayReleaseReadings() const override;
 
     // ReadingsHost
     void SetValueCount(int n) override;
@@ -239,6 +245,7 @@ private:
     void RebuildChart() override;
     void StopPort() override;
     void ReportError(const std::string& message) override;
+    void ReportUnattended(const std::string& message) override;
 
     // ChartRebuildHost
     void ClearPlot() override;
@@ -282,6 +289,9 @@ private:
     void HoldReceive();
     void ReleaseReceive();
     void RunGuarded(const std::function<void()>& fn);
+    // Says on the "POST" page, in the status bar and on standard error when
+    // the queue stops or starts again keeping its records on disk.
+    void CheckQueuePersisted();
 
     TdmUtil& util_;
     MonitorOptions options_;
@@ -293,6 +303,7 @@ private:
     std::unique_ptr<QtMainThreadDispatcher> dispatcher_;
     std::unique_ptr<TSerialPort> SerialPort1;
     UploadQueue queue_;
+    PersistWatch queueWatch_;
     std::unique_ptr<THttpClient> HttpClient1;
     std::unique_ptr<WWyslac> sender_;
     std::unique_ptr<Uploader> uploader_;

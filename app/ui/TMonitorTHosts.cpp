@@ -102,7 +102,14 @@ bool TMonitorT::UploadChecked() const {
 }
 
 std::size_t TMonitorT::AppendToUploadQueue(const std::string& entry) {
-    return uploader_->Append(entry);
+    try {
+        const std::size_t n = uploader_->Append(entry);
+        CheckQueuePersisted();
+        return n;
+    } catch (const std::exception&) {
+        CheckQueuePersisted();
+        throw;
+    }
 }
 
 void TMonitorT::SetUploadInterval(int ms) {
@@ -243,6 +250,12 @@ void TMonitorT::ReportError(const std::string& message) {
         return;
     }
     QMessageBox::critical(this, QApplication::applicationName(), Q(message));
+}
+
+void TMonitorT::ReportUnattended(const std::string& message) {
+    ShowStatus(Stamp() + message);
+    AppendWeb(Stamp() + message);
+    std::fprintf(stderr, "pomiarnik: %s\n", Cp1250ToUtf8(message).c_str());
 }
 
 void TMonitorT::AppendWeb(const std::string& cp1250) {

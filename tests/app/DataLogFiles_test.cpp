@@ -31,12 +31,14 @@ public:
     void RebuildChart() override { calls.push_back("rebuild"); }
     void StopPort() override { calls.push_back("stop"); }
     void ReportError(const std::string& m) override { errors.push_back(m); }
+    void ReportUnattended(const std::string& m) override { unattended.push_back(m); }
 
     std::vector<std::string> status;
     std::string hint = "unset";
     std::string caption = "unset";
     std::vector<std::string> calls;
-    std::vector<std::string> errors;
+    std::vector<std::string> errors;      // would be a message box
+    std::vector<std::string> unattended;  // status bar, "POST" page, stderr
 };
 
 class DataLogFilesTest : public ::testing::Test {
@@ -196,9 +198,13 @@ TEST_F(DataLogFilesTest, ManualSaveOfUnmodifiedLogDoesNothing) {
 
 class FailedSave : public DataLogFilesTest {
 protected:
-    void ExpectNothingChanged(std::size_t lines) {
-        ASSERT_EQ(host.errors.size(), 1u);
-        EXPECT_NE(host.errors[0].find(Name("12_00_00")), std::string::npos) << host.errors[0];
+    // A save the user asked for may ask; a periodic one reports without a
+    // dialog.
+    void ExpectNothingChanged(std::size_t lines, bool periodic) {
+        const std::vector<std::string>& said = periodic ? host.unattended : host.errors;
+        EXPECT_TRUE((periodic ? host.errors : host.unattended).empty());
+        ASSERT_EQ(said.size(), 1u);
+        EXPECT_NE(said[0].find(Name("12_00_00")), std::string::npos) << said[0];
         EXPECT_EQ(log.Count(), lines);
         EXPECT_TRUE(log.Modified());
         EXPECT_EQ(files.LastLogPath(), "New");
@@ -213,7 +219,7 @@ TEST_F(FailedSave, PeriodicSaveIntoAFolderThatCannotBeMade) {
     WriteFile(DataDir(), "a regular file where the data folder belongs");
     AddLines(11);
     EXPECT_FALSE(files.Timer4WWWSave());
-    ExpectNothingChanged(11);
+    ExpectNothingChanged(11, true);
 }
 
 // A folder the user may not write to: the save and the unsent file say so,
@@ -231,10 +237,11 @@ TEST_F(FailedSave, UnwritableStationFolderReportsTheRealCause) {
         std::string unsentError;
         util.UnsentFileName(&unsentError);
         const bool saved = files.Timer4WWWSave();
-        const bool ok = !saved && host.errors.size() == 1 &&
-                        host.errors[0] == PathToText(Name("12_00_00")) + denied &&
+        const bool ok = !saved && host.errors.empty() && host.unattended.size() == 1 &&
+                        host.unattended[0] == PathToText(Name("12_00_00")) + denied &&
                         unsentError == DataDir() + denied && log.Count() == 11;
-        if (!ok && !host.errors.empty()) std::fprintf(stderr, "%s\n", host.errors[0].c_str());
+        if (!ok && !host.unattended.empty())
+            std::fprintf(stderr, "%s\n", host.unattended[0].c_str());
         _exit(ok ? 0 : 1);
     }
     int status = 0;
@@ -247,7 +254,7 @@ TEST_F(FailedSave, ManualSaveOverAnUnreadableFileDoesNotRepeatTheMerge) {
     fs::create_directories(Name("12_00_00"));  // a folder of the file's name
     AddLines(3);
     EXPECT_FALSE(files.ManualSave());
-    ExpectNothingChanged(3);
+    ExpectNothingChanged(3, false);
     EXPECT_EQ(log.Line(0), "line0");  // the log was not merged into
 }
 
@@ -255,9 +262,39 @@ TEST_F(FailedSave, SettingRefusedAfterTheFileWasWrittenIsReported) {
     AddLines(11);
     fs::create_directories(StationIni());  // the settings file cannot be replaced
     EXPECT_TRUE(files.Timer4WWWSave());
-    ASSERT_EQ(host.errors.size(), 1u);
-    EXPECT_EQ(host.errors[0], "Unable to write to " + StationIni() + Cp(": to jest folder"));
+    EXPECT_TRUE(host.errors.empty());
+    ASSERT_EQ(host.unattended.size(), 1u);
+    EXPECT_EQ(host.unattended[0], "Unable to write to " + StationIni() + Cp(": to jest folder"));
     EXPECT_TRUE(FileExists(Name("12_00_00")));
+}
+
+// Every tick tries again under a new name; a full disk must neither stop the
+// ticks with a dialog nor fill the "POST" page: said once, then only in the
+// status bar, until a save succeeds. The user's own save may still ask.
+TEST_F(FailedSave, PeriodicFailuresAreSaidOnceWithoutADialogUntilASaveSucceeds) {
+    fs::create_directories(config + "/ardu/DS3231");
+    WriteFile(DataDir(), "a regular file where the data folder belongs");
+    AddLines(11);
+    for (int tick = 0; tick < 3; ++tick) {
+        EXPECT_FALSE(files.Timer4WWWSave());
+        clock.advance(1);
+    }
+    EXPECT_TRUE(host.errors.empty());
+    EXPECT_EQ(host.unattended.size(), 1u);
+    EXPECT_EQ(host.status.size(), 2u);  // the repeats
+    EXPECT_EQ(log.Count(), 11u);
+
+    EXPECT_FALSE(files.ManualSave());
+    EXPECT_EQ(host.errors.size(), 1u);
+
+    fs::remove(DataDir());
+    EXPECT_TRUE(files.Timer4WWWSave());
+    fs::remove_all(DataDir());
+    WriteFile(DataDir(), "in the way again");
+    AddLines(11);
+    clock.advance(1);
+    EXPECT_FALSE(files.Timer4WWWSave());
+    EXPECT_EQ(host.unattended.size(), 2u);
 }
 
 // A mask may name sub-folders of the data folder, never a way out of it.

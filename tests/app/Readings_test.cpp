@@ -112,7 +112,8 @@ TEST_F(ReadingsTest, EqualRecordIsQueuedOnceAlsoAcrossUncheckingUpload) {
 TEST_F(ReadingsTest, QueueThatCannotKeepTheEntrySaysSoInTheStatusBar) {
     host.queueFails = true;
     readings.QueueForUpload("2023-05-01 12:00:00 1; ");
-    EXPECT_THAT(host.status, ElementsAre("Error 160329"));
+    EXPECT_THAT(host.status,
+                ElementsAre("Error 160329 " + Cp("kolejka tylko w pamięci: disk full")));
     EXPECT_TRUE(host.web.empty());
 }
 
