@@ -110,6 +110,7 @@ TMonitorT::TMonitorT(TdmUtil& util, MonitorOptions options, QWidget* parent)
     hostDialog_->FormCreate();
     CreateDialogs();
     legendsDialog_ = new TfEdLegendy(this);
+    legendsDialog_->RestorePosition(util_);
     legendsDialog_->SetOnTransfer([this](const std::string& text) {
         uploader_->SendLegends(text);
         pcZakladki->setCurrentWidget(tsReZapisy);
@@ -627,8 +628,7 @@ void TMonitorT::SaveState() {
         util_.Write(settings::kIdxZakladki, pcZakladki->currentIndex());
         util_.Write(settings::kPost, cbPOST->isChecked());
         hostDialog_->FormDestroy();
-        SaveDialogPosition(util_, settings::kFormLegendy,
-                           {legendsDialog_->x(), legendsDialog_->y()});
+        legendsDialog_->StorePosition(util_);
         edWspDialog_->FormDestroy();
     } catch (const std::exception& e) {
         ReportError(e.what());
