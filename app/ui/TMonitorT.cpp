@@ -7,7 +7,6 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
-#include <QInputDialog>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QScreen>
@@ -19,6 +18,7 @@
 #include <utility>
 
 #include "app/logic/PortDiagnosis.h"
+#include "app/ui/ElidedLabel.h"
 #include "app/ui/LogMemo.h"
 #include "app/ui/QtMainThreadDispatcher.h"
 #include "app/ui/QtText.h"
@@ -307,7 +307,8 @@ void TMonitorT::BuildUi() {
 
     sBar = new QStatusBar(this);
     sBar->setToolTip("folder");
-    statusText_ = new QLabel(sBar);
+    // Long texts (a by-id port name) are elided, never widen the window.
+    statusText_ = new ElidedLabel(sBar);
     sBar->addWidget(statusText_, 1);
     setStatusBar(sBar);
 
@@ -851,21 +852,18 @@ void TMonitorT::mTestClick() {
 }
 
 void TMonitorT::mMaskaDatyClick() {
-    bool ok = false;
-    const QString text = QInputDialog::getText(this, Q(DataLogFiles::MaskDialogCaption()),
-                                               Q(DataLogFiles::MaskDialogPrompt()),
-                                               QLineEdit::Normal, Q(util_.FileNameMask), &ok);
-    if (!ok) return;
-    mMaskaDaty->setText(Q(files_->ApplyDateMask(S(text))));
+    const std::optional<std::string> text = InputQuery(
+        DataLogFiles::MaskDialogCaption(), DataLogFiles::MaskDialogPrompt(), util_.FileNameMask);
+    if (!text) return;
+    mMaskaDaty->setText(Q(files_->ApplyDateMask(*text)));
 }
 
 void TMonitorT::mIleDoSredniejClick() {
-    bool ok = false;
-    const QString text = QInputDialog::getText(
-        this, Q(DataLogFiles::AveragingDialogCaption()), Q(DataLogFiles::AveragingDialogPrompt()),
-        QLineEdit::Normal, Q(files_->AveragingDialogText()), &ok);
-    if (!ok) return;
-    if (const auto caption = files_->ApplyAveragingCount(S(text)))
+    const std::optional<std::string> text =
+        InputQuery(DataLogFiles::AveragingDialogCaption(), DataLogFiles::AveragingDialogPrompt(),
+                   files_->AveragingDialogText());
+    if (!text) return;
+    if (const auto caption = files_->ApplyAveragingCount(*text))
         mIleDoSredniej->setText(Q(*caption));
 }
 
