@@ -26,7 +26,10 @@ public:
     void Restore(const TdmUtil& util) {
         const QScreen* s = dialog_.screen();
         const QRect screen = s ? s->geometry() : QRect(0, 0, 1920, 1080);
-        if (const auto p = StoredDialogPosition(util, section_, screen.width(), screen.height())) {
+        const auto p = StoredDialogPosition(util, section_, screen.width(), screen.height());
+        // 0,0 is what earlier versions stored for a dialog never shown: such
+        // a dialog is centred as if nothing were stored.
+        if (p && !(p->left == 0 && p->top == 0)) {
             dialog_.move(p->left, p->top);
             placed_ = true;
         }

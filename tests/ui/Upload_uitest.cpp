@@ -182,6 +182,14 @@ TEST_F(UploadWindow, DialogPositionsAreRestoredAndNeverInventedAsZero) {
         EXPECT_NE(h.pos(), QPoint(0, 0));
     }
 
+    // The 0,0 that earlier versions stored for a dialog never shown counts
+    // as no position: the dialog is centred.
+    util_.WriteIniInteger(settings::kFormLegendy, settings::kFormX, 0);
+    util_.WriteIniInteger(settings::kFormLegendy, settings::kFormY, 0);
+    {
+        auto w = Make();
+        EXPECT_FALSE(w->LegendsDialog().testAttribute(Qt::WA_Moved));
+    }
     util_.WriteIniInteger(settings::kFormHostSql, settings::kFormX, 123);
     util_.WriteIniInteger(settings::kFormHostSql, settings::kFormY, 77);
     util_.WriteIniInteger(settings::kFormLegendy, settings::kFormX, 140);
