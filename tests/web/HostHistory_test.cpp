@@ -36,13 +36,5 @@ INSTANTIATE_TEST_SUITE_P(
         CaseFold{"Łódź", "Lodz", false}, CaseFold{"ż", "ź", false}, CaseFold{"a×b", "a÷b", false},
         CaseFold{"ß", "SS", false}, CaseFold{"host/a", "host/a ", false}));
 
-TEST(HostHistory, LoadsAndStoresItsItemsInOrder) {
-    HostHistory h;
-    h.Load(Cp("a.pl/x.php,\"b c/ż.php\""));
-    EXPECT_FALSE(h.Add(Cp("B C/Ż.PHP")));
-    EXPECT_TRUE(h.Add("d/x.php"));
-    EXPECT_EQ(h.Text(), Cp("a.pl/x.php,\"b c/ż.php\",d/x.php"));
-}
-
 }  // namespace
 }  // namespace pom
