@@ -2,6 +2,8 @@
 // section. The numbers come from the project version at build time.
 #include "dialogs/VersionRecord.h"
 
+#include "dialogs/VersionInfo.h"
+
 namespace pom::version_record {
 
 [[gnu::section(".pomiarnik_version"), gnu::used]] extern const Record kProgramVersion = {
@@ -9,5 +11,10 @@ namespace pom::version_record {
     {POM_VERSION_MAJOR, POM_VERSION_MINOR, POM_VERSION_RELEASE, POM_VERSION_BUILD},
     "pomiarnik",
 };
+
+std::string ProgramVersionNumber() {
+    const auto& p = kProgramVersion.parts;
+    return FormatVersion((std::uint32_t{p[0]} << 16) | p[1], (std::uint32_t{p[2]} << 16) | p[3]);
+}
 
 }  // namespace pom::version_record

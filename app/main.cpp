@@ -16,6 +16,7 @@
 
 #include "app/ui/SignalBridge.h"
 #include "app/ui/TMonitorT.h"
+#include "dialogs/VersionRecord.h"
 #include "util/Clock.h"
 #include "util/Cp1250.h"
 #include "util/SettingsKeys.h"
@@ -67,7 +68,7 @@ int main(int argc, char** argv) {
             return 0;
         }
         if (a == "--version") {
-            std::printf("pomiarnik %s\n", POM_VERSION);
+            std::printf("pomiarnik %s\n", pom::version_record::ProgramVersionNumber().c_str());
             return 0;
         }
         if (a == "--headless") {

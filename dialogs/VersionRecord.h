@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // The program file's version record: a section of its own in the ELF file,
 // written at build time, read back by VersionText. Little-endian on disk, as
@@ -19,5 +20,11 @@ struct Record {
     char internalName[kNameSize];
 };
 static_assert(sizeof(Record) == 8 + 8 + kNameSize);
+
+// The running program's own record and its number as the About box shows it
+// ("0.01" for 0.1.0.0), so that --version and the About box agree. Defined
+// in the program only, not in the libraries.
+extern const Record kProgramVersion;
+std::string ProgramVersionNumber();
 
 }  // namespace pom::version_record

@@ -62,6 +62,14 @@ DialogPosition LoadDialogPosition(const TdmUtil& util, std::string_view section,
     return ReadPosition(IniLoad(util.IniFileName()), section, current, screenWidth, screenHeight);
 }
 
+std::optional<DialogPosition> StoredDialogPosition(const TdmUtil& util, std::string_view section,
+                                                   int screenWidth, int screenHeight) {
+    const IniDocument doc = IniLoad(util.IniFileName());
+    if (!doc.Get(section, settings::kFormX) || !doc.Get(section, settings::kFormY))
+        return std::nullopt;
+    return ReadPosition(doc, section, {}, screenWidth, screenHeight);
+}
+
 void SaveDialogPosition(TdmUtil& util, std::string_view section, const DialogPosition& p) {
     IniWriteSection(util.IniFileName(), section,
                     {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -42,5 +43,9 @@ struct DialogPosition {
 DialogPosition LoadDialogPosition(const TdmUtil& util, std::string_view section,
                                   const DialogPosition& current, int screenWidth, int screenHeight);
 void SaveDialogPosition(TdmUtil& util, std::string_view section, const DialogPosition& position);
+// The stored position corrected as above, or nothing when the section holds
+// none, so that a dialog never placed before is centred on its window.
+std::optional<DialogPosition> StoredDialogPosition(const TdmUtil& util, std::string_view section,
+                                                   int screenWidth, int screenHeight);
 
 }  // namespace pom

@@ -83,15 +83,13 @@ inline constexpr StringKey kLegendUnitDialog[4] = {
     {kLegendy, "Jed4", "mV"},
 };
 
-// The main window reads the upload table and script with one pair of
-// defaults, the host dialog with another. Both default hosts are the local
-// recorder, so a fresh install uploads to the demo service.
+// The upload table and script. The host dialog and the station attach read
+// them with the same defaults, so the target shown is the target used. The
+// default host is the local recorder, so a fresh install uploads to the
+// demo service.
 inline constexpr StringKey kTabela{kPostWWW, "Tabela", "test"};
 inline constexpr StringKey kAdresSkryptu{kPostWWW, "adresSkryptu",
                                          "127.0.0.1:8080/Zapisz2Pomiary.php"};
-inline constexpr StringKey kTabelaDialog{kPostWWW, "Tabela", "QRX741"};
-inline constexpr StringKey kAdresSkryptuDialog{kPostWWW, "adresSkryptu",
-                                               "localhost:8080/Zapisz2Pomiary.php"};
 inline constexpr StringKey kAdresy{kPostWWW, "adresy", ""};
 
 // Window placement sections and keys.

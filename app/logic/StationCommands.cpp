@@ -114,11 +114,29 @@ std::optional<int> StationCommands::AskCount(const char* prompt, int current) {
     return ParseCountInput(*text);
 }
 
-std::optional<double> StationCommands::AskNumber(const char* caption, const char* prompt,
-                                                 const std::string& value) {
-    const std::optional<std::string> text = host_.InputQuery(Cp(caption), Cp(prompt), value);
-    if (!text) return std::nullopt;
-    return ParseNumberInput(*text);
+std::optional<std::string> StationCommands::AskNumberCommand(const char* caption,
+                                                             const char* prompt,
+                                                             const std::string& value, int decimals,
+                                                             char letter, double* store) {
+    std::string offered = value;
+    for (;;) {
+        const std::optional<std::string> text = host_.InputQuery(Cp(caption), Cp(prompt), offered);
+        if (!text) return std::nullopt;
+        const std::optional<double> v = ParseNumberInput(*text);
+        if (!v) return std::nullopt;
+        std::string command = FormatFixed(*v, decimals) + letter;
+        if (command.size() <= kMaxCommandLength) {
+            if (store) *store = *v;
+            return command;
+        }
+        // Cut to its first 255 characters the command would lose its letter
+        // and the station would take the digits for another command.
+        host_.ShowMessage(Cp("Za duża liczba: polecenie miałoby ") +
+                          std::to_string(command.size()) +
+                          Cp(" znaków, stacja przyjmuje najwyżej ") +
+                          std::to_string(kMaxCommandLength) + Cp(". Nic nie wysłano."));
+        offered = *text;
+    }
 }
 
 void StationCommands::mDeltaTClick() {
@@ -136,22 +154,22 @@ void StationCommands::mIledoredniejClick() {
 }
 
 void StationCommands::mWspCalClick() {
-    const std::optional<double> v = AskNumber("korekta w arduino", "współczynnik",
-                                              FormatFixed(path_.Values().calibrationCoef, 2));
-    if (!v) return;
-    path_.Values().calibrationCoef = *v;
-    SendAndShow(FormatFixed(*v, 2) + "C");
+    const std::optional<std::string> c = AskNumberCommand(
+        "korekta w arduino", "współczynnik", FormatFixed(path_.Values().calibrationCoef, 2), 2, 'C',
+        &path_.Values().calibrationCoef);
+    if (c) SendAndShow(*c);
 }
 
 void StationCommands::mPoziomHClick() {
-    const std::optional<double> v = AskNumber(kHeightCaption, "wysokość n.p.m.", "300.0");
-    if (v) SendAndShow(FormatFixed(*v, 1) + "H");
+    const std::optional<std::string> c =
+        AskNumberCommand(kHeightCaption, "wysokość n.p.m.", "300.0", 1, 'H');
+    if (c) SendAndShow(*c);
 }
 
 void StationCommands::mPoziomLClick() {
-    const std::optional<double> v =
-        AskNumber(kHeightCaption, "średnia temperatura powietrza", "18.0");
-    if (v) SendAndShow(FormatFixed(*v, 1) + "t");
+    const std::optional<std::string> c =
+        AskNumberCommand(kHeightCaption, "średnia temperatura powietrza", "18.0", 1, 't');
+    if (c) SendAndShow(*c);
 }
 
 void StationCommands::butSetDateClick() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,6 +34,10 @@ public:
     virtual void ShowDataPage() = 0;
     virtual LocalDateTime Now() const = 0;
 };
+
+// The longest command the station is sent: lastCommand keeps no more, so a
+// longer one would lose its closing command letter.
+inline constexpr std::size_t kMaxCommandLength = 255;
 
 // An integer setting typed by the user: a decimal number rounded to the
 // nearest integer (halves to even), values below 1 become 1 and values
@@ -70,8 +75,13 @@ public:
 private:
     void SendAndShow(std::string_view command);
     std::optional<int> AskCount(const char* prompt, int current);
-    std::optional<double> AskNumber(const char* caption, const char* prompt,
-                                    const std::string& value);
+    // Asks for a number and gives the command: the number with `decimals`
+    // decimals, then `letter`. A number too long for a command is refused
+    // with a message and asked for again; nothing when cancelled or not a
+    // number. `store` receives the number before it is sent.
+    std::optional<std::string> AskNumberCommand(const char* caption, const char* prompt,
+                                                const std::string& value, int decimals, char letter,
+                                                double* store = nullptr);
 
     ReceivePath& path_;
     CommandsHost& host_;

@@ -7,7 +7,6 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
-#include <QInputDialog>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QScreen>
@@ -20,6 +19,7 @@
 #include <utility>
 
 #include "app/logic/PortDiagnosis.h"
+#include "app/ui/ElidedLabel.h"
 #include "app/ui/LogMemo.h"
 #include "app/ui/QtMainThreadDispatcher.h"
 #include "app/ui/QtText.h"
@@ -111,6 +111,7 @@ TMonitorT::TMonitorT(TdmUtil& util, MonitorOptions options, QWidget* parent)
     hostDialog_->FormCreate();
     CreateDialogs();
     legendsDialog_ = new TfEdLegendy(this);
+    legendsDialog_->RestorePosition(util_);
     legendsDialog_->SetOnTransfer([this](const std::string& text) {
         uploader_->SendLegends(text);
         pcZakladki->setCurrentWidget(tsReZapisy);
@@ -307,7 +308,8 @@ void TMonitorT::BuildUi() {
 
     sBar = new QStatusBar(this);
     sBar->setToolTip("folder");
-    statusText_ = new QLabel(sBar);
+    // Long texts (a by-id port name) are elided, never widen the window.
+    statusText_ = new ElidedLabel(sBar);
     sBar->addWidget(statusText_, 1);
     setStatusBar(sBar);
 
@@ -670,8 +672,7 @@ void TMonitorT::SaveState() {
         util_.Write(settings::kIdxZakladki, pcZakladki->currentIndex());
         util_.Write(settings::kPost, cbPOST->isChecked());
         hostDialog_->FormDestroy();
-        SaveDialogPosition(util_, settings::kFormLegendy,
-                           {legendsDialog_->x(), legendsDialog_->y()});
+        legendsDialog_->StorePosition(util_);
         edWspDialog_->FormDestroy();
     } catch (const std::exception& e) {
         ReportError(e.what());
@@ -894,21 +895,18 @@ void TMonitorT::mTestClick() {
 }
 
 void TMonitorT::mMaskaDatyClick() {
-    bool ok = false;
-    const QString text = QInputDialog::getText(this, Q(DataLogFiles::MaskDialogCaption()),
-                                               Q(DataLogFiles::MaskDialogPrompt()),
-                                               QLineEdit::Normal, Q(util_.FileNameMask), &ok);
-    if (!ok) return;
-    mMaskaDaty->setText(Q(files_->ApplyDateMask(S(text))));
+    const std::optional<std::string> text = InputQuery(
+        DataLogFiles::MaskDialogCaption(), DataLogFiles::MaskDialogPrompt(), util_.FileNameMask);
+    if (!text) return;
+    mMaskaDaty->setText(Q(files_->ApplyDateMask(*text)));
 }
 
 void TMonitorT::mIleDoSredniejClick() {
-    bool ok = false;
-    const QString text = QInputDialog::getText(
-        this, Q(DataLogFiles::AveragingDialogCaption()), Q(DataLogFiles::AveragingDialogPrompt()),
-        QLineEdit::Normal, Q(files_->AveragingDialogText()), &ok);
-    if (!ok) return;
-    if (const auto caption = files_->ApplyAveragingCount(S(text)))
+    const std::optional<std::string> text =
+        InputQuery(DataLogFiles::AveragingDialogCaption(), DataLogFiles::AveragingDialogPrompt(),
+                   files_->AveragingDialogText());
+    if (!text) return;
+    if (const auto caption = files_->ApplyAveragingCount(*text))
         mIleDoSredniej->setText(Q(*caption));
 }
 

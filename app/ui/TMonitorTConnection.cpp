@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "app/logic/PortDiagnosis.h"
+#include "app/ui/ElidedLabel.h"
 #include "app/ui/QtText.h"
 #include "app/ui/TMonitorT.h"
 #include "serial/SerialPort.h"
@@ -52,7 +53,8 @@ private:
 
 void TMonitorT::BuildConnection() {
     if (options_.headless) quietErrors_ = true;
-    labPolaczenie = new QLabel(sBar);
+    // Room for about 60 characters; a longer port name is elided.
+    labPolaczenie = new ElidedLabel(sBar, sBar->fontMetrics().averageCharWidth() * 60);
     labPolaczenie->setObjectName("labPolaczenie");
     labPolaczenie->setToolTip("port stacji");
     sBar->addPermanentWidget(labPolaczenie);

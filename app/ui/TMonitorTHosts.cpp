@@ -1,10 +1,10 @@
 // The main window's side of the logic's host interfaces: each call reaches
 // a widget, a timer or the port.
 #include <QApplication>
-#include <QInputDialog>
 #include <QMessageBox>
 #include <cstdio>
 
+#include "app/ui/InputDialog.h"
 #include "app/ui/QtText.h"
 #include "app/ui/TMonitorT.h"
 #include "plot/ui/TPlotPanel.h"
@@ -132,11 +132,9 @@ std::optional<std::string> TMonitorT::InputQuery(const std::string& caption,
     if (options_.inputQuery) return options_.inputQuery(caption, prompt, value);
     // Nobody answers a service: cancelled.
     if (options_.headless) return std::nullopt;
-    bool ok = false;
-    const QString text =
-        QInputDialog::getText(this, Q(caption), Q(prompt), QLineEdit::Normal, Q(value), &ok);
-    if (!ok) return std::nullopt;
-    return S(text);
+    const std::optional<QString> text = AskText(this, Q(caption), Q(prompt), Q(value));
+    if (!text) return std::nullopt;
+    return S(*text);
 }
 
 void TMonitorT::ShowMessage(const std::string& text) {

@@ -1,10 +1,10 @@
 #include "dialogs/ui/TfEDwsp.h"
 
 #include <QKeyEvent>
-#include <QScreen>
 
 #include "app/ui/QtText.h"
 #include "dialogs/CalibrationResult.h"
+#include "dialogs/ui/DialogPlacement.h"
 #include "dialogs/ui/TFloatEdit.h"
 #include "ui_TfEDwsp.h"
 #include "util/FormPlacement.h"
@@ -18,7 +18,8 @@ TfEDwsp::TfEDwsp(TdmUtil& util, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::MSWindowsFixedSizeDialogHint),
       util_(util),
-      ui_(std::make_unique<Ui::TfEDwsp>()) {
+      ui_(std::make_unique<Ui::TfEDwsp>()),
+      placement_(new DialogPlacement(*this, settings::kFormEdWsp)) {
     ui_->setupUi(this);
     setFixedSize(sizeHint());
     const auto connectExit = [this](TFloatEdit* e, void (TfEDwsp::*handler)()) {
@@ -44,15 +45,11 @@ bool TfEDwsp::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TfEDwsp::FormCreate() {
-    const QRect screen = this->screen() ? this->screen()->geometry() : QRect(0, 0, 1920, 1080);
-    const DialogPosition p = LoadDialogPosition(util_, settings::kFormEdWsp, {x(), y()},
-                                                screen.width(), screen.height());
-    move(p.left, p.top);
+    placement_->Restore(util_);
 }
 
 void TfEDwsp::FormDestroy() {
-    if (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)) return;
-    SaveDialogPosition(util_, settings::kFormEdWsp, {x(), y()});
+    placement_->Store(util_);
 }
 
 void TfEDwsp::FocusChannel(int channel) {

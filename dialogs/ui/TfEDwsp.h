@@ -10,6 +10,7 @@ class TfEDwsp;
 namespace pom {
 
 class TdmUtil;
+class DialogPlacement;
 class TFloatEdit;
 
 // "współczynniki kalibracyjne": per channel a multiplier and a divisor, and
@@ -50,6 +51,7 @@ private:
 
     TdmUtil& util_;
     std::unique_ptr<Ui::TfEDwsp> ui_;
+    DialogPlacement* placement_;
 };
 
 }  // namespace pom

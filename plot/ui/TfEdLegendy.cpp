@@ -3,14 +3,17 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "dialogs/ui/DialogPlacement.h"
 #include "ui_TfEdLegendy.h"
 #include "util/Cp1250.h"
+#include "util/SettingsKeys.h"
 
 namespace pom {
 
 TfEdLegendy::TfEdLegendy(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
-      ui_(std::make_unique<Ui::TfEdLegendy>()) {
+      ui_(std::make_unique<Ui::TfEdLegendy>()),
+      placement_(new DialogPlacement(*this, settings::kFormLegendy)) {
     ui_->setupUi(this);
     setFixedSize(347, 245);
     connect(ui_->butTransfer, &QPushButton::clicked, this, [this] { butTransferClick(); });
@@ -42,6 +45,14 @@ void TfEdLegendy::SetFields(const Legends& l) {
 
 void TfEdLegendy::butTransferClick() {
     if (onTransfer_) onTransfer_(LegendsText(Fields()));
+}
+
+void TfEdLegendy::RestorePosition(const TdmUtil& util) {
+    placement_->Restore(util);
+}
+
+void TfEdLegendy::StorePosition(TdmUtil& util) const {
+    placement_->Store(util);
 }
 
 void TfEdLegendy::reject() {

@@ -2,7 +2,13 @@
 // host dialog, the upload spacing and the legends.
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QPushButton>
+#include <QTest>
 #include <QTimer>
+#include <QTranslator>
 
 #include <gtest/gtest.h>
 
@@ -13,6 +19,7 @@
 #include "tests/support/WaitUi.h"
 #include "util/Cp1250.h"
 #include "util/IniFile.h"
+#include "util/SettingsKeys.h"
 #include "web/ui/TfOKhostSQL.h"
 
 namespace pom {
@@ -58,31 +65,142 @@ protected:
     std::string offered_;
 };
 
-TEST_F(UploadWindow, HostDialogDefaultsUntilAttachAndOkStoresBothFields) {
+TEST_F(UploadWindow, HostDialogShowsTheTargetInUseBeforeAndAfterAttachAndOkStoresIt) {
+    // One pair of defaults: the dialog shows what the uploads would use.
     auto w = Make();
     TfOKhostSQL& d = w->HostDialog();
-    EXPECT_EQ(d.Table(), "QRX741");
-    EXPECT_EQ(d.Address(), "localhost:8080/Zapisz2Pomiary.php");
+    EXPECT_EQ(d.Table(), "test");
+    EXPECT_EQ(d.Address(), "127.0.0.1:8080/Zapisz2Pomiary.php");
+    EXPECT_EQ(d.TableText(), "test");
+    EXPECT_EQ(d.AddressText(), "127.0.0.1:8080/Zapisz2Pomiary.php");
 
     test::Pty pty;
     auto attached = Make(pty.slavePath());
     attached->TimerStartCOMaTimer();
     pty.Write("Borsk DS3231\n");
     ASSERT_TRUE(WaitUi([&] { return util_.stationFolder == "\\ardu\\DS3231"; }));
-    EXPECT_EQ(attached->HostDialog().Table(), "test");
-    EXPECT_EQ(attached->HostDialog().Address(), "127.0.0.1:8080/Zapisz2Pomiary.php");
-
-    // Cancel writes nothing; OK with unchanged fields stores the defaults.
     TfOKhostSQL& h = attached->HostDialog();
-    WhenShown(h, [&] { h.reject(); });
-    attached->mHostConfigClick();
-    EXPECT_EQ(Ini("DS3231/pomiarnik.ini", "PostWWW", "Tabela"), "<none>");
-    EXPECT_EQ(h.Table(), "QRX741");  // the menu command reloads the dialog's values
-    WhenShown(h, [&] { h.accept(); });
-    attached->mHostConfigClick();
-    EXPECT_EQ(Ini("DS3231/pomiarnik.ini", "PostWWW", "Tabela"), "QRX741");
+    EXPECT_EQ(h.Table(), "test");
+    EXPECT_EQ(h.Address(), "127.0.0.1:8080/Zapisz2Pomiary.php");
+
+    // The menu command offers the target in use; OK with unchanged fields
+    // stores it, so it becomes a stored value.
+    std::string offeredTable, offeredAddress;
+    WhenShown(h, [&] {
+        offeredTable = h.TableText();
+        offeredAddress = h.AddressText();
+        h.accept();
+    });
+    EXPECT_TRUE(attached->HostDialog().mHostConfigClick());
+    EXPECT_EQ(offeredTable, "test");
+    EXPECT_EQ(offeredAddress, "127.0.0.1:8080/Zapisz2Pomiary.php");
+    EXPECT_EQ(Ini("DS3231/pomiarnik.ini", "PostWWW", "Tabela"), "test");
     EXPECT_EQ(Ini("DS3231/pomiarnik.ini", "PostWWW", "adresSkryptu"),
-              "localhost:8080/Zapisz2Pomiary.php");
+              "127.0.0.1:8080/Zapisz2Pomiary.php");
+
+    // OK with new texts: used from the next post on, and stored.
+    WhenShown(h, [&] {
+        h.SetTableText("QRX741");
+        h.SetAddressText(QString::fromUtf8("serwer/ż/Zapisz2Pomiary.php"));
+        h.accept();
+    });
+    attached->mHostConfigClick();
+    EXPECT_EQ(h.Table(), "QRX741");
+    EXPECT_EQ(h.Address(), Cp("serwer/ż/Zapisz2Pomiary.php"));
+    EXPECT_EQ(Ini("DS3231/pomiarnik.ini", "PostWWW", "Tabela"), "QRX741");
+}
+
+TEST_F(UploadWindow, HostDialogCancelRestoresTheTargetAndTypedTextsAreNeverUsed) {
+    auto w = Make();
+    TfOKhostSQL& h = w->HostDialog();
+    std::string usedWhileOpen;
+    WhenShown(h, [&] {
+        h.SetTableText("inna");
+        h.SetAddressText("127.0.0.1:1/inny.php");
+        // A post built while the dialog is open still goes where it went.
+        usedWhileOpen = h.Table() + " " + h.Address();
+        h.reject();
+    });
+    EXPECT_FALSE(h.mHostConfigClick());
+    EXPECT_EQ(usedWhileOpen, "test 127.0.0.1:8080/Zapisz2Pomiary.php");
+    EXPECT_EQ(h.Table(), "test");
+    EXPECT_EQ(h.Address(), "127.0.0.1:8080/Zapisz2Pomiary.php");
+    // The fields show what is in use again, and nothing was written.
+    EXPECT_EQ(h.TableText(), "test");
+    EXPECT_EQ(h.AddressText(), "127.0.0.1:8080/Zapisz2Pomiary.php");
+    EXPECT_EQ(Ini("pomiarnik.ini", "PostWWW", "Tabela"), "<none>");
+    EXPECT_EQ(Ini("pomiarnik.ini", "PostWWW", "adresSkryptu"), "<none>");
+}
+
+TEST_F(UploadWindow, HostDialogButtonsKeepTheirCaptionsUnderQtsPolishTranslation) {
+    QTranslator polish;
+    if (!polish.load(QLocale(QLocale::Polish), "qtbase", "_",
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        GTEST_SKIP() << "no Polish translation of Qt installed";
+    QApplication::installTranslator(&polish);
+    auto w = Make();
+    QDialogButtonBox plain(QDialogButtonBox::Cancel);
+    EXPECT_NE(plain.button(QDialogButtonBox::Cancel)->text(), "Cancel");  // translated
+    auto* box = w->HostDialog().findChild<QDialogButtonBox*>("buttons");
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->button(QDialogButtonBox::Ok)->text(), "OK");
+    EXPECT_EQ(box->button(QDialogButtonBox::Cancel)->text(), "Cancel");
+    QApplication::removeTranslator(&polish);
+}
+
+// A dialog that was never on the screen stores no position; a stored one
+// comes back at the next start; the host dialog first shows centred on the
+// main window.
+TEST_F(UploadWindow, DialogPositionsAreRestoredAndNeverInventedAsZero) {
+    const std::string_view sections[] = {settings::kFormHostSql, settings::kFormLegendy};
+    {
+        auto w = Make();
+        w->SaveState();
+    }
+    for (std::string_view section : sections)
+        EXPECT_EQ(Ini("pomiarnik.ini", std::string(section), "Form_X"), "<none>") << section;
+
+    {
+        auto w = Make();
+        w->resize(800, 600);
+        w->move(240, 120);
+        w->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(w.get()));
+        TfOKhostSQL& h = w->HostDialog();
+        QPoint dialogCentre, windowCentre;
+        WhenShown(h, [&] {
+            dialogCentre = h.geometry().center();
+            windowCentre = w->geometry().center();
+            h.reject();
+        });
+        h.mHostConfigClick();
+        EXPECT_LE((dialogCentre - windowCentre).manhattanLength(), 40)
+            << dialogCentre.x() << "," << dialogCentre.y() << " vs " << windowCentre.x() << ","
+            << windowCentre.y();
+        w->SaveState();
+        EXPECT_EQ(Ini("pomiarnik.ini", "fOKhostSQL", "Form_X"), std::to_string(h.x()));
+        EXPECT_NE(h.pos(), QPoint(0, 0));
+    }
+
+    // The 0,0 that earlier versions stored for a dialog never shown counts
+    // as no position: the dialog is centred.
+    util_.WriteIniInteger(settings::kFormLegendy, settings::kFormX, 0);
+    util_.WriteIniInteger(settings::kFormLegendy, settings::kFormY, 0);
+    {
+        auto w = Make();
+        EXPECT_FALSE(w->LegendsDialog().testAttribute(Qt::WA_Moved));
+    }
+    util_.WriteIniInteger(settings::kFormHostSql, settings::kFormX, 123);
+    util_.WriteIniInteger(settings::kFormHostSql, settings::kFormY, 77);
+    util_.WriteIniInteger(settings::kFormLegendy, settings::kFormX, 140);
+    util_.WriteIniInteger(settings::kFormLegendy, settings::kFormY, 90);
+    auto w = Make();
+    EXPECT_EQ(w->HostDialog().pos(), QPoint(123, 77));
+    EXPECT_EQ(w->LegendsDialog().pos(), QPoint(140, 90));
+    w->LegendsDialog().move(160, 95);
+    w->SaveState();
+    EXPECT_EQ(Ini("pomiarnik.ini", "fEdLegendy", "Form_X"), "160");
+    EXPECT_EQ(Ini("pomiarnik.ini", "fOKhostSQL", "Form_Y"), "77");
 }
 
 TEST_F(UploadWindow, AddressHistoryKeepsBlanksAndIgnoresLetterCase) {
@@ -150,7 +268,7 @@ TEST_F(UploadWindow, LegendsDialogOffersItsDefaultsAndOkStoresAllEight) {
     });
     w->mLegendyClick();
     EXPECT_EQ(w->Pages().currentIndex(), 2);
-    EXPECT_TRUE(w->WebMemo().toPlainText().contains("dane do: QRX741opisy"));
+    EXPECT_TRUE(w->WebMemo().toPlainText().contains("dane do: testopisy"));
     EXPECT_EQ(Ini("pomiarnik.ini", "Legendy", "kan1"), "Tz");
     EXPECT_EQ(LegendsText(l), Cp("pomT0;°C;Tz;Tz)(pomT1;V;U1;U1)(pomT2;hPa;P;P"));
 }

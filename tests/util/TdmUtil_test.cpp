@@ -100,13 +100,10 @@ INSTANTIATE_TEST_SUITE_P(
                       KeyCase{s::kLegendUnitDialog[0], "Legendy", "Jed1", "mV"},
                       KeyCase{s::kLegendUnitDialog[3], "Legendy", "Jed4", "mV"},
                       KeyCase{s::kTabela, "PostWWW", "Tabela", "test"},
-                      KeyCase{s::kTabelaDialog, "PostWWW", "Tabela", "QRX741"},
                       KeyCase{s::kAdresy, "PostWWW", "adresy", ""}));
 
-TEST(SettingsKeys, ScriptAddressesEndInTheRecordingScript) {
+TEST(SettingsKeys, ScriptAddressEndsInTheRecordingScript) {
     EXPECT_TRUE(settings::kAdresSkryptu.def.ends_with("/Zapisz2Pomiary.php"));
-    EXPECT_TRUE(settings::kAdresSkryptuDialog.def.ends_with("/Zapisz2Pomiary.php"));
-    EXPECT_NE(settings::kAdresSkryptu.def, settings::kAdresSkryptuDialog.def);
 }
 
 // ---- typed reads and writes ----

@@ -1,10 +1,12 @@
 #include "web/ui/TfOKhostSQL.h"
 
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QEvent>
 #include <QLineEdit>
-#include <QScreen>
+#include <QPushButton>
 
+#include "dialogs/ui/DialogPlacement.h"
 #include "ui_TfOKhostSQL.h"
 #include "util/Cp1250.h"
 #include "util/FormPlacement.h"
@@ -25,8 +27,12 @@ std::string S(const QString& text) {
 TfOKhostSQL::TfOKhostSQL(TdmUtil& util, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint),
       util_(util),
-      ui_(std::make_unique<Ui::TfOKhostSQL>()) {
+      ui_(std::make_unique<Ui::TfOKhostSQL>()),
+      placement_(new DialogPlacement(*this, settings::kFormHostSql)) {
     ui_->setupUi(this);
+    // The dialog's own captions, not those of the translated standard buttons.
+    ui_->buttons->button(QDialogButtonBox::Ok)->setText("OK");
+    ui_->buttons->button(QDialogButtonBox::Cancel)->setText("Cancel");
     setFixedSize(313, 214);
     ui_->cbWWWskryptu->lineEdit()->installEventFilter(this);
     ui_->cbWWWskryptu->installEventFilter(this);
@@ -42,31 +48,33 @@ bool TfOKhostSQL::eventFilter(QObject* watched, QEvent* event) {
 void TfOKhostSQL::FormCreate() {
     history_.Load(util_.Read(settings::kAdresy));
     ShowHistory();
-    SetTable(util_.Read(settings::kTabelaDialog));
-    SetAddress(util_.Read(settings::kAdresSkryptuDialog));
-    const QRect screen = this->screen() ? this->screen()->geometry() : QRect(0, 0, 1920, 1080);
-    const DialogPosition p = LoadDialogPosition(util_, settings::kFormHostSql, {x(), y()},
-                                                screen.width(), screen.height());
-    move(p.left, p.top);
+    SetTable(util_.Read(settings::kTabela));
+    SetAddress(util_.Read(settings::kAdresSkryptu));
+    placement_->Restore(util_);
 }
 
 void TfOKhostSQL::FormDestroy() {
-    SaveDialogPosition(util_, settings::kFormHostSql, {x(), y()});
+    placement_->Store(util_);
     util_.Write(settings::kAdresy, history_.Text());
 }
 
 bool TfOKhostSQL::mHostConfigClick() {
-    SetTable(util_.Read(settings::kTabelaDialog));
-    SetAddress(util_.Read(settings::kAdresSkryptuDialog));
-    if (exec() != QDialog::Accepted) return false;
+    ShowTarget();
+    if (exec() != QDialog::Accepted) {
+        // What was typed and cancelled is not kept, as it is not used.
+        ShowTarget();
+        return false;
+    }
     cbWWWskryptuExit();
-    util_.Write(settings::kTabelaDialog, Table());
-    util_.Write(settings::kAdresSkryptuDialog, Address());
+    util_.Write(settings::kTabela, TableText());
+    util_.Write(settings::kAdresSkryptu, AddressText());
+    table_ = TableText();
+    address_ = AddressText();
     return true;
 }
 
 void TfOKhostSQL::cbWWWskryptuExit() {
-    if (history_.Add(Address())) ShowHistory();
+    if (history_.Add(AddressText())) ShowHistory();
 }
 
 void TfOKhostSQL::ShowHistory() {
@@ -76,20 +84,30 @@ void TfOKhostSQL::ShowHistory() {
     ui_->cbWWWskryptu->setEditText(text);
 }
 
-std::string TfOKhostSQL::Table() const {
+std::string TfOKhostSQL::TableText() const {
     return S(ui_->edTabelaSQL->text());
 }
 
-std::string TfOKhostSQL::Address() const {
+std::string TfOKhostSQL::AddressText() const {
     return S(ui_->cbWWWskryptu->currentText());
 }
 
 void TfOKhostSQL::SetTable(const std::string& cp1250) {
-    ui_->edTabelaSQL->setText(Q(cp1250));
+    table_ = cp1250;
+    ShowTarget();
 }
 
 void TfOKhostSQL::SetAddress(const std::string& cp1250) {
-    ui_->cbWWWskryptu->setEditText(Q(cp1250));
+    address_ = cp1250;
+    ShowTarget();
+}
+
+void TfOKhostSQL::ShowTarget() {
+    ui_->edTabelaSQL->setText(Q(table_));
+    ui_->cbWWWskryptu->setEditText(Q(address_));
+    // A long address shows from its start, not scrolled to its end.
+    ui_->edTabelaSQL->setCursorPosition(0);
+    ui_->cbWWWskryptu->lineEdit()->setCursorPosition(0);
 }
 
 void TfOKhostSQL::SetTableText(const QString& s) {
