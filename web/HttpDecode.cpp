@@ -190,6 +190,20 @@ std::int64_t ContentLengthOf(const std::vector<std::string>& headers) {
     return length;
 }
 
+int StatusOf(const std::vector<std::string>& headers) {
+    if (headers.empty() || !headers.front().starts_with("HTTP/")) return 0;
+    std::string_view line = headers.front();
+    const std::size_t blank = line.find(' ');
+    if (blank == std::string_view::npos) return 0;
+    line.remove_prefix(blank + 1);
+    int status = 0;
+    std::size_t digits = 0;
+    for (; digits < line.size() && digits < 3 && line[digits] >= '0' && line[digits] <= '9';
+         ++digits)
+        status = status * 10 + (line[digits] - '0');
+    return digits == 3 ? status : 0;
+}
+
 std::vector<std::string> CookiesOf(const std::vector<std::string>& headers) {
     std::vector<std::string> cookies;
     static constexpr std::string_view kKey = "set-cookie:";

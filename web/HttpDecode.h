@@ -55,6 +55,10 @@ std::string HeaderValue(const std::vector<std::string>& headers, std::string_vie
 // header that is neither empty nor "0" and reads as an integer gives its value.
 std::int64_t ContentLengthOf(const std::vector<std::string>& headers);
 
+// The status number of a response's status line ("HTTP/1.1 500 ..." gives
+// 500); 0 when the first line is no status line.
+int StatusOf(const std::vector<std::string>& headers);
+
 // The values of the Set-Cookie headers, in order, each cut to kMaxCookie bytes.
 std::vector<std::string> CookiesOf(const std::vector<std::string>& headers);
 

@@ -160,7 +160,9 @@ void THttpClient::Execute() {
     try {
         if (url_.empty()) throw HttpClientError("THttpClient: no url in execute method");
         responseLines_.clear();
+        responseWholeText_.clear();
         responseStream_.clear();
+        statusCode_ = 0;
         timedOut_ = false;
         // A worker given up at an earlier deadline has stopped by now or
         // stops within a second; it must be gone before a new one starts.
@@ -340,6 +342,7 @@ void THttpClient::TakeResult() {
     http::Transfer& t = worker_->transfer();
     std::lock_guard lock(t.mutex);
     if (t.headersReady) {
+        statusCode_ = http::StatusOf(t.headers);
         responseHeaders_ = t.headers;
         cookies_ = t.cookies;
         contentLength_ = t.contentLength;
@@ -362,9 +365,12 @@ void THttpClient::DecodeResponse() {
     if (tooLarge)
         NoteError("httpclient: gzip body inflates to more than " +
                   std::to_string(http::kMaxDecoded) + " bytes");
-    const std::string text = http::BodyToText(responseStream_, http::JoinLines(responseHeaders_));
+    std::string text = http::BodyToText(responseStream_, http::JoinLines(responseHeaders_));
     bool cut = false;
     responseLines_ = http::SplitLines(text, http::kMaxLines, &cut);
+    // A zero byte ends the text, as it ends the lines.
+    if (const std::size_t zero = text.find('\0'); zero != std::string::npos) text.resize(zero);
+    responseWholeText_ = std::move(text);
     if (cut)
         NoteError("httpclient: response cut to its first " + std::to_string(http::kMaxLines) +
                   " lines");

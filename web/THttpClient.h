@@ -127,6 +127,12 @@ public:
     const std::vector<std::string>& ResponseLines() const { return responseLines_; }
     // ResponseLines with CR LF after each line.
     std::string ResponseText() const;
+    // The whole decoded text, up to a zero byte, before ResponseLines' cut
+    // to kMaxLines lines: a reply word far down is still there.
+    const std::string& ResponseWholeText() const { return responseWholeText_; }
+    // The status of the response this request got (after redirects), 0 when
+    // none arrived.
+    int StatusCode() const { return statusCode_; }
     // Status line and header lines of the last response that arrived.
     const std::vector<std::string>& ResponseHeaders() const { return responseHeaders_; }
     const std::vector<std::string>& Cookies() const { return cookies_; }
@@ -185,6 +191,8 @@ private:
     // response
     std::string responseStream_;
     std::vector<std::string> responseLines_;
+    std::string responseWholeText_;
+    int statusCode_ = 0;
     std::vector<std::string> responseHeaders_;
     std::vector<std::string> cookies_;
     std::int64_t contentLength_ = 0;
