@@ -1,5 +1,7 @@
 #include "web/HttpPoster.h"
 
+#include "web/HttpDecode.h"
+
 namespace pom {
 
 PostOutcome PostRecordWith(THttpClient& client, const UploadRecord& record) {
@@ -11,11 +13,27 @@ PostOutcome PostRecordWith(THttpClient& client, const UploadRecord& record) {
             client.AddField("Sonda" + std::to_string(i), record.Values[i]);
     client.ExecuteURL(record.Address);
     PostOutcome out;
-    out.response = client.ResponseText();
-    if (client.ResultCode() == THttpClient::kResultTimedOut)
+    // The reply words are looked for in the whole reply: one far down a long
+    // page must not leave a stored record to be sent again for ever.
+    if (client.ResponseLines().size() >= http::kMaxLines)
+        out.response = client.ResponseWholeText();
+    else
+        out.response = client.ResponseText();
+    if (client.ResultCode() == THttpClient::kResultTimedOut) {
         out.failure = "timeout";
-    else if (client.RequestError() != 0 && out.response.empty())
+    } else if (client.RequestError() != 0 && out.response.empty()) {
         out.failure = client.RequestErrorText();
+    } else {
+        const int status = client.StatusCode();
+        if (status == 0) {
+            // Nothing was sent (a bad query pair), or no HTTP reply came.
+            out.failure = client.RequestErrorText().empty() ? std::string("httpclient: no reply")
+                                                            : client.RequestErrorText();
+        } else {
+            if (status < 200 || status > 299) out.failure = client.ResponseHeaders().front();
+            out.reason = client.RequestErrorText();
+        }
+    }
     return out;
 }
 
