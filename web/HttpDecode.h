@@ -26,6 +26,12 @@ inline constexpr std::size_t kMaxCookie = 10000;       // one Set-Cookie value
 std::string DecodeBody(std::string_view body, std::size_t maxOut = kMaxDecoded,
                        bool* tooLarge = nullptr);
 
+// True when the body starts as the one gzip form DecodeBody unpacks.
+bool IsGzipMember(std::string_view body);
+
+// True when the header text names a charset BodyToText converts.
+bool NeedsConversion(std::string_view headerText);
+
 // The body as Windows-1250 text, by the charset the header text names:
 // "charset=utf-8" (exactly so) decodes UTF-8, "charset=utf-16" decodes
 // UTF-16 little-endian up to the first zero unit, anything else is taken

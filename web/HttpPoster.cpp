@@ -1,7 +1,5 @@
 #include "web/HttpPoster.h"
 
-#include "web/HttpDecode.h"
-
 namespace pom {
 
 PostOutcome PostRecordWith(THttpClient& client, const UploadRecord& record) {
@@ -15,10 +13,7 @@ PostOutcome PostRecordWith(THttpClient& client, const UploadRecord& record) {
     PostOutcome out;
     // The reply words are looked for in the whole reply: one far down a long
     // page must not leave a stored record to be sent again for ever.
-    if (client.ResponseLines().size() >= http::kMaxLines)
-        out.response = client.ResponseWholeText();
-    else
-        out.response = client.ResponseText();
+    out.response = client.ResponseWholeText();
     if (client.ResultCode() == THttpClient::kResultTimedOut) {
         out.failure = "timeout";
     } else if (client.RequestError() != 0 && out.response.empty()) {

@@ -127,9 +127,10 @@ public:
     const std::vector<std::string>& ResponseLines() const { return responseLines_; }
     // ResponseLines with CR LF after each line.
     std::string ResponseText() const;
-    // The whole decoded text, up to a zero byte, before ResponseLines' cut
-    // to kMaxLines lines: a reply word far down is still there.
-    const std::string& ResponseWholeText() const { return responseWholeText_; }
+    // The reply as one text: ResponseText(), or, when ResponseLines was cut
+    // to kMaxLines lines, the whole decoded text up to a zero byte, so that a
+    // reply word far down is still there.
+    std::string ResponseWholeText() const;
     // The status of the response this request got (after redirects), 0 when
     // none arrived.
     int StatusCode() const { return statusCode_; }
@@ -191,7 +192,7 @@ private:
     // response
     std::string responseStream_;
     std::vector<std::string> responseLines_;
-    std::string responseWholeText_;
+    std::string responseCutText_;  // the whole text, kept only when the lines were cut
     int statusCode_ = 0;
     std::vector<std::string> responseHeaders_;
     std::vector<std::string> cookies_;
