@@ -210,7 +210,8 @@ int StatusOf(const std::vector<std::string>& headers) {
     for (; digits < line.size() && digits < 3 && line[digits] >= '0' && line[digits] <= '9';
          ++digits)
         status = status * 10 + (line[digits] - '0');
-    return digits == 3 ? status : 0;
+    const bool ends = line.size() == 3 || line[3] == ' ';
+    return digits == 3 && ends ? status : 0;
 }
 
 std::vector<std::string> CookiesOf(const std::vector<std::string>& headers) {
