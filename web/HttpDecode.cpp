@@ -89,10 +89,19 @@ bool ParseInt64(std::string_view s, std::int64_t& value) {
 
 }  // namespace
 
+bool IsGzipMember(std::string_view body) {
+    static constexpr unsigned char kMagic[8] = {0x1F, 0x8B, 0x08, 0, 0, 0, 0, 0};
+    return body.size() >= 8 && std::memcmp(body.data(), kMagic, 8) == 0;
+}
+
+bool NeedsConversion(std::string_view headerText) {
+    return headerText.find("charset=utf-8") != std::string_view::npos ||
+           headerText.find("charset=utf-16") != std::string_view::npos;
+}
+
 std::string DecodeBody(std::string_view body, std::size_t maxOut, bool* tooLarge) {
     if (tooLarge) *tooLarge = false;
-    static constexpr unsigned char kMagic[8] = {0x1F, 0x8B, 0x08, 0, 0, 0, 0, 0};
-    if (body.size() < 8 || std::memcmp(body.data(), kMagic, 8) != 0) return std::string(body);
+    if (!IsGzipMember(body)) return std::string(body);
     std::string out;
     // One whole gzip member from the start: its check sum and length must
     // match too, so a damaged body never passes for the server's text.
@@ -188,6 +197,21 @@ std::int64_t ContentLengthOf(const std::vector<std::string>& headers) {
         if (!custom.empty() && custom != "0" && ParseInt64(custom, v)) length = v;
     }
     return length;
+}
+
+int StatusOf(const std::vector<std::string>& headers) {
+    if (headers.empty() || !headers.front().starts_with("HTTP/")) return 0;
+    std::string_view line = headers.front();
+    const std::size_t blank = line.find(' ');
+    if (blank == std::string_view::npos) return 0;
+    line.remove_prefix(blank + 1);
+    int status = 0;
+    std::size_t digits = 0;
+    for (; digits < line.size() && digits < 3 && line[digits] >= '0' && line[digits] <= '9';
+         ++digits)
+        status = status * 10 + (line[digits] - '0');
+    const bool ends = line.size() == 3 || line[3] == ' ';
+    return digits == 3 && ends ? status : 0;
 }
 
 std::vector<std::string> CookiesOf(const std::vector<std::string>& headers) {

@@ -26,6 +26,12 @@ inline constexpr std::size_t kMaxCookie = 10000;       // one Set-Cookie value
 std::string DecodeBody(std::string_view body, std::size_t maxOut = kMaxDecoded,
                        bool* tooLarge = nullptr);
 
+// True when the body starts as the one gzip form DecodeBody unpacks.
+bool IsGzipMember(std::string_view body);
+
+// True when the header text names a charset BodyToText converts.
+bool NeedsConversion(std::string_view headerText);
+
 // The body as Windows-1250 text, by the charset the header text names:
 // "charset=utf-8" (exactly so) decodes UTF-8, "charset=utf-16" decodes
 // UTF-16 little-endian up to the first zero unit, anything else is taken
@@ -54,6 +60,10 @@ std::string HeaderValue(const std::vector<std::string>& headers, std::string_vie
 // (or not a number) giving 1; while that is at most 1, a Custom-Content-Length
 // header that is neither empty nor "0" and reads as an integer gives its value.
 std::int64_t ContentLengthOf(const std::vector<std::string>& headers);
+
+// The status number of a response's status line ("HTTP/1.1 500 ..." gives
+// 500); 0 when the first line is no status line.
+int StatusOf(const std::vector<std::string>& headers);
 
 // The values of the Set-Cookie headers, in order, each cut to kMaxCookie bytes.
 std::vector<std::string> CookiesOf(const std::vector<std::string>& headers);

@@ -51,9 +51,16 @@ std::string WWyslac::LastSent() const {
 
 int WWyslac::PostRecord(const UploadRecord& record, std::string& response) {
     const PostOutcome outcome = poster_(record, cancel_);
-    response = outcome.failure.empty() ? outcome.response : outcome.failure;
-    if (!outcome.failure.empty()) return -1;
-    return ClassifyReply(outcome.response);
+    const int code = outcome.failure.empty() ? ClassifyReply(outcome.response) : -1;
+    if (code >= 0) {
+        response.clear();
+        return code;
+    }
+    response = outcome.failure;
+    if (!outcome.reason.empty()) response += (response.empty() ? "" : "; ") + outcome.reason;
+    if (!outcome.response.empty())
+        response += (response.empty() ? "" : "\r\n") + ShortenReply(outcome.response);
+    return code;
 }
 
 void WWyslac::Run() {

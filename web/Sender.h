@@ -12,11 +12,17 @@
 
 namespace pom {
 
-// What one post gave: the reply text (lines each ended by CR LF), or, when
-// the request could not be made at all, the reason.
+// What one post gave: the reply text (lines each ended by CR LF; the whole
+// decoded text when it had more lines than the client keeps), why it cannot
+// count whatever it says, and what the client noted about it.
 struct PostOutcome {
     std::string response;
-    std::string failure;  // empty when the request was made
+    // Empty when the script answered: else no request was made, it was
+    // given up, or the answer was no 2xx reply (its status line).
+    std::string failure;
+    // What the client knows went wrong with the request or its reply (a bad
+    // query pair, a refused gzip body, a cut reply); empty when nothing did.
+    std::string reason;
 };
 
 // The sender thread: takes one job at a time from the main thread, posts it
@@ -48,8 +54,9 @@ public:
     // The last job the script accepted ("Data" of it).
     std::string LastSent() const;
 
-    // Posts a job and classifies the reply: 0, 1, 2 or -1; the reply text
-    // goes to `response`.
+    // Posts a job and classifies the reply: 0, 1, 2 or -1. For -1,
+    // `response` gets what the report shows: the failure, the client's
+    // reason and the start of the reply with its size.
     int PostRecord(const UploadRecord& record, std::string& response);
 
 private:

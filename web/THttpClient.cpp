@@ -144,6 +144,10 @@ std::string THttpClient::ResponseText() const {
     return http::JoinLines(responseLines_);
 }
 
+std::string THttpClient::ResponseWholeText() const {
+    return responseCutText_.empty() ? ResponseText() : responseCutText_;
+}
+
 void THttpClient::NoteError(const std::string& text) {
     if (requestErrorText_.empty()) requestErrorText_ = text;
 }
@@ -160,7 +164,9 @@ void THttpClient::Execute() {
     try {
         if (url_.empty()) throw HttpClientError("THttpClient: no url in execute method");
         responseLines_.clear();
+        responseCutText_.clear();
         responseStream_.clear();
+        statusCode_ = 0;
         timedOut_ = false;
         // A worker given up at an earlier deadline has stopped by now or
         // stops within a second; it must be gone before a new one starts.
@@ -340,6 +346,7 @@ void THttpClient::TakeResult() {
     http::Transfer& t = worker_->transfer();
     std::lock_guard lock(t.mutex);
     if (t.headersReady) {
+        statusCode_ = http::StatusOf(t.headers);
         responseHeaders_ = t.headers;
         cookies_ = t.cookies;
         contentLength_ = t.contentLength;
@@ -357,17 +364,30 @@ void THttpClient::TakeResult() {
 }
 
 void THttpClient::DecodeResponse() {
-    bool tooLarge = false;
-    responseStream_ = http::DecodeBody(responseStream_, http::kMaxDecoded, &tooLarge);
-    if (tooLarge)
-        NoteError("httpclient: gzip body inflates to more than " +
-                  std::to_string(http::kMaxDecoded) + " bytes");
-    const std::string text = http::BodyToText(responseStream_, http::JoinLines(responseHeaders_));
+    // No copy of a large reply that is neither gzip nor to be converted.
+    if (http::IsGzipMember(responseStream_)) {
+        bool tooLarge = false;
+        responseStream_ = http::DecodeBody(responseStream_, http::kMaxDecoded, &tooLarge);
+        if (tooLarge)
+            NoteError("httpclient: gzip body inflates to more than " +
+                      std::to_string(http::kMaxDecoded) + " bytes");
+    }
+    const std::string headerText = http::JoinLines(responseHeaders_);
+    std::string converted;
+    std::string_view text = responseStream_;
+    if (http::NeedsConversion(headerText)) {
+        converted = http::BodyToText(responseStream_, headerText);
+        text = converted;
+    }
     bool cut = false;
     responseLines_ = http::SplitLines(text, http::kMaxLines, &cut);
-    if (cut)
+    if (cut) {
         NoteError("httpclient: response cut to its first " + std::to_string(http::kMaxLines) +
                   " lines");
+        // A zero byte ends the text, as it ends the lines.
+        text = text.substr(0, text.find('\0'));
+        responseCutText_.assign(text);
+    }
 }
 
 }  // namespace pom

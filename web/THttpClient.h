@@ -127,6 +127,13 @@ public:
     const std::vector<std::string>& ResponseLines() const { return responseLines_; }
     // ResponseLines with CR LF after each line.
     std::string ResponseText() const;
+    // The reply as one text: ResponseText(), or, when ResponseLines was cut
+    // to kMaxLines lines, the whole decoded text up to a zero byte, so that a
+    // reply word far down is still there.
+    std::string ResponseWholeText() const;
+    // The status of the response this request got (after redirects), 0 when
+    // none arrived.
+    int StatusCode() const { return statusCode_; }
     // Status line and header lines of the last response that arrived.
     const std::vector<std::string>& ResponseHeaders() const { return responseHeaders_; }
     const std::vector<std::string>& Cookies() const { return cookies_; }
@@ -185,6 +192,8 @@ private:
     // response
     std::string responseStream_;
     std::vector<std::string> responseLines_;
+    std::string responseCutText_;  // the whole text, kept only when the lines were cut
+    int statusCode_ = 0;
     std::vector<std::string> responseHeaders_;
     std::vector<std::string> cookies_;
     std::int64_t contentLength_ = 0;

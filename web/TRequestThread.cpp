@@ -2,6 +2,8 @@
 
 #include <curl/curl.h>
 
+#include <string_view>
+
 namespace pom::http {
 namespace {
 
@@ -148,8 +150,12 @@ void TRequestThread::Run(Transfer& t) {
         }
         // The body arrives as sent; gzip is unpacked by the client itself.
         curl_easy_setopt(c, CURLOPT_HTTP_CONTENT_DECODING, 0L);
-        // Redirects are followed, as the system's HTTP layer always did.
+        // Redirects are followed, as the system's HTTP layer always did. A
+        // POST stays a POST with its body on 301, 302 and 303 too: a bodiless
+        // GET to the target could fetch a page with a reply word in it, and
+        // a reading never stored would count as sent.
         curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
+        curl_easy_setopt(c, CURLOPT_POSTREDIR, static_cast<long>(CURL_REDIR_POST_ALL));
         curl_easy_setopt(c, CURLOPT_MAXREDIRS, 5L);
         curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
         if (t.plan.tls) {
@@ -169,6 +175,11 @@ void TRequestThread::Run(Transfer& t) {
         curl_easy_setopt(c, CURLOPT_XFERINFODATA, &w);
 
         const CURLcode rc = curl_easy_perform(c);
+        char* method = nullptr;
+        const bool methodChanged =
+            rc == CURLE_OK && t.plan.post &&
+            curl_easy_getinfo(c, CURLINFO_EFFECTIVE_METHOD, &method) == CURLE_OK && method &&
+            std::string_view(method) != "POST";
         if (t.abandoned || t.deadlineHit) {
             // The caller reports the deadline; nothing else counts.
         } else if (w.headersTooLarge) {
@@ -182,6 +193,11 @@ void TRequestThread::Run(Transfer& t) {
         } else if (rc == CURLE_COULDNT_RESOLVE_HOST || rc == CURLE_COULDNT_CONNECT) {
             error = rc == CURLE_COULDNT_CONNECT ? kCannotConnect : kNameNotResolved;
             errorText = "Could not connect to server " + t.plan.host;
+        } else if (methodChanged) {
+            // Whatever that page says, the form never reached a script.
+            error = CURLE_HTTP_RETURNED_ERROR;
+            errorText = "httpclient: a redirect turned the POST into " + std::string(method);
+            t.body.clear();
         } else if (rc != CURLE_OK) {
             error = rc;
             errorText =

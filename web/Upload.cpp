@@ -132,6 +132,12 @@ int ClassifyReply(std::string_view s) {
     return code;
 }
 
+std::string ShortenReply(std::string_view reply) {
+    if (reply.size() <= kReplyShown) return std::string(reply);
+    return std::string(reply.substr(0, kReplyShown)) + Cp(" …[odpowiedź: ") +
+           std::to_string(reply.size()) + Cp(" bajtów]");
+}
+
 std::string ReportText(int code, const UploadRecord& job, const std::string& response) {
     switch (code) {
         case 0:
@@ -141,7 +147,7 @@ std::string ReportText(int code, const UploadRecord& job, const std::string& res
         case 2:
             return "ok Utworzono TABLE [" + job.Table + "]";
         default:
-            return "http Error: " + response;
+            return "http Error: " + response.substr(0, kReportMax);
     }
 }
 

@@ -48,8 +48,17 @@ UploadRecord BuildLegendsRecord(const std::string& text, const std::string& tabl
 // stored, -1 anything else (and "Problem ze wstawieniem opisów").
 int ClassifyReply(std::string_view reply);
 
-// The report line (without its stamp) for a reply code; `response` is the
-// whole reply text, shown after an error.
+// How much of a reply an error report shows: weeks of retries against a
+// server that answers with a large error page must not fill the memory.
+inline constexpr std::size_t kReplyShown = 300;
+inline constexpr std::size_t kReportMax = 1000;
+
+// The reply as an error report shows it: whole when short, else its first
+// kReplyShown bytes followed by its size.
+std::string ShortenReply(std::string_view reply);
+
+// The report line (without its stamp) for a reply code; `response` is what
+// an error report shows after "http Error: " (cut to kReportMax bytes).
 std::string ReportText(int code, const UploadRecord& job, const std::string& response);
 
 // True when a report line says the job was accepted.

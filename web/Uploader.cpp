@@ -28,6 +28,27 @@ std::size_t Uploader::Append(const std::string& entry) {
     return queue_.Size();
 }
 
+int Uploader::EffectiveInterval() const {
+    return backingOff_ ? std::max(wanted_, kBackOffMs) : std::max(wanted_, 0);
+}
+
+void Uploader::ApplyTimer() {
+    const int ms = EffectiveInterval();
+    // A 0 ms timer would spin: it stays stopped until an interval is set.
+    if (ms > 0) host_.SetUploadTimerInterval(ms);
+    host_.SetUploadTimerEnabled(enabled_ && ms > 0);
+}
+
+void Uploader::SetTimerEnabled(bool on) {
+    enabled_ = on;
+    ApplyTimer();
+}
+
+void Uploader::SetUploadInterval(int ms) {
+    wanted_ = ms;
+    ApplyTimer();
+}
+
 void Uploader::Timer4WWWTimer() {
     host_.PeriodicSave();
     FlushQueue(false);
@@ -39,11 +60,12 @@ void Uploader::Timer4WWWTimer() {
     const std::size_t n = queue_.Size();
     if (n < 5) {
         const long long ms = static_cast<long long>(host_.MeasureInterval()) * 333;
-        host_.SetUploadInterval(static_cast<int>(std::clamp<long long>(ms, 0, INT_MAX)));
+        wanted_ = static_cast<int>(std::clamp<long long>(ms, 0, INT_MAX));
     } else if (n > 5) {
-        host_.SetUploadInterval(10000);
+        wanted_ = 10000;
     }
-    host_.SetUploadTimerEnabled(true);
+    enabled_ = true;
+    ApplyTimer();
 }
 
 void Uploader::SendQueueHead(const std::string& entry) {
@@ -72,7 +94,10 @@ void Uploader::SendLegends(const std::string& text) {
 }
 
 void Uploader::onMeldunek(const std::string& line, bool success, WWyslac::Kind kind) {
-    if (!success) host_.SetUploadInterval(60000);
+    // The back-off holds until a post succeeds; a legends post that
+    // succeeds shows the server is back as well.
+    backingOff_ = !success;
+    ApplyTimer();
     try {
         host_.AppendWeb(line);
     } catch (const std::exception&) {
@@ -96,7 +121,7 @@ void Uploader::onMeldunek(const std::string& line, bool success, WWyslac::Kind k
 }
 
 void Uploader::cbPOSTClick(bool checked) {
-    if (checked) host_.SetUploadTimerEnabled(true);
+    if (checked) SetTimerEnabled(true);
 }
 
 }  // namespace pom

@@ -19,10 +19,11 @@ public:
     virtual void SetStatusText(const std::string& text) = 0;
     // cbPOST.
     virtual bool UploadChecked() const = 0;
-    // Timer4WWW: enabled state and interval (the same interval again does
-    // not restart its count).
+    // Timer4WWW: running or stopped, and its interval (always above 0; the
+    // same interval again does not restart its count). The Uploader decides
+    // both; nothing else sets them.
     virtual void SetUploadTimerEnabled(bool on) = 0;
-    virtual void SetUploadInterval(int ms) = 0;
+    virtual void SetUploadTimerInterval(int ms) = 0;
     // The station's measuring interval, seconds.
     virtual int MeasureInterval() const = 0;
     // The host dialog's table field (edTabelaSQL) and address (cbWWWskryptu).
@@ -52,6 +53,18 @@ public:
     // cbPOST was clicked.
     void cbPOSTClick(bool checked);
 
+    // Timer4WWW's enabled property (the station attached, cbPOST ticked).
+    void SetTimerEnabled(bool on);
+    // Timer4WWW's interval as the readings and the tick ask for it. An
+    // interval of 0 ms or less means the timer does not tick until another
+    // is set. After a failed post the timer waits at least kBackOffMs until
+    // a post succeeds: a dead server is not hit at every queued entry.
+    void SetUploadInterval(int ms);
+    static constexpr int kBackOffMs = 60000;
+    bool BackingOff() const { return backingOff_; }
+    // What the timer runs at now (0: it does not tick).
+    int EffectiveInterval() const;
+
     // Appends an entry (Readings' queue); returns its 1-based position.
     std::size_t Append(const std::string& entry);
 
@@ -64,10 +77,16 @@ private:
     // on the "POST" page.
     void FlushQueue(bool now);
 
+    // Tells the host the timer's state from enabled_, wanted_ and the back-off.
+    void ApplyTimer();
+
     UploadHost& host_;
     UploadQueue& queue_;
     WWyslac& sender_;
     std::string lastSent_;
+    bool enabled_ = false;
+    int wanted_ = kBackOffMs;  // the interval Timer4WWW is created with
+    bool backingOff_ = false;
 };
 
 }  // namespace pom

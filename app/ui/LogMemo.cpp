@@ -11,6 +11,7 @@ LogMemo::LogMemo(QWidget* parent) : QPlainTextEdit(parent) {
     setReadOnly(true);
     setLineWrapMode(QPlainTextEdit::NoWrap);
     setUndoRedoEnabled(false);
+    setMaximumBlockCount(kMaxBlocks);
 }
 
 void LogMemo::Attach(const DataLog* log) {

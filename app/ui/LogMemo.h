@@ -7,6 +7,10 @@
 
 namespace pom {
 
+// Most lines the "POST" page's memo (logiWeb) keeps; the oldest go first.
+// Weeks of reports stay a few MB.
+inline constexpr int kWebMemoBlocks = 5000;
+
 // Shows the data log. Appended lines are gathered and added in one block per
 // event-loop turn, so a long log (or 36 000 test lines) never makes the view
 // lay out its whole text again.
@@ -14,6 +18,10 @@ class LogMemo final : public QPlainTextEdit, public DataLogListener {
     Q_OBJECT
 public:
     explicit LogMemo(QWidget* parent = nullptr);
+
+    // Most lines shown. The log itself is saved and emptied by its periodic
+    // save; should that fail for long, the view does not grow with it.
+    static constexpr int kMaxBlocks = 100000;
 
     // Follows this log from now on, starting with its current content.
     void Attach(const DataLog* log);

@@ -273,6 +273,8 @@ void TMonitorT::BuildUi() {
     logiWeb->setObjectName("logiWeb");
     logiWeb->setPlainText("komunikacja");
     logiWeb->setLineWrapMode(QPlainTextEdit::NoWrap);
+    // Weeks unattended: the oldest lines go.
+    logiWeb->setMaximumBlockCount(kWebMemoBlocks);
     auto* l3 = new QVBoxLayout(tsReZapisy);
     l3->setContentsMargins(0, 0, 0, 0);
     l3->addWidget(logiWeb);
@@ -599,7 +601,7 @@ void TMonitorT::AttachStation(const std::string& kind) {
     hostDialog_->SetAddress(util_.Read(settings::kAdresSkryptu));
     for (int k = 0; k < 4; ++k) cbKanal[k]->setChecked(util_.Read(settings::kAktywneKan[k]));
     // Enabled, not restarted: a second attach must not hold the upload off.
-    if (!Timer4WWW.isActive()) Timer4WWW.start();
+    uploader_->SetTimerEnabled(true);
 }
 
 void TMonitorT::Timer4WWWTimer() {

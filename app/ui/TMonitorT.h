@@ -230,6 +230,7 @@ private:
 
     // UploadHost
     void SetUploadTimerEnabled(bool on) override;
+    void SetUploadTimerInterval(int ms) override;
     int MeasureInterval() const override;
     std::string UploadTable() const override;
     std::string UploadAddress() const override;

@@ -113,9 +113,9 @@ std::size_t TMonitorT::AppendToUploadQueue(const std::string& entry) {
 }
 
 void TMonitorT::SetUploadInterval(int ms) {
-    // As a timer's interval property: the same value does not restart the
-    // count, so entries queued faster than 5 s cannot hold the upload off.
-    if (ms != Timer4WWW.interval()) Timer4WWW.setInterval(ms);
+    // The uploader decides: it keeps a back-off after a failed post and
+    // stops the timer for an interval of 0.
+    if (uploader_) uploader_->SetUploadInterval(ms);
 }
 
 void TMonitorT::ShowBarometerLabels(const BarometerLabels& l) {
@@ -170,6 +170,17 @@ void TMonitorT::SetUploadTimerEnabled(bool on) {
         Timer4WWW.stop();
     else if (!Timer4WWW.isActive())
         Timer4WWW.start();
+}
+
+void TMonitorT::SetUploadTimerInterval(int ms) {
+    // As a timer's interval property: the same value does not restart the
+    // count, so entries queued faster than 5 s cannot hold the upload off.
+    // A 0 ms QTimer would spin; the uploader never asks for one.
+    if (ms <= 0) {
+        Timer4WWW.stop();
+        return;
+    }
+    if (ms != Timer4WWW.interval()) Timer4WWW.setInterval(ms);
 }
 
 int TMonitorT::MeasureInterval() const {

@@ -93,7 +93,12 @@ std::string RawHttpServer::Request(std::size_t n, ms deadline) {
 
 std::size_t RawHttpServer::RequestCount() {
     std::lock_guard lock(mutex_);
-    return requests_.size();
+    return count_;
+}
+
+void RawHttpServer::SetKeepRequests(bool keep) {
+    std::lock_guard lock(mutex_);
+    keep_ = keep;
 }
 
 bool RawHttpServer::PauseFor(ms pause) {
@@ -142,7 +147,8 @@ void RawHttpServer::Handle(int fd) {
     }
     {
         std::lock_guard lock(mutex_);
-        requests_.push_back(request);
+        ++count_;
+        if (keep_) requests_.push_back(request);
     }
     changed_.notify_all();
     for (const auto& [bytes, pause] : reply.pieces) {

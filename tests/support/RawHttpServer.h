@@ -44,6 +44,8 @@ public:
     // The n-th request (from 0) once it has arrived; empty after the deadline.
     std::string Request(std::size_t n = 0, ms deadline = std::chrono::seconds(10));
     std::size_t RequestCount();
+    // False: requests are counted, not kept (a long soak would grow with them).
+    void SetKeepRequests(bool keep);
 
 private:
     void Serve();
@@ -57,6 +59,8 @@ private:
     std::condition_variable changed_;
     Reply reply_;
     std::vector<std::string> requests_;
+    std::size_t count_ = 0;
+    bool keep_ = true;
     std::thread thread_;
 };
 

@@ -136,6 +136,24 @@ TEST(Headers, ValueLengthAndCookies) {
     };
     for (const auto& c : lengths)
         EXPECT_EQ(ContentLengthOf(c.headers), c.expected) << c.headers.back();
+
+    // Only a 2xx status lets a reply word count, so a line that is no status
+    // line must not pass for one.
+    struct Status {
+        Lines headers;
+        int expected;
+    } statuses[] = {
+        {{"HTTP/1.0 200 OK"}, 200},
+        {{"HTTP/1.1 500 Internal Server Error", "Content-Length: 3"}, 500},
+        {{"HTTP/2 204"}, 204},
+        {{"HTTP/1.1 20 Short"}, 0},
+        {{"HTTP/1.1 2000 Long"}, 0},
+        {{"Content-Length: 200"}, 0},
+        {{"HTTP/1.1"}, 0},
+        {{}, 0},
+    };
+    for (const auto& c : statuses)
+        EXPECT_EQ(StatusOf(c.headers), c.expected) << (c.headers.empty() ? "" : c.headers[0]);
 }
 
 TEST(HeaderCollector, KeepsTheLastResponseAndItsLimit) {

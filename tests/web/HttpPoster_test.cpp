@@ -6,7 +6,11 @@
 #include <regex>
 #include <thread>
 
+#include "serial/QueuedDispatcher.h"
 #include "tests/support/RawHttpServer.h"
+#include "tests/web/Gzip.h"
+#include "util/Cp1250.h"
+#include "web/HttpDecode.h"
 
 namespace pom {
 namespace {
@@ -69,6 +73,58 @@ TEST(HttpPosterTest, CancelFlagGivesUpASilentServerAtOnce) {
     stopper.join();
     EXPECT_EQ(out.failure, "timeout");
     EXPECT_FALSE(client.Busy());
+}
+
+// What the sender makes of a reply from a real server: its code, and what
+// an error report shows after "http Error: ".
+struct ReplyCase {
+    const char* name;
+    std::string reply;  // the raw answer
+    std::string query;  // after the script's path
+    int code;
+    std::string shows;  // the report text starts so
+    std::string alsoShows;
+};
+
+TEST(HttpPosterTest, ReplyWordsAndClientReasonsReachTheReport) {
+    std::string longPage;
+    for (std::size_t i = 0; i <= http::kMaxLines; ++i) longPage += "x\n";
+    const std::string longSize = std::to_string(longPage.size());
+    const ReplyCase cases[] = {
+        {"reply word past the line cut", "HTTP/1.0 200 OK\r\n\r\n" + longPage + "Result=Ok\r\n", "",
+         0, "", ""},
+        {"cut reply without a word", "HTTP/1.0 200 OK\r\n\r\n" + longPage, "", -1,
+         "httpclient: response cut to its first 100000 lines\r\nx\nx\n",
+         Cp(" …[odpowiedź: ") + longSize + Cp(" bajtów]")},
+        {"refused gzip bomb", "HTTP/1.0 200 OK\r\n\r\n" + test::GzipBomb(2), "", -1,
+         "httpclient: gzip body inflates to more than", ""},
+        {"bad query pair", "HTTP/1.0 200 OK\r\n\r\nResult=Ok\r\n", "?x=", -1,
+         "could not convert x= to multipart", ""},
+        {"error page with the reply word",
+         "HTTP/1.0 500 Internal Server Error\r\n\r\nResult=Ok\r\n", "", -1,
+         "HTTP/1.0 500 Internal Server Error\r\nResult=Ok\r\n", ""},
+        {"2xx other than 200", "HTTP/1.0 201 Created\r\n\r\nistnieje=Ok\r\n", "", 1, "", ""},
+    };
+    for (const ReplyCase& k : cases) {
+        SCOPED_TRACE(k.name);
+        RawHttpServer server(RawHttpServer::Canned(k.reply));
+        QueuedDispatcher main;
+        THttpClient client;
+        WWyslac sender(
+            main,
+            [&](const UploadRecord& r, const std::atomic<bool>&) {
+                return PostRecordWith(client, r);
+            },
+            [](const std::string&, bool, WWyslac::Kind) {}, [] { return std::string(); });
+        const auto record = BuildReadingRecord("2023-01-05 07:04:09 21.5; ", "QRX741",
+                                               server.url("/Zapisz2Pomiary.php") + k.query);
+        ASSERT_TRUE(record);
+        std::string shown;
+        EXPECT_EQ(sender.PostRecord(*record, shown), k.code);
+        EXPECT_TRUE(shown.starts_with(k.shows)) << shown.substr(0, 200);
+        EXPECT_NE(shown.find(k.alsoShows), std::string::npos) << shown.substr(0, 400);
+        EXPECT_LT(shown.size(), kReportMax);
+    }
 }
 
 }  // namespace

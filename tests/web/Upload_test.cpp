@@ -84,6 +84,11 @@ TEST(ReportTest, WordsOfTheReports) {
     EXPECT_EQ(ReportText(1, job, ""), "istnieje ok");
     EXPECT_EQ(ReportText(2, job, ""), "ok Utworzono TABLE [QRX741]");
     EXPECT_EQ(ReportText(-1, job, "x\r\n"), "http Error: x\r\n");
+    // A report adds a few hundred bytes to the memo, however large the reply.
+    EXPECT_EQ(ReportText(-1, job, std::string(5000, 'r')).size(), 12 + kReportMax);
+    EXPECT_EQ(ShortenReply(std::string(kReplyShown, 'r')), std::string(kReplyShown, 'r'));
+    EXPECT_EQ(ShortenReply("<p>" + std::string(1 << 20, 'r')),
+              "<p>" + std::string(kReplyShown - 3, 'r') + Cp(" …[odpowiedź: 1048579 bajtów]"));
     EXPECT_TRUE(IsSuccessReport("2023-01-05 07:04:09 ok Utworzono TABLE [QRX741]"));
     EXPECT_FALSE(IsSuccessReport("2023-01-05 07:04:09 http Error: "));
 }

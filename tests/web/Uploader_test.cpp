@@ -6,11 +6,15 @@
 #include <mutex>
 
 #include "serial/QueuedDispatcher.h"
+#include "tests/support/RawHttpServer.h"
 #include "util/Cp1250.h"
+#include "web/HttpPoster.h"
 
 namespace pom {
 namespace {
 
+using test::BodyOf;
+using test::RawHttpServer;
 using ::testing::ElementsAre;
 
 class Host final : public UploadHost {
@@ -21,16 +25,18 @@ public:
     int interval = 60000;
     int measure = 10;
     int saves = 0;
+    // Only the fake poster sees this address; the real-server tests set their own.
+    std::string address = "127.0.0.1:8080/Zapisz2Pomiary.php";
 
     std::string Stamp() override { return "2023-05-01 12:00:00 "; }
     void AppendWeb(const std::string& line) override { web.push_back(line.substr(20)); }
     void SetStatusText(const std::string& text) override { status.push_back(text); }
     bool UploadChecked() const override { return checked; }
     void SetUploadTimerEnabled(bool on) override { enabled = on; }
-    void SetUploadInterval(int ms) override { interval = ms; }
+    void SetUploadTimerInterval(int ms) override { interval = ms; }
     int MeasureInterval() const override { return measure; }
     std::string UploadTable() const override { return "QRX741"; }
-    std::string UploadAddress() const override { return "127.0.0.1:8080/Zapisz2Pomiary.php"; }
+    std::string UploadAddress() const override { return address; }
     void PeriodicSave() override { ++saves; }
     void StoreLastSent(const std::string& s) override { stored.push_back(s); }
 };
@@ -41,7 +47,7 @@ protected:
     PostOutcome Post(const UploadRecord& r) {
         std::lock_guard<std::mutex> lock(mutex_);
         posted_.push_back(r);
-        return {reply_, failure_};
+        return {reply_, failure_, {}};
     }
     // Runs one tick and lets the sender's report reach the "main thread".
     void Tick() {
@@ -161,22 +167,178 @@ TEST_F(UploaderTest, BusySenderRefusesASecondJob) {
 }
 
 TEST_F(UploaderTest, IntervalFollowsTheQueueLength) {
-    Reply("", "down");
-    for (int i = 0; i < 5; ++i) uploader_.Append("2023-05-01 12:0" + std::to_string(i) + ":00 1; ");
-    host_.interval = 1234;
+    Reply("Result=Ok");
+    for (int i = 0; i < 6; ++i) uploader_.Append("2023-05-01 12:0" + std::to_string(i) + ":00 1; ");
+    uploader_.SetUploadInterval(1234);
+    uploader_.Timer4WWWTimer();
+    EXPECT_EQ(host_.interval, 10000);  // six after the hand-over
+    ASSERT_TRUE(main_.PumpUntil([&] { return sender_.Idle(); }));
+    uploader_.SetUploadInterval(1234);
     uploader_.Timer4WWWTimer();
     EXPECT_EQ(host_.interval, 1234);  // exactly five: unchanged
     ASSERT_TRUE(main_.PumpUntil([&] { return sender_.Idle(); }));
-    uploader_.Append("2023-05-01 12:09:00 1; ");
     uploader_.Timer4WWWTimer();
-    EXPECT_EQ(host_.interval, 10000);
+    EXPECT_EQ(host_.interval, 3330);
     ASSERT_TRUE(main_.PumpUntil([&] { return sender_.Idle(); }));
+    EXPECT_TRUE(host_.enabled);
     // Unticked: the periodic save still runs, nothing is sent.
     host_.checked = false;
     const std::size_t posts = Posted().size();
     uploader_.Timer4WWWTimer();
     EXPECT_EQ(Posted().size(), posts);
 }
+
+// A dead server during a read-out: every queued entry asks for a tick in
+// 5 s, and each of those would hit the server again.
+TEST_F(UploaderTest, BackOffHoldsUntilAPostSucceeds) {
+    uploader_.SetTimerEnabled(true);
+    uploader_.Append("2023-05-01 12:00:00 1; ");
+    Reply("", "Could not connect");
+    Tick();
+    EXPECT_TRUE(uploader_.BackingOff());
+    EXPECT_EQ(host_.interval, 60000);
+    for (int i = 0; i < 3; ++i) {
+        uploader_.Append("2023-05-01 12:0" + std::to_string(i + 1) + ":00 1; ");
+        uploader_.SetUploadInterval(5000);  // what queueing an entry asks
+        EXPECT_EQ(host_.interval, 60000);
+        EXPECT_TRUE(host_.enabled);
+        Tick();
+        EXPECT_EQ(host_.interval, 60000);
+    }
+    EXPECT_EQ(queue_.Size(), 4u);
+    Reply("Result=Ok\r\n");
+    Tick();
+    EXPECT_FALSE(uploader_.BackingOff());
+    EXPECT_EQ(queue_.Size(), 3u);
+    EXPECT_EQ(host_.interval, 3330);  // the tick's own rule again
+    uploader_.SetUploadInterval(5000);
+    EXPECT_EQ(host_.interval, 5000);
+    // A longer interval than the back-off is kept as asked.
+    Reply("", "down");
+    Tick();
+    uploader_.SetUploadInterval(120000);
+    EXPECT_EQ(host_.interval, 120000);
+}
+
+// A station interval of 0 or less would make a 0 ms timer that spins.
+TEST_F(UploaderTest, IntervalOfZeroOrLessStopsTheTimer) {
+    struct Case {
+        int measure;
+        bool ticks;
+        int interval;
+    } cases[] = {{0, false, 5000}, {-7, false, 5000}, {1, true, 333}, {10, true, 3330}};
+    Reply("Result=Ok");
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.measure);
+        host_.measure = k.measure;
+        uploader_.SetUploadInterval(5000);
+        uploader_.Append("2023-05-01 12:00:00 1; ");
+        Tick();
+        EXPECT_EQ(host_.enabled, k.ticks);
+        EXPECT_EQ(host_.interval, k.interval);  // 0 is never handed to the timer
+        EXPECT_GT(host_.interval, 0);
+    }
+    // Stopped by 0, it ticks again when an entry asks for 5 s.
+    uploader_.SetUploadInterval(0);
+    EXPECT_FALSE(host_.enabled);
+    uploader_.SetTimerEnabled(true);
+    EXPECT_FALSE(host_.enabled);
+    uploader_.SetUploadInterval(5000);
+    EXPECT_TRUE(host_.enabled);
+    EXPECT_EQ(host_.interval, 5000);
+    uploader_.SetTimerEnabled(false);
+    EXPECT_FALSE(host_.enabled);
+}
+
+// The whole path against a real server: a reply word counts only where a
+// script had the form and answered 2xx.
+struct ServerCase {
+    const char* name;
+    std::string first;   // the answer at the address in use ("{to}": the script's address)
+    std::string script;  // the answer of the script a redirect leads to
+    bool removed;
+};
+
+void PrintTo(const ServerCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class RealServerUpload : public ::testing::TestWithParam<ServerCase> {};
+
+TEST_P(RealServerUpload, EntryLeavesTheQueueOnlyWhenTheScriptStoredIt) {
+    const ServerCase& k = GetParam();
+    RawHttpServer script(RawHttpServer::Canned(k.script));
+    std::string first = k.first;
+    if (const std::size_t at = first.find("{to}"); at != std::string::npos)
+        first.replace(at, 4, script.url("/nowy/Zapisz2Pomiary.php"));
+    RawHttpServer server(RawHttpServer::Canned(first));
+
+    QueuedDispatcher main;
+    Host host;
+    host.address = server.url("/Zapisz2Pomiary.php");
+    UploadQueue queue;
+    THttpClient client;
+    client.SetTimeout(10);
+    Uploader* uploader = nullptr;
+    WWyslac sender(
+        main,
+        [&](const UploadRecord& r, const std::atomic<bool>& cancel) {
+            client.SetCancelFlag(&cancel);
+            return PostRecordWith(client, r);
+        },
+        [&](const std::string& line, bool ok, WWyslac::Kind kind) {
+            uploader->onMeldunek(line, ok, kind);
+        },
+        [] { return std::string("2023-05-01 12:00:01 "); });
+    Uploader up(host, queue, sender);
+    uploader = &up;
+    up.Append("2023-05-01 12:00:00 21.5; 3.3; ");
+    up.Timer4WWWTimer();
+    ASSERT_TRUE(main.PumpUntil([&] { return sender.Idle(); }));
+
+    // What the answering script got: the whole form, by POST.
+    const bool redirect = k.first.find("{to}") != std::string::npos;
+    RawHttpServer& answering = redirect ? script : server;
+    const bool hadTheForm = answering.RequestCount() == 1 &&
+                            answering.Request().starts_with("POST ") &&
+                            BodyOf(answering.Request())
+                                    .find(
+                                        "name=\"Data\"\r\n\r\n2023-05-01 "
+                                        "12:00:00\r\n") != std::string::npos;
+    EXPECT_EQ(queue.Empty(), k.removed);
+    if (k.removed || redirect) {
+        EXPECT_TRUE(hadTheForm);
+    }
+    const std::string& report = host.web.back();
+    if (k.removed) {
+        EXPECT_EQ(report, "wymiana ok");
+    } else {
+        EXPECT_TRUE(report.starts_with("http Error: HTTP/1.0 ")) << report;
+        // However large the page, the report stays short and tells its size.
+        EXPECT_LT(report.size(), 800u);
+        EXPECT_EQ(host.status.back(), "Wait...");
+        EXPECT_EQ(host.interval, Uploader::kBackOffMs);
+    }
+}
+
+const std::string kOk = "HTTP/1.0 200 OK\r\n\r\nResult=Ok\r\n";
+const std::string kBigErrorPage = "<html>Result=Ok\r\n" + std::string(1 << 20, 'e') + "</html>";
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, RealServerUpload,
+    ::testing::Values(
+        ServerCase{"Stored", kOk, kOk, true},
+        ServerCase{"Redirect302", "HTTP/1.0 302 Found\r\nLocation: {to}\r\n\r\nmoved", kOk, true},
+        ServerCase{"Redirect303", "HTTP/1.0 303 See Other\r\nLocation: {to}\r\n\r\n", kOk, true},
+        ServerCase{"Redirect307", "HTTP/1.0 307 Temporary Redirect\r\nLocation: {to}\r\n\r\n", kOk,
+                   true},
+        ServerCase{"Redirect302ToAFailingScript", "HTTP/1.0 302 Found\r\nLocation: {to}\r\n\r\n",
+                   "HTTP/1.0 500 Internal Server Error\r\n\r\nResult=Ok\r\n", false},
+        ServerCase{"ErrorPage500WithTheReplyWord",
+                   "HTTP/1.0 500 Internal Server Error\r\n\r\n" + kBigErrorPage, kOk, false},
+        ServerCase{"NotFound404WithTheReplyWord",
+                   "HTTP/1.0 404 Not Found\r\n\r\nResult=Ok istnieje=Ok\r\n", kOk, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SenderTest, PostThatFailsInsteadOfAnsweringStillReportsAndGoesIdle) {
     QueuedDispatcher main;
