@@ -117,7 +117,8 @@ void TMonitorT::ShiftSeries(int first, int count, int by) {
     }
     PlotP->SetAveraging(averaging);
     PlotP->SetSeriesCount(seriesCount);
-    for (int i = 0; i < series; ++i) PlotP->SetSeriesVisible(i, visible[static_cast<std::size_t>(i)]);
+    for (int i = 0; i < series; ++i)
+        PlotP->SetSeriesVisible(i, visible[static_cast<std::size_t>(i)]);
     PlotP->Redraw();
 }
 
