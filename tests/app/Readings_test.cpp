@@ -3,7 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <map>
 #include <ostream>
 #include <string>
@@ -187,33 +186,6 @@ TEST_F(ReadingsTest, BarometerPayloadWithAnEmptyFieldTakesTheClosingMark) {
 
 // --- a station that sends both readings and barometer records
 
-TEST_F(ReadingsTest, BarometerStationsRecordsHoldOneKindOfValueEach) {
-    // As a barometer station talks: an "O:" line before each "A:", the
-    // readings read out later; the upload interval is a minute.
-    host.postInterval = 60;
-    for (int m = 0; m < 6; ++m) {
-        const std::string mm = (m < 10 ? "0" : "") + std::to_string(m);
-        host.stamp = "2023-05-01 12:" + mm + ":05 ";
-        readings.HandleBarometer("O:" + std::to_string(990 + m) + ".0;2" + std::to_string(m) +
-                                 ".5;45.0");
-        readings.HandleReading("A:2023-05-01 12:" + mm + ":00 2" + std::to_string(m) +
-                               ".0 19.5 3.30 12.4 W4r:1");
-        R("12:" + mm + ":00", "2" + std::to_string(m) + ".0 19.5 3.30 12.4");
-    }
-    std::vector<std::string> pressures, temperatures;
-    for (const std::string& e : host.queue) {
-        const double first = *ExtractNumber(1, e.substr(20));
-        (first > 800 ? pressures : temperatures).push_back(e);
-        // A record of either kind holds its own number of values.
-        const auto values = std::count(e.begin(), e.end(), ';');
-        EXPECT_EQ(values, first > 800 ? 6 : 4) << e;
-    }
-    EXPECT_EQ(pressures.size(), 3u) << ::testing::PrintToString(host.queue);
-    EXPECT_EQ(temperatures.size(), 3u) << ::testing::PrintToString(host.queue);
-    for (const std::string& e : temperatures) EXPECT_LT(*ExtractNumber(1, e.substr(20)), 30) << e;
-    EXPECT_EQ(readings.AvgReadings(), readings.BarometerAvgReadings());
-}
-
 TEST_F(ReadingsTest, NoChartLineJoinsATemperatureToAPressure) {
     // Before any reading the barometer has the low series, as for a station
     // that sends nothing else.
@@ -329,13 +301,6 @@ INSTANTIATE_TEST_SUITE_P(
         DerivedCase{"AbsurdAltitude", "980.0;21.5;45", 1e300, 18,
                     "980.0;21.5;45;-888;735.1;-888;-999"}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(ReadingsTest, LabelsWithoutAPressureShowTheMarkNotAReduction) {
-    readings.HandleBarometer("O:-888;21.5;45");
-    EXPECT_EQ(host.labels.labBaro, " -888.0 hPa");
-    EXPECT_EQ(host.labels.labBaroNPM, "-888.0 hPa");
-    EXPECT_EQ(host.labels.labBaroNPM2, "-888.0 hPa");
-}
 
 struct NumberCase {
     int n;
