@@ -176,10 +176,6 @@ void Readings::AccumulateRecord(const std::string& record) {
     Accumulate(readings_, record, host_.ValueCount());
 }
 
-void Readings::AccumulateBarometer(const std::string& record) {
-    Accumulate(barometer_, record, host_.ValueCount());
-}
-
 void Readings::Accumulate(Period& period, const std::string& record, int valueCount) {
     const std::optional<LocalDateTime> when = RecordTime(record);
     if (!when) return;

@@ -105,8 +105,6 @@ public:
     // `valueCount` values: averaged, and once per upload interval an upload
     // record is queued.
     void AccumulateRecord(const std::string& record);
-    // The same into the barometer records' own periods.
-    void AccumulateBarometer(const std::string& record);
     // The first four values of a reading record onto the chart.
     void PlotReading(const std::string& record);
     // The values of a barometer record onto the chart, and the labels.
