@@ -87,7 +87,7 @@ public:
         model.AddPoint(colorIndex, series, value, time);
     }
     void SetMacText(const std::string&) override {}
-    void SetCatchUpInterval(int) override {}
+    void ShiftSeries(int, int, int) override {}
     bool UploadChecked() const override { return false; }
     std::size_t AppendToUploadQueue(const std::string&) override { return 0; }
     void AppendWeb(const std::string&) override {}
@@ -100,6 +100,7 @@ public:
     void ResumePort() override {}
     pom::LocalDateTime RebuildStartDate() const override { return kStart; }
     void AltitudeReply(const std::string&) override {}
+    void TemperatureReply(const std::string&) override {}
     void ShowChannels() override {}
 };
 

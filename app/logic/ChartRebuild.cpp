@@ -68,6 +68,10 @@ unsigned ScanKeywords(std::string_view line) {
     return found;
 }
 
+bool HasTemperatureText(std::string_view line) {
+    return line.find("temperatura [") != std::string_view::npos;
+}
+
 bool HasAltitudeText(std::string_view line) {
     // Looked for by its rarer letter: most lines hold many blanks.
     for (std::size_t p = line.find(kAltitudeText.substr(1)); p != std::string_view::npos;
@@ -92,8 +96,10 @@ RebuildLine ClassifyRebuildLine(std::string_view line, std::string_view from) {
     // no readings. Other lines only matter when they are an altitude reply.
     const std::string_view message = line.size() > kStampLength ? line.substr(kStampLength) : "";
     const bool reading = message.starts_with("R:");
-    if (!reading && !message.starts_with("O:"))
-        return HasAltitudeText(line) ? RebuildLine::Altitude : RebuildLine::Skipped;
+    if (!reading && !message.starts_with("O:")) {
+        if (HasAltitudeText(line)) return RebuildLine::Altitude;
+        return HasTemperatureText(line) ? RebuildLine::Temperature : RebuildLine::Skipped;
+    }
     const unsigned found = ScanKeywords(line);
     if (found & kAltitude) return RebuildLine::Altitude;
     if (found & kFilter) return RebuildLine::Skipped;
@@ -120,6 +126,18 @@ std::string RebuildChartFromLog(const DataLog& log, ChartRebuildHost& host, Read
         const std::size_t n = log.Count();
         if (host.ValueCount() < 1) host.SetValueCount(1);
         from = FormatRebuildDate(host.RebuildStartDate());
+        // The same layout as the live path: a log with readings puts the
+        // barometer values after the readings' series.
+        if (!readings.ReadingsSeen()) {
+            for (std::size_t i = 0; i < n; ++i) {
+                const std::string_view line = log.Line(i);
+                if (line.size() > kStampLength + 2 && (line.substr(kStampLength, 2) == "R:" ||
+                                                       line.substr(kStampLength, 2) == "A:")) {
+                    readings.NoteReadingsSeen(false);
+                    break;
+                }
+            }
+        }
         bool labelsDue = false;
         std::string record;
         for (std::size_t i = 0; i < n; ++i) {
@@ -132,6 +150,11 @@ std::string RebuildChartFromLog(const DataLog& log, ChartRebuildHost& host, Read
                     // can move the line it is reading.
                     const std::string copy = line;
                     host.AltitudeReply(copy);
+                    break;
+                }
+                case RebuildLine::Temperature: {
+                    const std::string copy = line;
+                    host.TemperatureReply(copy);
                     break;
                 }
                 case RebuildLine::Reading: {

@@ -34,6 +34,9 @@ public:
     // A logged line holding " n.p.m.": the station's altitude reply sets the
     // altitude the barometer values are reduced with.
     virtual void AltitudeReply(const std::string& line) = 0;
+    // A logged line holding "temperatura [": the station's mean temperature
+    // reply sets the temperature the barometer values are reduced with.
+    virtual void TemperatureReply(const std::string& line) = 0;
     // Series 0 to 3 visible as the channel check boxes say, then one paint.
     virtual void ShowChannels() = 0;
     // The status bar's simple text.
@@ -42,10 +45,11 @@ public:
 
 // How one log line takes part in a rebuild.
 enum class RebuildLine {
-    Skipped,    // banner, status, command echo, "A:", "I: ", unreadable or too old
-    Altitude,   // the station's altitude reply (any date)
-    Reading,    // a logged "R:" reading: plotted at the station's time
-    Barometer,  // a logged "O:" line: plotted at the PC's time of arrival
+    Skipped,      // banner, status, command echo, "A:", "I: ", unreadable or too old
+    Altitude,     // the station's altitude reply (any date)
+    Temperature,  // the station's mean temperature reply (any date)
+    Reading,      // a logged "R:" reading: plotted at the station's time
+    Barometer,    // a logged "O:" line: plotted at the PC's time of arrival
 };
 
 // The texts that keep a line off the chart: the station's banner and
@@ -61,10 +65,13 @@ std::string FormatRebuildDate(const LocalDateTime& date);
 // Rebuilds the chart from the data log, from the start date on, and puts
 // the points in as the live path put them: an "R:" reading's first four
 // values at the station's time, an "O:" line's barometer record at the time
-// it was logged, -888 left out. Lines of other kinds (the "A:" and "I: "
-// messages, status lines with numbers such as the port-open line) add no
-// point. All points go in while the series are hidden, so the chart is
-// painted once at the end. Returns the text shown in the status bar.
+// it was logged, -888 left out. The altitude and mean temperature replies
+// are taken in the order they were logged, so the sea-level values come out
+// as they did live. When the log or the live path has seen readings, the
+// barometer values go on the series after the readings', as live. Lines of other kinds (the "A:"
+// and "I: " messages, status lines with numbers such as the port-open line) add no point. All
+// points go in while the series are hidden, so the chart is painted once at the end. Returns the
+// text shown in the status bar.
 std::string RebuildChartFromLog(const DataLog& log, ChartRebuildHost& host, Readings& readings);
 
 }  // namespace pom

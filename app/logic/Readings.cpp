@@ -59,6 +59,18 @@ double StationPressure(std::string_view payload) {
     return ParseDecimal(payload.substr(0, semi)).value_or(-1.0);
 }
 
+// A derived value in one decimal; -888 when it is not a finite number (an
+// absurd altitude or mean temperature), never "inf" or "nan" text, which
+// would shift the channels of the record.
+std::string Derived(double v) {
+    return std::isfinite(v) ? FormatFixed(v, 1) : "-888";
+}
+
+// The same for a label, which shows one decimal also for the mark.
+double FiniteOrMissing(double v) {
+    return std::isfinite(v) ? v : Readings::kMissing;
+}
+
 std::time_t EpochOfDateTimeType() {
     LocalDateTime t;
     t.year = 1899;
@@ -69,9 +81,11 @@ std::time_t EpochOfDateTimeType() {
 
 }  // namespace
 
-Readings::Readings(ReadingsHost& host, StationValues& values)
-    : host_(host), values_(values), lastEmitTime_(EpochOfDateTimeType()) {
-    avgSlots_.fill(kMissing);
+Readings::Readings(ReadingsHost& host, StationValues& values) : host_(host), values_(values) {
+    for (Period* p : {&readings_, &barometer_}) {
+        p->avg.fill(kMissing);
+        p->lastEmitTime = EpochOfDateTimeType();
+    }
 }
 
 std::string ReadingRecord(std::string_view line, int& count) {
@@ -92,11 +106,11 @@ int Readings::HandleReading(const std::string& line) {
     int count = 0;
     const std::string record = ReadingRecord(line, count);
     host_.SetValueCount(count);
+    NoteReadingsSeen(true);
     if (line.starts_with("R:")) {
-        AccumulateRecord(record);
+        Accumulate(readings_, record, count);
         PlotReading(record);
     }
-    if (line.starts_with("A:")) host_.SetCatchUpInterval(5000);
     return W4rCount(line);
 }
 
@@ -121,65 +135,88 @@ int Readings::HandleBarometer(const std::string& line) {
     if (payload.find(';') == std::string::npos) host_.AppendLog("ERROR: 210816 >" + payload);
     if (StationPressure(payload) < 0) host_.AppendLog("ERROR: 210817 >" + payload);
     std::string record = BarometerValues(payload);
-    host_.SetValueCount(static_cast<int>(std::count(record.begin(), record.end(), ';')));
+    const int count = static_cast<int>(std::count(record.begin(), record.end(), ';'));
+    host_.SetValueCount(count);
     record.insert(0, host_.Stamp());
-    AccumulateRecord(record);
-    ShowBarometer(record);
+    Accumulate(barometer_, record, count);
+    ShowBarometer(record, count, true);
     return 0;
 }
 
 std::string Readings::BarometerValues(std::string_view payload) const {
     const double P = StationPressure(payload);
+    std::string values;
+    const std::size_t semi = payload.find(';');
+    if (semi != std::string_view::npos && !ParseDecimal(payload.substr(0, semi))) {
+        // An unreadable pressure field would let the number reader take the
+        // next field (a temperature) as the pressure.
+        values = "-888";
+        values.append(payload.substr(semi));
+    } else {
+        values.assign(payload);
+    }
+    if (P < 0) {
+        // Missing or unreadable: nothing to derive from it.
+        values += ";-888;-888;-888;-999";
+        return values;
+    }
     const double mmHg = P * 760 / 1013.25;
     const double k = PressureRatioT(values_.altitude, values_.meanTemperature);
-    std::string values(payload);
     values += ';';
-    values += FormatFixed(P / k, 1);
+    values += Derived(P / k);
     values += ';';
-    values += FormatFixed(mmHg, 1);
+    values += Derived(mmHg);
     values += ';';
-    values += FormatFixed(mmHg / k, 1);
+    values += Derived(mmHg / k);
     values += ";-999";
     return values;
 }
 
 void Readings::AccumulateRecord(const std::string& record) {
+    Accumulate(readings_, record, host_.ValueCount());
+}
+
+void Readings::Accumulate(Period& period, const std::string& record, int valueCount) {
     const std::optional<LocalDateTime> when = RecordTime(record);
     if (!when) return;
     const std::time_t t = ToCalendarSeconds(*when);
     NumberReader numbers(RecordValues(record));
-    ++avgReadings_;
+    ++period.avgReadings;
     std::string upload;
-    const int n = host_.ValueCount();
-    for (int i = 1; i <= n; ++i) {
+    for (int i = 1; i <= valueCount; ++i) {
         const std::optional<double> v = numbers.Next();
         if (!v) return;
-        AccumulateValue(i, *v, t, upload);
+        AccumulateValue(period, i, valueCount, *v, t, upload);
     }
     if (upload.size() > 20) {
         QueueForUpload(std::move(upload));
-        avgReadings_ = 0;
+        period.avgReadings = 0;
     }
 }
 
-void Readings::AccumulateValue(int i, double v, std::time_t t, std::string& out) {
+void Readings::AccumulateValue(Period& period, int i, int valueCount, double v, std::time_t t,
+                               std::string& out) {
     if (i <= kSlots) {
-        double& slot = avgSlots_[static_cast<std::size_t>(i - 1)];
-        if (avgReadings_ == 1)
+        double& slot = period.avg[static_cast<std::size_t>(i - 1)];
+        if (period.avgReadings == 1)
             slot = v;
         else if (v > kMissing && slot > kMissing)
             slot = (slot + v) / 2;  // running halving: the newest weighs as much as all before
     }
-    const int n = host_.ValueCount();
-    if (i < n || static_cast<double>(t - lastEmitTime_) <= host_.PostInterval()) return;
+    if (i < valueCount) return;
+    // A record from before the period's start (a station clock set back, or
+    // one glitch of it into the future) closes the period: otherwise every
+    // reading until the clock caught up would fold into one average.
+    const bool past = static_cast<double>(t - period.lastEmitTime) > host_.PostInterval();
+    if (!past && t >= period.lastEmitTime) return;
     out = FormatStamp(FromCalendarSeconds(t));
-    for (int s = 0; s < std::min(n, kSlots); ++s) {
-        double& slot = avgSlots_[static_cast<std::size_t>(s)];
+    for (int s = 0; s < std::min(valueCount, kSlots); ++s) {
+        double& slot = period.avg[static_cast<std::size_t>(s)];
         out += std::fabs(slot - kMissing) > 1 ? FormatGeneral7(slot) : "-888";
         out += "; ";
         slot = kMissing;
     }
-    lastEmitTime_ = t;
+    period.lastEmitTime = t;
 }
 
 void Readings::QueueForUpload(std::string text) {
@@ -220,15 +257,28 @@ void Readings::ShowBarometer(const std::string& record) {
     ShowBarometer(record, host_.ValueCount(), true);
 }
 
+void Readings::NoteReadingsSeen(bool movePlotted) {
+    if (readingsSeen_) return;
+    readingsSeen_ = true;
+    if (movePlotted && barometerPlottedLow_)
+        host_.ShiftSeries(0, kSeries, kBarometerSeriesWithReadings);
+    barometerPlottedLow_ = false;
+}
+
 bool Readings::ShowBarometer(std::string_view record, int valueCount, bool labels) {
     const std::optional<LocalDateTime> when = RecordTime(record);
     if (!when) return false;
     const double t = ToDayNumber(*when);
     NumberReader numbers(RecordValues(record));
+    const int first = BarometerFirstSeries();
     for (int i = 1; i <= valueCount; ++i) {
         const std::optional<double> v = numbers.Next();
         if (!v) return false;
-        if (*v != kMissing && i <= kSeries) host_.AddPoint(i - 1, i - 1, t, *v);
+        const int series = first + i - 1;
+        if (*v != kMissing && series < kSeries) {
+            host_.AddPoint(series, series, t, *v);
+            if (first == 0) barometerPlottedLow_ = true;
+        }
         if (i == 1) lastPressure_ = *v;
     }
     if (labels) RefreshBarometerLabels();
@@ -240,11 +290,18 @@ void Readings::RefreshBarometerLabels() {
     l.labBaro = " " + FormatFixed(lastPressure_, 1) + " hPa";
     l.labBaroB = " ( " + FormatFixed(values_.altitude, 1) + " m n.p.m. )";
     l.labBaroNPMB = " ( poziom morza ) ";
-    l.labBaroNPM = FormatFixed(lastPressure_ / PressureRatio(values_.altitude), 1) + " hPa";
+    // Without a pressure there is nothing to reduce; a reduction that is not
+    // a finite number shows the mark, as the records carry it.
+    const bool known = lastPressure_ >= 0;
+    const double npm =
+        known ? FiniteOrMissing(lastPressure_ / PressureRatio(values_.altitude)) : kMissing;
+    const double npm2 =
+        known ? FiniteOrMissing(lastPressure_ /
+                                PressureRatioT(values_.altitude, values_.meanTemperature))
+              : kMissing;
+    l.labBaroNPM = FormatFixed(npm, 1) + " hPa";
     l.labBaroNPM2B = "( 0m, " + FormatFixed(values_.meanTemperature, 0) + Cp("°C) ");
-    l.labBaroNPM2 =
-        FormatFixed(lastPressure_ / PressureRatioT(values_.altitude, values_.meanTemperature), 1) +
-        " hPa";
+    l.labBaroNPM2 = FormatFixed(npm2, 1) + " hPa";
     host_.ShowBarometerLabels(l);
 }
 

@@ -36,10 +36,12 @@ public:
     virtual int PostInterval() const = 0;
     // A chart point; time in days since 1899-12-30.
     virtual void AddPoint(int series, int colorIndex, double time, double value) = 0;
+    // Moves the points of series `first` to `first + count - 1` by `by`
+    // series up (the points of a series beyond the chart's last are dropped);
+    // the other series keep theirs.
+    virtual void ShiftSeries(int first, int count, int by) = 0;
     // The whole text of meMAC; lines separated by CR LF.
     virtual void SetMacText(const std::string& text) = 0;
-    // Interval of the catch-up timer, in ms.
-    virtual void SetCatchUpInterval(int ms) = 0;
     // cbPOST.
     virtual bool UploadChecked() const = 0;
     // Appends an entry at the end of the upload queue; returns its 1-based
@@ -64,7 +66,15 @@ std::string ReadingRecord(std::string_view line, int& count);
 // The measurement messages: "A:" and "R:" readings, "I: " sensor
 // information and "O:" barometer lines. Readings go onto the chart and are
 // averaged per channel into one upload record per upload interval, which is
-// queued for the sender. Main thread only.
+// queued for the sender. Readings and barometer records are averaged apart,
+// each kind closing its own periods, so that an upload record never mixes
+// temperatures with pressures.
+//
+// The chart: readings put their first four values on series 0 to 3 (the
+// channel check boxes). A station that sends only barometer records has them
+// on series 0, 1, 2 ...; once readings are seen, the barometer values go on
+// series 4, 5, ... instead (those already plotted are moved there), so that
+// no line joins a temperature to a pressure. Main thread only.
 class Readings final : public MeasurementHandlers {
 public:
     // Channels the accumulator carries: the upload record has eleven value
@@ -73,6 +83,8 @@ public:
     // The chart's series are 0 to 10.
     static constexpr int kSeries = 11;
     static constexpr int kMissing = -888;
+    // The first series of the barometer values once readings are seen.
+    static constexpr int kBarometerSeriesWithReadings = 4;
 
     Readings(ReadingsHost& host, StationValues& values);
     Readings(const Readings&) = delete;
@@ -89,8 +101,9 @@ public:
     // "O:" line; always 0.
     int HandleBarometer(const std::string& line);
 
-    // A reading record ("yyyy-mm-dd hh:mm:ss" + values each ended by ";"):
-    // averaged, and once per upload interval an upload record is queued.
+    // A reading record ("yyyy-mm-dd hh:mm:ss" + values each ended by ";") of
+    // `valueCount` values: averaged, and once per upload interval an upload
+    // record is queued.
     void AccumulateRecord(const std::string& record);
     // The first four values of a reading record onto the chart.
     void PlotReading(const std::string& record);
@@ -104,27 +117,51 @@ public:
     void RefreshBarometerLabels();
     // The values part of a barometer record for an "O:" line's payload: the
     // payload, the sea-level pressure and both pressures in mmHg, then -999.
+    // Without a pressure (below zero, or not a number) the derived values are
+    // -888, and so is a result that is not a finite number. A first field
+    // that is no number at all is carried as -888, so that the fields after
+    // it keep their channels.
     std::string BarometerValues(std::string_view payload) const;
+    // Readings have been seen (in this run or in the log a rebuild read):
+    // the barometer values go on the series after the readings' from now on.
+    // With `movePlotted`, the barometer points already on the chart move
+    // there too.
+    void NoteReadingsSeen(bool movePlotted);
+    bool ReadingsSeen() const { return readingsSeen_; }
+    int BarometerFirstSeries() const { return readingsSeen_ ? kBarometerSeriesWithReadings : 0; }
     void QueueForUpload(std::string text);
 
     const std::string& LastQueued() const { return lastQueued_; }
     double LastPressure() const { return lastPressure_; }
-    int AvgReadings() const { return avgReadings_; }
+    // Records taken into the readings' current period.
+    int AvgReadings() const { return readings_.avgReadings; }
+    int BarometerAvgReadings() const { return barometer_.avgReadings; }
 
 private:
+    // One kind's channel averages over the current upload period.
+    struct Period {
+        std::array<double, kSlots> avg;
+        int avgReadings = 0;
+        // Time of the last upload record, as calendar seconds; at first the
+        // date-time type's epoch, so the first record always emits.
+        std::time_t lastEmitTime = 0;
+    };
+
+    void Accumulate(Period& period, const std::string& record, int valueCount);
     // Folds value i (1-based) into its slot; at the last value of a record
     // that closes an upload period, builds the upload record into `out`.
-    void AccumulateValue(int i, double v, std::time_t t, std::string& out);
+    void AccumulateValue(Period& period, int i, int valueCount, double v, std::time_t t,
+                         std::string& out);
 
     ReadingsHost& host_;
     StationValues& values_;
-    std::array<double, kSlots> avgSlots_;
-    int avgReadings_ = 0;
-    // Station time of the last upload record, as calendar seconds; at first
-    // the date-time type's epoch, so the first record always emits.
-    std::time_t lastEmitTime_;
+    Period readings_;
+    Period barometer_;
     std::string lastQueued_ = "?";
     double lastPressure_ = 1013.0;
+    bool readingsSeen_ = false;
+    // Barometer points are on the low series (before readings were seen).
+    bool barometerPlottedLow_ = false;
 };
 
 }  // namespace pom

@@ -1,6 +1,7 @@
 #include "app/logic/ReceivePath.h"
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstring>
 #include <exception>
@@ -41,6 +42,40 @@ bool Contains(std::string_view line, std::string_view what) {
 }
 
 }  // namespace
+
+std::int64_t ReceiveHost::SteadyMs() const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+int CatchUpRule::IntervalAfterRequest(int pending, int measureInterval) {
+    // A station never measures faster than once a second; an interval below
+    // that (a bad reply) must not stop the read-out.
+    const long long half = static_cast<long long>(std::max(measureInterval, 1)) * 500;
+    const long long ms = pending < kBacklog ? half : std::min<long long>(half, kBacklogMs);
+    return static_cast<int>(std::min<long long>(ms, INT_MAX));
+}
+
+int CatchUpRule::Restart(std::int64_t now, int ms) {
+    interval_ = ms;
+    due_ = now + ms;
+    return ms;
+}
+
+int CatchUpRule::AfterRequest(std::int64_t now, int pending, int measureInterval) {
+    const int ms = IntervalAfterRequest(pending, measureInterval);
+    // The timer has just ticked: the same interval goes on as it is.
+    return ms == interval_ ? 0 : Restart(now, ms);
+}
+
+int CatchUpRule::Announced(std::int64_t now, int measureInterval) {
+    // Before the station's next reading, so a full buffer loses none.
+    const int soon = std::min(kAnnouncementMs, IntervalAfterRequest(1, measureInterval));
+    if (interval_ > 0 && due_ && *due_ - now <= soon) return 0;
+    if (interval_ > 0 && !due_ && interval_ <= soon) return 0;
+    return Restart(now, soon);
+}
 
 ReceivePath::ReceivePath(ReceiveHost& host) : host_(host) {}
 
@@ -244,7 +279,15 @@ int ReceivePath::DispatchMeasurement(const std::string& line) {
         host_.AttachStation(stationKind_);
         return r;
     }
-    return host_.Reading(line);
+    const int waiting = host_.Reading(line);
+    if (l.starts_with("A:")) {
+        // A new reading is stored: read it out soon, but never later than
+        // already planned (readings faster than 5 s would otherwise hold the
+        // read-out off for good).
+        if (const int ms = catchUp_.Announced(host_.SteadyMs(), values_.measureInterval))
+            host_.SetCatchUpInterval(ms);
+    }
+    return waiting;
 }
 
 bool ReceivePath::ParseLabels(const std::string& line) {
@@ -303,16 +346,15 @@ bool ReceivePath::ParseAvgCount(const std::string& line) {
 }
 
 void ReceivePath::TimerCzytajZalegleTimer() {
+    const std::int64_t now = host_.SteadyMs();
+    catchUp_.Ticked(now);
     if (pendingRecords_ <= 0) return;
+    // While released readings could not be kept, the station keeps them; the
+    // timer goes on ticking and the read-out resumes by itself.
+    if (!host_.MayReleaseReadings()) return;
     SendCommand("R");
-    if (pendingRecords_ < 5) {
-        // A huge interval from the station must not overflow the timer's
-        // milliseconds; a negative one stops the ticks like 0 does.
-        const long long ms = static_cast<long long>(values_.measureInterval) * 500;
-        host_.SetCatchUpInterval(static_cast<int>(std::clamp<long long>(ms, 0, INT_MAX)));
-    } else if (pendingRecords_ > 7) {
-        host_.SetCatchUpInterval(10000);
-    }
+    if (const int ms = catchUp_.AfterRequest(now, pendingRecords_, values_.measureInterval))
+        host_.SetCatchUpInterval(ms);
 }
 
 void ReceivePath::SerialPort1WriteDone() {

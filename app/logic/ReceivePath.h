@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -41,8 +43,16 @@ public:
     virtual void SetBarometerPanelVisible(bool visible) = 0;
     // k is 1 to 4 (cbKanal1 .. cbKanal4).
     virtual void SetChannelCaption(int k, const std::string& caption) = 0;
-    // Interval of the catch-up timer TimerCzytajZalegle, in ms (0 stops its ticks).
+    // Interval of the catch-up timer TimerCzytajZalegle, in ms: its next tick
+    // comes that long from now, and so on (0 stops its ticks).
     virtual void SetCatchUpInterval(int ms) = 0;
+    // A steady clock in milliseconds; the catch-up requests are timed by it.
+    virtual std::int64_t SteadyMs() const;
+    // False while readings released by the station could not be kept (the
+    // upload queue cannot be written to its file): no "R" is sent then, so
+    // the station keeps them in its own buffer. The catch-up timer goes on
+    // ticking, so the read-out resumes by itself once this is true again.
+    virtual bool MayReleaseReadings() const { return true; }
     // Puts the "." decimal separator back if something changed it; true when
     // it had to. Our conversions never depend on the locale, so by default
     // there is nothing to restore.
@@ -60,6 +70,47 @@ struct StationValues {
     double calibrationCoef = 1.0;
     double altitude = 295.0;        // metres
     double meanTemperature = 18.0;  // degrees C
+};
+
+// When the catch-up requests "R" go out. The host's timer ticks at the
+// interval this asks for; every event brings the steady time it happened at,
+// so the rule runs on a fake clock in tests.
+class CatchUpRule {
+public:
+    // The timer's interval at program start.
+    static constexpr int kStartMs = 21000;
+    // An "A:" line brings the next "R" at least this close (or half the
+    // measuring interval, when that is shorter); it never puts one further
+    // away.
+    static constexpr int kAnnouncementMs = 5000;
+    // From this many waiting readings on, the read-out hurries ...
+    static constexpr int kBacklog = 2;
+    // ... asking once a second (or faster for a faster station).
+    static constexpr int kBacklogMs = 1000;
+
+    // The pause after an "R" sent while `pending` readings wait in a station
+    // that measures every `measureInterval` seconds (below 1 taken as 1): at
+    // most half the measuring interval, so the read-out outpaces the station
+    // whatever its interval, down to no reading waiting.
+    static int IntervalAfterRequest(int pending, int measureInterval);
+
+    // The timer ticked at `now`; its next tick is one interval away.
+    void Ticked(std::int64_t now) { due_ = now + interval_; }
+    // After a tick that sent "R": the interval to set, or 0 when the timer
+    // keeps the one it has.
+    int AfterRequest(std::int64_t now, int pending, int measureInterval);
+    // An "A:" line at `now`: the interval to restart the timer with, or 0
+    // when its next tick is already close enough.
+    int Announced(std::int64_t now, int measureInterval);
+
+    int Interval() const { return interval_; }
+
+private:
+    int Restart(std::int64_t now, int ms);
+
+    int interval_ = kStartMs;
+    // When the timer ticks next; unknown until the first event.
+    std::optional<std::int64_t> due_;
 };
 
 // Cuts the received chunks into lines, logs every line with a stamp and hands
@@ -116,6 +167,7 @@ public:
 
     StationValues& Values() { return values_; }
     const StationValues& Values() const { return values_; }
+    const CatchUpRule& CatchUp() const { return catchUp_; }
     int PendingRecords() const { return pendingRecords_; }
     void SetPendingRecords(int n) { pendingRecords_ = n; }
     const std::string& StationKind() const { return stationKind_; }
@@ -144,6 +196,7 @@ private:
     std::string lastCommand_;
     std::string stationKind_;
     bool greetingExpected_ = false;
+    CatchUpRule catchUp_;
 };
 
 }  // namespace pom

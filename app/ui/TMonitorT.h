@@ -212,6 +212,7 @@ private:
     void SetValueCount(int n) override;
     int PostInterval() const override;
     void AddPoint(int series, int colorIndex, double time, double value) override;
+    void ShiftSeries(int first, int count, int by) override;
     void SetMacText(const std::string& text) override;
     bool UploadChecked() const override;
     std::size_t AppendToUploadQueue(const std::string& entry) override;
@@ -254,6 +255,7 @@ private:
     void ResumePort() override;
     LocalDateTime RebuildStartDate() const override;
     void AltitudeReply(const std::string& line) override;
+    void TemperatureReply(const std::string& line) override;
     void ShowChannels() override;
     // The chart page's signals, wired at the end of BuildUi.
     void ConnectChartPage();

@@ -118,6 +118,10 @@ void TMonitorT::AltitudeReply(const std::string& line) {
     rx_->ParseAltitude(line);
 }
 
+void TMonitorT::TemperatureReply(const std::string& line) {
+    rx_->ParseTemperature(line);
+}
+
 void TMonitorT::ShowChannels() {
     for (int k = 0; k < 4; ++k) PlotP->SetSeriesVisible(k, cbKanal[k]->isChecked());
     PlotP->RedrawFitted();

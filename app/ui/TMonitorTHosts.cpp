@@ -3,10 +3,12 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <cstdio>
+#include <vector>
 
 #include "app/ui/InputDialog.h"
 #include "app/ui/QtText.h"
 #include "app/ui/TMonitorT.h"
+#include "plot/logic/PlotModel.h"
 #include "plot/ui/TPlotPanel.h"
 #include "serial/SerialPort.h"
 #include "web/ui/TfOKhostSQL.h"
@@ -55,15 +57,13 @@ void TMonitorT::SetChannelCaption(int k, const std::string& caption) {
 }
 
 void TMonitorT::SetCatchUpInterval(int ms) {
-    // As a timer's interval property: setting the value it already has does
-    // not restart the count, so readings arriving faster than the interval
-    // cannot hold the catch-up requests off for ever. An interval of 0 stops
-    // the ticks until another interval is set.
+    // The receive path decides when the count restarts (it never puts a
+    // pending request further away); an interval of 0 stops the ticks until
+    // another interval is set.
     if (ms <= 0) {
         TimerCzytajZalegle.stop();
         return;
     }
-    if (ms == TimerCzytajZalegle.interval() && TimerCzytajZalegle.isActive()) return;
     TimerCzytajZalegle.start(ms);
 }
 
@@ -91,6 +91,35 @@ int TMonitorT::PostInterval() const {
 
 void TMonitorT::AddPoint(int series, int colorIndex, double time, double value) {
     PlotP->AddPoint(colorIndex, series, value, time);
+}
+
+void TMonitorT::ShiftSeries(int first, int count, int by) {
+    // The chart adds points but removes none, so it is filled again: every
+    // point as it is, the moved series `by` places up, the visibility kept.
+    const PlotModel& model = PlotP->Model();
+    const int series = PlotModel::kSlots;
+    std::vector<std::vector<PlotPoint>> points(static_cast<std::size_t>(series));
+    std::vector<bool> visible(static_cast<std::size_t>(series));
+    for (int i = 0; i < series; ++i) {
+        points[static_cast<std::size_t>(i)] = model.Series(i).Points();
+        visible[static_cast<std::size_t>(i)] = model.Series(i).visible;
+    }
+    const int seriesCount = PlotP->SeriesCount();
+    const bool averaging = PlotP->Averaging();
+    PlotP->ClearPlot();
+    PlotP->SetAveraging(false);  // the points were averaged when they came
+    for (int i = 0; i < series; ++i) {
+        const bool moved = i >= first && i < first + count;
+        const int to = moved ? i + by : i;
+        if (to < 0 || to >= series) continue;
+        for (const PlotPoint& p : points[static_cast<std::size_t>(i)])
+            PlotP->AddPoint(to, to, p.y, p.x);
+    }
+    PlotP->SetAveraging(averaging);
+    PlotP->SetSeriesCount(seriesCount);
+    for (int i = 0; i < series; ++i)
+        PlotP->SetSeriesVisible(i, visible[static_cast<std::size_t>(i)]);
+    PlotP->Redraw();
 }
 
 void TMonitorT::SetMacText(const std::string& text) {

@@ -15,6 +15,7 @@
 #include "plot/logic/PlotModel.h"
 #include "tests/support/FakeReadingsHost.h"
 #include "util/Cp1250.h"
+#include "util/Numbers.h"
 
 namespace pom {
 namespace {
@@ -64,6 +65,9 @@ public:
         altitudeLines.push_back(line);
         if (onAltitude) onAltitude(line);
     }
+    void TemperatureReply(const std::string& line) override {
+        if (onTemperature) onTemperature(line);
+    }
     void ShowChannels() override {
         events.push_back("show channels");
         shown = true;
@@ -71,7 +75,7 @@ public:
 
     LocalDateTime startDate{2023, 5, 1, 0, 0, 0, 0};
     std::vector<std::string> events, altitudeLines;
-    std::function<void(const std::string&)> onAltitude;
+    std::function<void(const std::string&)> onAltitude, onTemperature;
     bool shown = true;
     bool portRunning = true;
     int pointsWhileShownOrRunning = 0;
@@ -119,6 +123,13 @@ INSTANTIATE_TEST_SUITE_P(
         // An altitude reply counts whatever its date, before any filter text.
         LineCase{"2023-04-01 10:00:00 wysokosc n.p.m. [m]: 120.5", RebuildLine::Altitude},
         LineCase{"2023-05-01 10:00:00 error wysokosc n.p.m. [m]: x", RebuildLine::Altitude},
+        // So does the mean temperature reply, in both spellings of the degree.
+        LineCase{"2023-04-01 10:00:00 temperatura [\xB0"
+                 "C]: 5.0",
+                 RebuildLine::Temperature},
+        LineCase{"2023-05-01 10:00:00 temperatura [\xC2\xB0"
+                 "C]: 5.0",
+                 RebuildLine::Temperature},
         // Messages whose numbers are no readings, and status lines.
         LineCase{"2023-05-01 12:00:00 A:2023-05-01 11:59:58 21.5 20.9 3.30 12.4 W4r:1",
                  RebuildLine::Skipped},
@@ -163,10 +174,14 @@ TEST_F(ChartRebuildTest, LinesStampedBeforeTheStartDateAreNotPlottedTheDaysAre) 
     log.Append("2023-04-30 12:00:00 O:1000.0;10;20");
     log.Append("2023-05-01 12:00:00 O:1013.2;21.5;45");
     Rebuild();
-    std::vector<double> series0;
-    for (const Point& p : host.points)
+    std::vector<double> series0, series4;
+    for (const Point& p : host.points) {
         if (p.series == 0) series0.push_back(p.value);
-    EXPECT_THAT(series0, ElementsAre(5, 1013.2));
+        if (p.series == 4) series4.push_back(p.value);
+    }
+    // With readings in the log the pressure has a series of its own.
+    EXPECT_THAT(series0, ElementsAre(5));
+    EXPECT_THAT(series4, ElementsAre(1013.2));
 }
 
 TEST_F(ChartRebuildTest, OnlyBannerAndStatusLinesGiveAnEmptyChart) {
@@ -207,7 +222,9 @@ TEST_F(ChartRebuildTest, MissingValueAddsNoPointAndLeavesTheOtherSeries) {
     for (const Point& p : host.points) EXPECT_NE(p.value, -888) << p.series;
     std::vector<int> series;
     for (const Point& p : host.points) series.push_back(p.series);
-    EXPECT_THAT(series, ElementsAre(0, 2, 1, 2, 3, 4, 5));
+    // The barometer line after the readings' series; without a pressure
+    // nothing is derived from it either.
+    EXPECT_THAT(series, ElementsAre(0, 2, 5, 6));
 }
 
 TEST_F(ChartRebuildTest, StatusLinesWithNumbersAndNonReadingMessagesAddNoPoint) {
@@ -273,11 +290,37 @@ TEST_F(ChartRebuildTest, RebuildOfALiveLogGivesTheLivePoints) {
         if (line.starts_with("I: ")) readings.HandleSensorInfo(line);
     }
     const std::vector<Point> live = host.points;
-    ASSERT_EQ(live.size(), 4u + 3u + 6u + 6u + 5u);
+    ASSERT_EQ(live.size(), 4u + 3u + 6u + 6u + 2u);
 
     host.stamp = "2023-05-01 12:01:00 ";
     Rebuild();
     EXPECT_EQ(host.points, live);
+}
+
+// The mean temperature replies count where they were logged, as they did
+// live: the sea-level series after a restart is the one uploaded.
+TEST_F(ChartRebuildTest, TemperatureRepliesReduceTheBarometerLinesAfterThem) {
+    host.onTemperature = [this](const std::string& line) {
+        values.meanTemperature = *ParseDecimal(line.substr(line.find("]:") + 2));
+    };
+    log.Append(
+        "2023-04-30 10:00:00 temperatura [\xB0"
+        "C]: -10.0");
+    log.Append("2023-05-01 12:00:00 O:980.0;21.5;45.0");
+    log.Append(
+        "2023-05-01 12:00:10 temperatura [\xB0"
+        "C]: 30.0");
+    log.Append("2023-05-01 12:00:20 O:980.0;21.5;45.0");
+    Rebuild();
+    std::vector<double> seaLevel;
+    for (const Point& p : host.points)
+        if (p.series == 3) seaLevel.push_back(p.value);
+    const double cold = 980.0 / PressureRatioT(295.0, -10.0);
+    const double warm = 980.0 / PressureRatioT(295.0, 30.0);
+    ASSERT_EQ(seaLevel.size(), 2u);
+    EXPECT_NEAR(seaLevel[0], cold, 0.051);
+    EXPECT_NEAR(seaLevel[1], warm, 0.051);
+    EXPECT_GT(seaLevel[0], seaLevel[1] + 3);
 }
 
 // ---- number handling the rebuild leans on

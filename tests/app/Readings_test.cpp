@@ -3,7 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <map>
+#include <ostream>
 #include <string>
+#include <vector>
 
 #include "app/logic/StationParse.h"
 #include "plot/logic/PlotModel.h"
@@ -40,13 +43,11 @@ TEST_F(ReadingsTest, ReadingLineBecomesARecordQueuedAndCounted) {
     EXPECT_EQ(readings.AvgReadings(), 0);
     // Three values are not the four a chart point needs.
     EXPECT_TRUE(host.points.empty());
-    EXPECT_TRUE(host.catchUp.empty());
 }
 
-TEST_F(ReadingsTest, AnnouncementSetsCountAndCatchUpButRecordsNothing) {
+TEST_F(ReadingsTest, AnnouncementSetsCountButRecordsNothing) {
     EXPECT_EQ(readings.HandleReading("A:2023-05-01 12:00:00 21.5 22.0 3.30 W4r:7"), 7);
     EXPECT_EQ(host.valueCount, 3);
-    EXPECT_THAT(host.catchUp, ElementsAre(5000));
     EXPECT_TRUE(host.queue.empty());
     EXPECT_TRUE(host.points.empty());
     EXPECT_EQ(readings.AvgReadings(), 0);
@@ -168,7 +169,8 @@ TEST_F(ReadingsTest, BarometerLineWithoutSemicolonLogsBothErrors) {
     EXPECT_THAT(host.log, ElementsAre("ERROR: 210816 >980.0", "ERROR: 210817 >980.0"));
     EXPECT_EQ(host.valueCount, 4);
     ASSERT_EQ(host.queue.size(), 1u);
-    EXPECT_TRUE(host.queue[0].starts_with("2023-05-01 12:00:00 980; -1; "));
+    // No pressure: nothing is derived from it.
+    EXPECT_EQ(host.queue[0], "2023-05-01 12:00:00 980; -888; -888; -888; ");
 }
 
 TEST_F(ReadingsTest, BarometerPayloadWithAnEmptyFieldTakesTheClosingMark) {
@@ -182,6 +184,124 @@ TEST_F(ReadingsTest, BarometerPayloadWithAnEmptyFieldTakesTheClosingMark) {
     readings.ShowBarometer("2023-05-01 12:00:00 990.0;1;2;");
     EXPECT_EQ(host.labelUpdates, 1);
 }
+
+// --- a station that sends both readings and barometer records
+
+TEST_F(ReadingsTest, NoChartLineJoinsATemperatureToAPressure) {
+    // Before any reading the barometer has the low series, as for a station
+    // that sends nothing else.
+    readings.HandleBarometer("O:1000.0;21.5;45.0");
+    EXPECT_EQ(host.points.front().series, 0);
+    readings.HandleReading("A:2023-05-01 12:00:00 21.5 20.9 3.30 12.4 W4r:1");
+    EXPECT_EQ(host.shifts, 1);
+    readings.HandleReading("R:2023-05-01 12:00:00 21.5 20.9 3.30 12.4 W4r:0");
+    host.stamp = "2023-05-01 12:00:10 ";
+    readings.HandleBarometer("O:1001.0;21.6;45.0");
+    readings.HandleReading("R:2023-05-01 12:00:10 21.6 20.9 3.30 12.4 W4r:0");
+    EXPECT_EQ(host.shifts, 1);
+    std::map<int, std::vector<double>> bySeries;
+    for (const Point& p : host.points) bySeries[p.series].push_back(p.value);
+    EXPECT_THAT(bySeries[0], ElementsAre(21.5, 21.6));
+    EXPECT_THAT(bySeries[4], ElementsAre(1000.0, 1001.0));
+    EXPECT_THAT(bySeries[5], ElementsAre(21.5, 21.6));
+    EXPECT_EQ(bySeries.rbegin()->first, 9);
+    // The labels still show the pressure.
+    EXPECT_EQ(host.labels.labBaro, " 1001.0 hPa");
+}
+
+// --- records whose time goes backwards
+
+struct PeriodCase {
+    const char* name;
+    std::vector<std::string> times;  // station times of readings of value 1, 2, 3 ...
+    std::vector<std::string> queued;
+};
+
+void PrintTo(const PeriodCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class PeriodTable : public ::testing::TestWithParam<PeriodCase> {};
+
+TEST_P(PeriodTable, ARecordBeforeThePeriodsStartClosesIt) {
+    test::FakeReadingsHost host;
+    StationValues values;
+    Readings readings(host, values);
+    int v = 0;
+    for (const std::string& t : GetParam().times)
+        readings.HandleReading("R:" + t + " " + std::to_string(++v) + " W4r:0");
+    EXPECT_EQ(host.queue, GetParam().queued);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Readings, PeriodTable,
+    ::testing::Values(
+        PeriodCase{
+            "ClockSetBack",
+            {"2023-05-01 12:00:00", "2023-05-01 12:01:00", "2023-05-01 11:00:00",
+             "2023-05-01 11:01:00", "2023-05-01 11:06:00"},
+            {"2023-05-01 12:00:00 1; ", "2023-05-01 11:00:00 2.5; ", "2023-05-01 11:06:00 4.5; "}},
+        PeriodCase{
+            "OneGlitchIntoTheFuture",
+            {"2023-05-01 12:00:00", "2030-01-01 00:00:00", "2023-05-01 12:01:00",
+             "2023-05-01 12:02:00"},
+            {"2023-05-01 12:00:00 1; ", "2030-01-01 00:00:00 2; ", "2023-05-01 12:01:00 3; "}},
+        PeriodCase{"SameTimeStaysInThePeriod",
+                   {"2023-05-01 12:00:00", "2023-05-01 12:00:00", "2023-05-01 12:05:01"},
+                   {"2023-05-01 12:00:00 1; ", "2023-05-01 12:05:01 2.5; "}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// --- derived barometer values
+
+struct DerivedCase {
+    const char* name;
+    const char* payload;
+    double altitude;
+    double meanTemperature;
+    const char* values;
+};
+
+void PrintTo(const DerivedCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class DerivedTable : public ::testing::TestWithParam<DerivedCase> {};
+
+TEST_P(DerivedTable, DerivesOnlyFromAPressureAndOnlyFiniteNumbers) {
+    const DerivedCase& c = GetParam();
+    test::FakeReadingsHost host;
+    StationValues values;
+    values.altitude = c.altitude;
+    values.meanTemperature = c.meanTemperature;
+    Readings readings(host, values);
+    EXPECT_EQ(readings.BarometerValues(c.payload), c.values);
+    // Neither the record nor the labels carry a word where a number belongs.
+    readings.HandleBarometer(std::string("O:") + c.payload);
+    for (const std::string& text :
+         {host.queue.at(0), host.labels.labBaro, host.labels.labBaroNPM, host.labels.labBaroNPM2}) {
+        EXPECT_EQ(text.find("inf"), std::string::npos) << text;
+        EXPECT_EQ(text.find("nan"), std::string::npos) << text;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Readings, DerivedTable,
+    ::testing::Values(
+        DerivedCase{"Reading", "980.0;21.5;45.0", 295, 18,
+                    "980.0;21.5;45.0;1014.4;735.1;760.9;-999"},
+        DerivedCase{"MissingPressure", "-888;21.5;45", 295, 18, "-888;21.5;45;-888;-888;-888;-999"},
+        DerivedCase{"NegativePressure", "-1.5;21.5;45", 295, 18,
+                    "-1.5;21.5;45;-888;-888;-888;-999"},
+        // The temperature must not slide into the pressure's channel.
+        DerivedCase{"UnreadablePressure", "abc;21.5;45", 295, 18,
+                    "-888;21.5;45;-888;-888;-888;-999"},
+        DerivedCase{"EmptyPressure", ";21.5;45", 295, 18, "-888;21.5;45;-888;-888;-888;-999"},
+        // The standard atmosphere of the label ends below this height.
+        DerivedCase{"AltitudeAboveTheStandardAtmosphere", "980.0;21.5;45", 50000, 18,
+                    "980.0;21.5;45;50436.6;735.1;37830.6;-999"},
+        DerivedCase{"AbsurdAltitude", "980.0;21.5;45", 1e300, 18,
+                    "980.0;21.5;45;-888;735.1;-888;-999"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 struct NumberCase {
     int n;

@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <deque>
 #include <ostream>
 #include <stdexcept>
@@ -38,6 +40,8 @@ public:
     int readingResult = 0;
     bool throwOnReading = false;
     bool separatorChanged = false;
+    bool mayRelease = true;
+    std::int64_t now = 0;
 
     std::string Stamp() override { return kStamp; }
     void AppendLog(std::string line) override { log.push_back(std::move(line)); }
@@ -63,6 +67,8 @@ public:
     void SetBarometerPanelVisible(bool visible) override { panel.push_back(visible); }
     void SetChannelCaption(int k, const std::string& caption) override { captions[k] = caption; }
     void SetCatchUpInterval(int ms) override { intervals.push_back(ms); }
+    std::int64_t SteadyMs() const override { return now; }
+    bool MayReleaseReadings() const override { return mayRelease; }
     bool RestoreDecimalSeparator() override {
         const bool was = separatorChanged;
         separatorChanged = false;
@@ -482,6 +488,7 @@ struct CatchUpCase {
     int interval;
     std::string sent;
     std::vector<int> timer;
+    bool mayRelease = true;
 };
 
 void PrintTo(const CatchUpCase& c, std::ostream* os) {
@@ -494,6 +501,7 @@ class ReceivePathCatchUp : public ReceivePathTest,
 TEST_P(ReceivePathCatchUp, SendsRAndRetimes) {
     rp.SetPendingRecords(GetParam().pending);
     rp.Values().measureInterval = GetParam().interval;
+    host.mayRelease = GetParam().mayRelease;
     rp.TimerCzytajZalegleTimer();
     EXPECT_EQ(host.sent, GetParam().sent);
     EXPECT_EQ(host.intervals, GetParam().timer);
@@ -503,15 +511,172 @@ TEST_P(ReceivePathCatchUp, SendsRAndRetimes) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, ReceivePathCatchUp,
     ::testing::Values(CatchUpCase{"None", 0, 10, "", {}}, CatchUpCase{"Negative", -2, 10, "", {}},
-                      CatchUpCase{"FewUseHalfTheInterval", 3, 10, "R\r\n", {5000}},
-                      CatchUpCase{"Four", 4, 7, "R\r\n", {3500}},
-                      CatchUpCase{"FiveToSevenKeep", 5, 10, "R\r\n", {}},
-                      CatchUpCase{"Seven", 7, 10, "R\r\n", {}},
-                      CatchUpCase{"ManyUseTenSeconds", 9, 10, "R\r\n", {10000}},
+                      CatchUpCase{"OneUsesHalfTheInterval", 1, 10, "R\r\n", {5000}},
+                      CatchUpCase{"OneOfASevenSecondStation", 1, 7, "R\r\n", {3500}},
+                      CatchUpCase{"TwoAreABacklog", 2, 10, "R\r\n", {1000}},
+                      CatchUpCase{"FewAtOneSecond", 1, 1, "R\r\n", {500}},
+                      CatchUpCase{"BacklogOnceASecond", 5, 10, "R\r\n", {1000}},
+                      CatchUpCase{"BacklogOfASlowStation", 128, 600, "R\r\n", {1000}},
+                      CatchUpCase{"BacklogOfAOneSecondStation", 9, 1, "R\r\n", {500}},
                       CatchUpCase{
                           "HugeIntervalDoesNotOverflow", 1, 2147483647, "R\r\n", {2147483647}},
-                      CatchUpCase{"NegativeIntervalStopsTicks", 1, -5, "R\r\n", {0}}),
+                      CatchUpCase{"BadIntervalTakenAsOneSecond", 1, -5, "R\r\n", {500}},
+                      CatchUpCase{"QueueCannotKeepReadings", 9, 10, "", {}, false}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// --- the read-out against a station that goes on measuring, on a fake clock
+
+struct DrainCase {
+    const char* name;
+    int measureSeconds;
+    int waiting;             // readings stored when the run starts
+    int withinSeconds;       // the buffer must be empty by then
+    bool barometer = false;  // an "O:" line before every "A:"
+    int blockedSeconds = 0;  // the queue cannot keep readings until then
+};
+
+void PrintTo(const DrainCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+// The station's side: one reading per measuring interval announced by "A:"
+// (after an "O:" line for a barometer station), each "R" answered 30 ms
+// later by "R:" with the oldest reading, which leaves the buffer. The host's
+// timer ticks as a periodic timer does, restarted by every interval set.
+class DrainRun final : public FakeHost {
+public:
+    static constexpr int kCapacity = 128;
+    static constexpr std::int64_t kReplyMs = 30;
+
+    explicit DrainRun(const DrainCase& c) : case_(c), stored(c.waiting) {
+        folder = "\\ardu\\DS3231";
+        valueCount = 4;
+    }
+
+    void SendString(const std::string& text) override {
+        if (text != "R\r\n") return;
+        ++requests;
+        if (now < case_.blockedSeconds * 1000LL) ++requestsWhileBlocked;
+        std::string reply = "bufor pusty";
+        if (stored > 0) {
+            --stored;
+            reply = "R:2023-05-01 12:00:00 21.5 20.9 3.30 12.4 W4r:" + std::to_string(stored);
+        }
+        replies.push_back({now + kReplyMs, reply});
+    }
+    int Reading(const std::string& line) override { return W4rCount(line); }
+    void SetCatchUpInterval(int ms) override {
+        timerMs = ms;
+        timerDue = ms > 0 ? now + ms : -1;
+    }
+
+    // Runs until the buffer is empty; the time it took in ms, -1 if not by `limitMs`.
+    std::int64_t Drain(ReceivePath& path, std::int64_t limitMs) {
+        for (; now <= limitMs; now += 10) {
+            Step(path);
+            if (stored == 0) return now;
+        }
+        return -1;
+    }
+
+    // Runs on to `untilMs`; the most readings waiting meanwhile.
+    int Run(ReceivePath& path, std::int64_t untilMs) {
+        int most = 0;
+        for (now += 10; now <= untilMs; now += 10) {
+            Step(path);
+            most = std::max(most, stored);
+        }
+        return most;
+    }
+
+    void Step(ReceivePath& path) {
+        {
+            mayRelease = now >= case_.blockedSeconds * 1000LL;
+            while (!replies.empty() && replies.front().first <= now) {
+                const std::string line = replies.front().second;
+                replies.pop_front();
+                path.ProcessLine(line);
+            }
+            if (now >= nextReading) {
+                nextReading += case_.measureSeconds * 1000LL;
+                if (stored == kCapacity) ++overwritten;
+                stored = std::min(stored + 1, kCapacity);
+                if (case_.barometer) path.ProcessLine("O:1000.0;20.5;45.0");
+                path.ProcessLine("A:2023-05-01 12:00:00 21.5 20.9 3.30 12.4 W4r:" +
+                                 std::to_string(stored));
+            }
+            if (timerDue >= 0 && now >= timerDue) {
+                timerDue = now + timerMs;
+                path.TimerCzytajZalegleTimer();
+            }
+        }
+    }
+
+    const DrainCase case_;
+    int stored;
+    int overwritten = 0;
+    int requests = 0;
+    int requestsWhileBlocked = 0;
+    int timerMs = CatchUpRule::kStartMs;
+    std::int64_t timerDue = CatchUpRule::kStartMs;
+    std::int64_t nextReading = 0;
+    std::deque<std::pair<std::int64_t, std::string>> replies;
+};
+
+class CatchUpDrain : public ::testing::TestWithParam<DrainCase> {};
+
+TEST_P(CatchUpDrain, EmptiesTheStationsBufferWhileItGoesOnMeasuring) {
+    const DrainCase& c = GetParam();
+    DrainRun station(c);
+    ReceivePath path(station);
+    path.Values().measureInterval = c.measureSeconds;
+    // The run starts as the station announces the last of its readings.
+    path.ProcessLine("A:2023-05-01 12:00:00 21.5 20.9 3.30 12.4 W4r:" + std::to_string(c.waiting));
+    station.nextReading = c.measureSeconds * 1000LL;
+    const std::int64_t took = station.Drain(path, c.withinSeconds * 1000LL);
+    EXPECT_GE(took, 0) << station.stored << " readings still waiting after " << c.withinSeconds
+                       << " s";
+    EXPECT_EQ(station.overwritten, 0) << "the station overwrote readings";
+    EXPECT_EQ(station.requestsWhileBlocked, 0);
+    // Once empty it stays so: each new reading is read out before the next.
+    const int before = station.requests;
+    EXPECT_LE(station.Run(path, station.now + 20LL * c.measureSeconds * 1000), 1);
+    EXPECT_GE(station.requests - before, 20);
+    EXPECT_EQ(station.overwritten, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(FakeClock, CatchUpDrain,
+                         ::testing::Values(DrainCase{"Full128At5s", 5, 128, 200},
+                                           DrainCase{"Full128At10s", 10, 128, 250},
+                                           DrainCase{"Thirty30At2sWithin100s", 2, 30, 100},
+                                           DrainCase{"Full128At1s", 1, 128, 300},
+                                           DrainCase{"BarometerStation128At5s", 5, 128, 200, true},
+                                           DrainCase{"SlowStation", 600, 20, 60},
+                                           DrainCase{"QueueBlockedFor60sThenResumes", 5, 60, 200,
+                                                     false, 60}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ReceivePathTest, AnnouncementNeverPutsTheNextRequestFurtherAway) {
+    Attach();
+    host.readingResult = 3;
+    // At program start the timer waits 21 s; an "A:" brings the request to 5 s.
+    host.now = 1000;
+    rp.ProcessLine("A:2023-05-01 12:00:00 1 2 3 W4r:3");
+    EXPECT_THAT(host.intervals, ElementsAre(5000));
+    // Later ones within those 5 s leave it alone.
+    host.now = 4000;
+    rp.ProcessLine("A:2023-05-01 12:00:03 1 2 3 W4r:4");
+    EXPECT_THAT(host.intervals, ElementsAre(5000));
+    // A slow station's long pause after a request is cut short by an "A:".
+    host.now = 7000;
+    rp.Values().measureInterval = 600;
+    rp.SetPendingRecords(1);
+    rp.TimerCzytajZalegleTimer();
+    EXPECT_THAT(host.intervals, ElementsAre(5000, 300000));
+    host.now = 8000;
+    rp.ProcessLine("A:2023-05-01 12:10:00 1 2 3 W4r:1");
+    EXPECT_THAT(host.intervals, ElementsAre(5000, 300000, 5000));
+}
 
 TEST_F(ReceivePathTest, CatchUpStoresRAsLastCommand) {
     rp.SetPendingRecords(1);

@@ -16,6 +16,7 @@
 #include "plot/ui/TPlotPanel.h"
 #include "serial/SerialPort.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/RawHttpServer.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/WaitUi.h"
 #include "util/Clock.h"
@@ -57,10 +58,14 @@ protected:
         return w;
     }
 
-    // The kind's settings switch uploading on (cbPOST).
-    void EnableUpload(const std::string& kind) {
+    // The kind's settings switch uploading on (cbPOST), to the test's own
+    // server, which stores nothing: the queued records stay for the test.
+    void EnableUpload(const std::string& kind, int postInterval = 300) {
         IniDocument ini;
         ini.Set("CONFIG", "POST", "1");
+        ini.Set("CONFIG", "wysylkaPOST", std::to_string(postInterval));
+        ini.Set("PostWWW", "adresSkryptu",
+                "127.0.0.1:" + std::to_string(server_.port()) + "/Zapisz2Pomiary.php");
         test::WriteFile(dir_.path() + "/ardu/" + kind + "/pomiarnik.ini", ini.Serialize());
     }
 
@@ -106,6 +111,8 @@ protected:
             << name << ": " << reply;
     }
 
+    test::RawHttpServer server_{
+        test::RawHttpServer::Canned("HTTP/1.0 503 Service Unavailable\r\n\r\nbusy\r\n")};
     test::TempDir dir_;
     test::ScopedConfigHome home_;
     TdmUtil util_{DefaultClock()};
@@ -198,6 +205,63 @@ TEST_F(StationRun, BarometerLinesShowInTheLabelsAndOnTheChart) {
     EXPECT_EQ(w->BarometerLabel(3).text().toStdString(), " ( poziom morza ) ");
     EXPECT_EQ(w->BarometerLabel(5).text().toStdString(), "( 0m, 18°C) ");
     EXPECT_EQ(util_.valueCount, 6);
+}
+
+// A barometer station sends "O:" records (PC time) and readings (station
+// time) side by side: each queued record holds one kind of value, and no
+// chart line joins a temperature to a pressure.
+TEST_F(StationRun, BarometerStationQueuesPressuresAndTemperaturesApart) {
+    test::ChildProcess station(
+        "pomiarnik-station",
+        {"--kind", "BME280", "--backlog", "6", "--interval", "10", "--time-scale", "20", "--seed",
+         "3", "--start", "2024-03-09 08:00:00"});
+    EnableUpload("BME280", 1);
+    auto w = Attach(station);
+    const auto isReading = [](const std::string& e) { return e.starts_with("2024-03-09"); };
+    const auto count = [&](bool readings) {
+        return std::count_if(w->QueueEntries().begin(), w->QueueEntries().end(),
+                             [&](const std::string& e) { return isReading(e) == readings; });
+    };
+    auto next = std::chrono::steady_clock::now();
+    ASSERT_TRUE(WaitUi(
+        [&] {
+            // The catch-up timer's work without its pauses.
+            if (std::chrono::steady_clock::now() >= next) {
+                w->Receive().TimerCzytajZalegleTimer();
+                next += std::chrono::milliseconds(100);
+            }
+            return count(true) >= 6 && count(false) >= 2;
+        },
+        std::chrono::seconds(30)))
+        << ::testing::PrintToString(w->QueueEntries());
+
+    for (const std::string& e : w->QueueEntries()) {
+        const std::string values = e.substr(20);
+        EXPECT_EQ(std::count(e.begin(), e.end(), ';'), 6) << e;
+        if (!isReading(e)) {
+            const std::optional<double> pressure = ExtractNumber(1, values);
+            ASSERT_TRUE(pressure) << e;
+            EXPECT_GE(*pressure, 800) << e;
+            EXPECT_LE(*pressure, 1100) << e;
+            continue;
+        }
+        for (int i = 1; i <= 6; ++i) {
+            const std::optional<double> v = ExtractNumber(i, values);
+            ASSERT_TRUE(v) << e;
+            if (*v == -888) continue;
+            EXPECT_GE(*v, -40) << e;
+            EXPECT_LE(*v, 60) << e;
+        }
+    }
+    // The readings' series hold no pressure, the pressure's no temperature.
+    const PlotModel& chart = w->Plot().Model();
+    for (int k = 0; k < 4; ++k)
+        for (const PlotPoint& p : chart.Series(k).Points()) EXPECT_LT(p.y, 100) << k;
+    ASSERT_GT(chart.Series(4).PointCount(), 0);
+    for (const PlotPoint& p : chart.Series(4).Points()) {
+        EXPECT_GE(p.y, 800);
+        EXPECT_LE(p.y, 1100);
+    }
 }
 
 TEST_F(StationRun, EveryCommandReachesTheStationAndItsReplyIsMirrored) {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstddef>
-#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -28,12 +27,10 @@ public:
     std::vector<std::string> log, web, queue, status;
     std::vector<Point> points;
     std::string mac;
-    std::vector<int> catchUp, uploadIntervals;
+    std::vector<int> uploadIntervals;
     BarometerLabels labels;
     int labelUpdates = 0;
-    // Where the catch-up interval goes besides the record (the receive
-    // path's own host, when a test drives both).
-    std::function<void(int)> onCatchUp;
+    int shifts = 0;
 
     // Forgets what was recorded (benchmarks keep their memory flat).
     void Clear() {
@@ -42,7 +39,6 @@ public:
         queue.clear();
         status.clear();
         points.clear();
-        catchUp.clear();
         uploadIntervals.clear();
     }
 
@@ -56,9 +52,15 @@ public:
         points.push_back({series, time, value});
     }
     void SetMacText(const std::string& text) override { mac = text; }
-    void SetCatchUpInterval(int ms) override {
-        catchUp.push_back(ms);
-        if (onCatchUp) onCatchUp(ms);
+    // Moves the recorded points as the chart moves its series.
+    void ShiftSeries(int first, int count, int by) override {
+        ++shifts;
+        std::vector<Point> kept;
+        for (Point p : points) {
+            if (p.series >= first && p.series < first + count) p.series += by;
+            if (p.series < Readings::kSeries) kept.push_back(p);
+        }
+        points = std::move(kept);
     }
     bool UploadChecked() const override { return uploadChecked; }
     std::size_t AppendToUploadQueue(const std::string& entry) override {

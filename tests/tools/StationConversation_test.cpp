@@ -23,7 +23,6 @@ public:
     explicit Wire(const station::Options& opt)
         : station(opt, LocalDateTime{2023, 5, 1, 12, 0, 0, 0}, 0), path(*this) {
         readings = std::make_unique<Readings>(readingsHost, path.Values());
-        readingsHost.onCatchUp = [this](int ms) { SetCatchUpInterval(ms); };
     }
 
     station::SimStation station;
@@ -74,6 +73,7 @@ public:
     void SetBarometerPanelVisible(bool) override {}
     void SetChannelCaption(int k, const std::string& c) override { captions[k] = c; }
     void SetCatchUpInterval(int ms) override { catchUpMs = ms; }
+    std::int64_t SteadyMs() const override { return now; }
     int BarometerMessage(const std::string& line) override {
         return readings->BarometerMessage(line);
     }
