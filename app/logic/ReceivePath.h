@@ -60,7 +60,6 @@ public:
     // A greeting of another kind than the attached one after the port was
     // opened again: the station there is another one.
     virtual void ReattachStation(const std::string& kind) { AttachStation(kind); }
-    virtual bool MayReleaseReadings() const { return true; }
 };
 
 // The station's values mirrored on the PC, set by its replies.
