@@ -57,10 +57,12 @@ protected:
         return w;
     }
 
-    // The kind's settings switch uploading on (cbPOST).
+    // The kind's settings switch uploading on (cbPOST), towards a port of
+    // this test where nothing answers: the records stay queued.
     void EnableUpload(const std::string& kind) {
         IniDocument ini;
         ini.Set("CONFIG", "POST", "1");
+        ini.Set("PostWWW", "adresSkryptu", noServer_.address());
         test::WriteFile(dir_.path() + "/ardu/" + kind + "/pomiarnik.ini", ini.Serialize());
     }
 
@@ -108,6 +110,7 @@ protected:
 
     test::TempDir dir_;
     test::ScopedConfigHome home_;
+    test::ReservedPort noServer_;
     TdmUtil util_{DefaultClock()};
     std::deque<std::string> answers_;
     std::vector<std::string> messages_;

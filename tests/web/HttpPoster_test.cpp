@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "tests/support/RawHttpServer.h"
+#include "tests/support/TestSupport.h"
 
 namespace pom {
 namespace {
@@ -41,13 +42,9 @@ TEST(HttpPosterTest, ReadingPostsItsFieldsInOrderAndSkipsEmptySlots) {
 }
 
 TEST(HttpPosterTest, NoServerIsAFailureWithItsReason) {
-    int port = 0;
-    {
-        RawHttpServer gone;
-        port = gone.port();
-    }
+    const test::ReservedPort nobody;
     UploadRecord r;
-    r.Address = "127.0.0.1:" + std::to_string(port) + "/Zapisz2Pomiary.php";
+    r.Address = nobody.address();
     THttpClient client;
     const PostOutcome out = PostRecordWith(client, r);
     EXPECT_NE(out.failure, "");
