@@ -701,7 +701,7 @@ void TMonitorT::mKomClick(QAction* item) {
     if (OpenPort()) {
         // The lines so far go to the station's file before the log starts
         // afresh; a log that cannot be saved is kept.
-        const bool saved = dataLog_.Count() == 0 || files_->PeriodicSave();
+        const bool saved = SaveUnsavedLog();
         util_.stationFolder = std::string(TdmUtil::kBaseStationFolder);
         util_.Write(settings::kNrComPort, PathToText(SerialPort1->CommPort()));
         msg = OpenedMessage();
@@ -799,11 +799,35 @@ void TMonitorT::mZapiszClick() {
     files_->ManualSave();
 }
 
+bool TMonitorT::SaveUnsavedLog() {
+    if (!dataLog_.Modified() || dataLog_.Count() == 0) return true;
+    if (files_->PeriodicSave()) return true;
+    // The periodic save writes no name twice; a file written in this same
+    // second takes the lines at its end instead.
+    const std::string name = files_->OpenDialogFileName();
+    return !name.empty() && name == files_->LastLogPath() && files_->ManualSave();
+}
+
 void TMonitorT::mCzytajPlikClick() {
-    const QString preset = QString::fromStdString(files_->OpenDialogFileName());
-    const QString chosen =
-        QFileDialog::getOpenFileName(this, "odczytaj", preset, "tekstowe (*.txt);;wszystkie (*)");
+    const std::string presetPath = files_->OpenDialogFileName();
+    QString chosen;
+    if (options_.openFileQuery) {
+        const std::optional<std::string> picked = options_.openFileQuery(presetPath);
+        if (picked) chosen = QFile::decodeName(QByteArray::fromStdString(*picked));
+    } else {
+        chosen =
+            QFileDialog::getOpenFileName(this, "odczytaj", QFile::decodeName(presetPath.c_str()),
+                                         "tekstowe (*.txt);;wszystkie (*)");
+    }
     if (chosen.isEmpty()) return;
+    // The lines since the last save go to their file first, or they would be
+    // in no file at all. With no station attached there is no file to save
+    // to (nothing before the greeting is ever saved); a save that failed has
+    // been reported, and the log stays as it is.
+    if (util_.stationFolder != TdmUtil::kBaseStationFolder && !SaveUnsavedLog()) {
+        ShowStatus(Cp("nie odczytał: log niezapisany, zostaje na ekranie"));
+        return;
+    }
     std::string path = QFile::encodeName(chosen).toStdString();
     // A name typed without its extension means the text file.
     if (!QFileInfo::exists(chosen) && QFileInfo(chosen).suffix().isEmpty() &&
