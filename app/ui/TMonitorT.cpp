@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 #include <array>
 #include <clocale>
+#include <cstdio>
 #include <tuple>
 #include <utility>
 
@@ -33,6 +34,7 @@
 #include "util/FormPlacement.h"
 #include "web/HttpPoster.h"
 #include "web/THttpClient.h"
+#include "web/Upload.h"
 #include "web/ui/TfOKhostSQL.h"
 
 namespace pom {
@@ -101,6 +103,10 @@ TMonitorT::TMonitorT(TdmUtil& util, MonitorOptions options, QWidget* parent)
             return PostRecordWith(*HttpClient1, r);
         },
         [this](const std::string& line, bool ok, WWyslac::Kind kind) {
+            if (options_.headless) {
+                if (const auto change = uploadOutcome_.Report(ok && IsSuccessReport(line), line))
+                    std::fprintf(stderr, "pomiarnik: %s\n", Cp1250ToUtf8(*change).c_str());
+            }
             RunGuarded([&] { uploader_->onMeldunek(line, ok, kind); });
         },
         [this] { return Stamp(); });
@@ -588,6 +594,14 @@ void TMonitorT::AttachStation(const std::string& kind) {
     for (int k = 0; k < 4; ++k) cbKanal[k]->setChecked(util_.Read(settings::kAktywneKan[k]));
     // Enabled, not restarted: a second attach must not hold the upload off.
     if (!Timer4WWW.isActive()) Timer4WWW.start();
+    // A service tells its journal where this station's settings are and
+    // whether it uploads (off by default).
+    if (options_.headless) {
+        const std::string line =
+            UploadSettingsLine(kind, PathToText(util_.IniFileName()), cbPOST->isChecked(),
+                               postInterval_, UploadAddress(), UploadTable());
+        std::fprintf(stderr, "pomiarnik: %s\n", Cp1250ToUtf8(line).c_str());
+    }
 }
 
 void TMonitorT::Timer4WWWTimer() {

@@ -22,6 +22,7 @@
 #include "app/logic/ChartRebuild.h"
 #include "app/logic/DataLog.h"
 #include "app/logic/DataLogFiles.h"
+#include "app/logic/HeadlessReport.h"
 #include "app/logic/PortWatch.h"
 #include "app/logic/Readings.h"
 #include "app/logic/ReceivePath.h"
@@ -322,6 +323,9 @@ private:
     bool holdReceive_ = false;
     int heldEvents_ = 0;
     bool chartPageShown_ = false;
+    // Without a window: one line on standard error per change of the
+    // uploads' outcome.
+    UploadOutcomeWatch uploadOutcome_;
 
     // widgets (system names)
     QTabWidget* pcZakladki = nullptr;
