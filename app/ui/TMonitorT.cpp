@@ -816,8 +816,9 @@ void TMonitorT::mZapiszClick() {
 bool TMonitorT::SaveUnsavedLog() {
     if (!dataLog_.Modified() || dataLog_.Count() == 0) return true;
     if (files_->PeriodicSave()) return true;
-    // The periodic save writes no name twice; a file written in this same
-    // second takes the lines at its end instead.
+    // The periodic save writes no name twice; the file already written in
+    // this period of the date mask (this second, by default) takes the
+    // lines at its end instead.
     const std::string name = files_->OpenDialogFileName();
     return !name.empty() && name == files_->LastLogPath() && files_->ManualSave();
 }

@@ -274,9 +274,9 @@ private:
     void BuildCommandMenu(QMenu* ustaw);
     void ApplyChartAveraging(bool attach);
     // Puts the log's lines since the last save into the station's data file
-    // (a file written this very second takes them at its end). True when
-    // nothing is left unsaved; false with no station attached (no file yet)
-    // or when the save failed (reported).
+    // (a file already written in this period of the date mask takes them at
+    // its end). True when nothing is left unsaved; false with no station
+    // attached (no file yet) or when the save failed (reported).
     bool SaveUnsavedLog();
     // Averaging count, upload interval and date mask from the current
     // settings file, with their menu captions (creation and attach).
