@@ -14,9 +14,11 @@
 #include <cstring>
 #include <string>
 
+#include "app/logic/HeadlessReport.h"
 #include "app/ui/SignalBridge.h"
 #include "app/ui/TMonitorT.h"
 #include "dialogs/VersionRecord.h"
+#include "serial/SerialPort.h"
 #include "util/Clock.h"
 #include "util/Cp1250.h"
 #include "util/SettingsKeys.h"
@@ -33,11 +35,14 @@ constexpr const char* kHelp =
     "                 zapisanego w ustawieniach (nie zapisuje go); nazwa bez\n"
     "                 \"/\" oznacza urządzenie w /dev, np. ttyACM0\n"
     "  --headless     bez okna, jako usługa (np. systemd): te same pliki,\n"
-    "                 ustawienia i wysyłka; błędy na standardowe wyjście błędów\n"
+    "                 ustawienia i wysyłka; na standardowe wyjście błędów: błędy,\n"
+    "                 pliki ustawień, czy wysyła i dokąd, każda zmiana wyniku wysyłki\n"
     "  --version      pokaż wersję programu\n"
     "  --help         pokaż ten opis\n"
     "\n"
-    "Ustawienia: $XDG_CONFIG_HOME/ardu/ (domyślnie ~/.config/ardu/).\n"
+    "Ustawienia: $XDG_CONFIG_HOME/ardu/ (domyślnie ~/.config/ardu/): port w\n"
+    "ardu/pomiarnik.ini, wysyłka (POST=1 włącza, adres [PostWWW] adresSkryptu)\n"
+    "w ardu/DS3231/pomiarnik.ini lub ardu/BME280/pomiarnik.ini, wg rodzaju stacji.\n"
     "Kod wyjścia 3: rekordy kolejki wysyłki nie zapisane na dysku (wypisane\n"
     "na standardowe wyjście błędów).\n";
 
@@ -115,7 +120,18 @@ int main(int argc, char** argv) {
         });
         QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
                          [&window](QSessionManager&) { window.CommitData(); });
-        if (!options.headless) window.show();
+        if (options.headless) {
+            // The journal's first line: which files hold the settings (the
+            // station's own, with the uploads, are read when it greets).
+            const std::string line = pom::StartSettingsLine(
+                pom::PathToText(util.IniFileName()),
+                pom::PathToText(util.AppDataFolder()) + "/ardu/<DS3231|BME280>/pomiarnik.ini",
+                pom::PathToText(window.Port().CommPort()),
+                static_cast<int>(window.Port().BaudRate()));
+            std::fprintf(stderr, "pomiarnik: %s\n", pom::Cp1250ToUtf8(line).c_str());
+        } else {
+            window.show();
+        }
         rc = app.exec();
     }
     if (recordsLost > 0 && rc == 0) rc = kExitRecordsLost;

@@ -34,6 +34,7 @@
 #include "util/FormPlacement.h"
 #include "web/HttpPoster.h"
 #include "web/THttpClient.h"
+#include "web/Upload.h"
 #include "web/ui/TfOKhostSQL.h"
 
 namespace pom {
@@ -102,6 +103,10 @@ TMonitorT::TMonitorT(TdmUtil& util, MonitorOptions options, QWidget* parent)
             return PostRecordWith(*HttpClient1, r);
         },
         [this](const std::string& line, bool ok, WWyslac::Kind kind) {
+            if (options_.headless) {
+                if (const auto change = uploadOutcome_.Report(ok && IsSuccessReport(line), line))
+                    std::fprintf(stderr, "pomiarnik: %s\n", Cp1250ToUtf8(*change).c_str());
+            }
             RunGuarded([&] { uploader_->onMeldunek(line, ok, kind); });
         },
         [this] { return Stamp(); });
@@ -602,6 +607,14 @@ void TMonitorT::AttachStation(const std::string& kind) {
     for (int k = 0; k < 4; ++k) cbKanal[k]->setChecked(util_.Read(settings::kAktywneKan[k]));
     // Enabled, not restarted: a second attach must not hold the upload off.
     uploader_->SetTimerEnabled(true);
+    // A service tells its journal where this station's settings are and
+    // whether it uploads (off by default).
+    if (options_.headless) {
+        const std::string line =
+            UploadSettingsLine(kind, PathToText(util_.IniFileName()), cbPOST->isChecked(),
+                               postInterval_, UploadAddress(), UploadTable());
+        std::fprintf(stderr, "pomiarnik: %s\n", Cp1250ToUtf8(line).c_str());
+    }
 }
 
 void TMonitorT::Timer4WWWTimer() {
@@ -747,7 +760,7 @@ void TMonitorT::mKomClick(QAction* item) {
     if (OpenPort()) {
         // The lines so far go to the station's file before the log starts
         // afresh; a log that cannot be saved is kept.
-        const bool saved = dataLog_.Count() == 0 || files_->PeriodicSave();
+        const bool saved = SaveUnsavedLog();
         util_.stationFolder = std::string(TdmUtil::kBaseStationFolder);
         util_.Write(settings::kNrComPort, PathToText(SerialPort1->CommPort()));
         msg = OpenedMessage();
@@ -845,11 +858,36 @@ void TMonitorT::mZapiszClick() {
     files_->ManualSave();
 }
 
+bool TMonitorT::SaveUnsavedLog() {
+    if (!dataLog_.Modified() || dataLog_.Count() == 0) return true;
+    if (files_->PeriodicSave()) return true;
+    // The periodic save writes no name twice; the file already written in
+    // this period of the date mask (this second, by default) takes the
+    // lines at its end instead.
+    const std::string name = files_->OpenDialogFileName();
+    return !name.empty() && name == files_->LastLogPath() && files_->ManualSave();
+}
+
 void TMonitorT::mCzytajPlikClick() {
-    const QString preset = QString::fromStdString(files_->OpenDialogFileName());
-    const QString chosen =
-        QFileDialog::getOpenFileName(this, "odczytaj", preset, "tekstowe (*.txt);;wszystkie (*)");
+    const std::string presetPath = files_->OpenDialogFileName();
+    QString chosen;
+    if (options_.openFileQuery) {
+        const std::optional<std::string> picked = options_.openFileQuery(presetPath);
+        if (picked) chosen = QFile::decodeName(QByteArray::fromStdString(*picked));
+    } else {
+        chosen =
+            QFileDialog::getOpenFileName(this, "odczytaj", QFile::decodeName(presetPath.c_str()),
+                                         "tekstowe (*.txt);;wszystkie (*)");
+    }
     if (chosen.isEmpty()) return;
+    // The lines since the last save go to their file first, or they would be
+    // in no file at all. With no station attached there is no file to save
+    // to (nothing before the greeting is ever saved); a save that failed has
+    // been reported, and the log stays as it is.
+    if (util_.stationFolder != TdmUtil::kBaseStationFolder && !SaveUnsavedLog()) {
+        ShowStatus(Cp("nie odczytał: log niezapisany, zostaje na ekranie"));
+        return;
+    }
     std::string path = QFile::encodeName(chosen).toStdString();
     // A name typed without its extension means the text file.
     if (!QFileInfo::exists(chosen) && QFileInfo(chosen).suffix().isEmpty() &&

@@ -22,6 +22,7 @@
 #include "app/logic/ChartRebuild.h"
 #include "app/logic/DataLog.h"
 #include "app/logic/DataLogFiles.h"
+#include "app/logic/HeadlessReport.h"
 #include "app/logic/PortWatch.h"
 #include "app/logic/Readings.h"
 #include "app/logic/ReceivePath.h"
@@ -63,6 +64,9 @@ struct MonitorOptions {
                                              const std::string& value)>
         inputQuery;
     std::function<void(const std::string& text)> showMessage;
+    // Where "Plik > odczytaj" asks for the file (the preset name in, the
+    // chosen path out, nothing = cancelled); unset: Qt's file dialog.
+    std::function<std::optional<std::string>(const std::string& preset)> openFileQuery;
     // A service without a window (--headless): no dialog ever opens; what
     // one would show goes to standard error and logiWeb.
     bool headless = false;
@@ -279,6 +283,11 @@ private:
     void BuildMenus();
     void BuildCommandMenu(QMenu* ustaw);
     void ApplyChartAveraging(bool attach);
+    // Puts the log's lines since the last save into the station's data file
+    // (a file already written in this period of the date mask takes them at
+    // its end). True when nothing is left unsaved; false with no station
+    // attached (no file yet) or when the save failed (reported).
+    bool SaveUnsavedLog();
     // Averaging count, upload interval and date mask from the current
     // settings file, with their menu captions (creation and attach).
     void ReadCountsAndMask();
@@ -328,6 +337,9 @@ private:
     bool holdReceive_ = false;
     int heldEvents_ = 0;
     bool chartPageShown_ = false;
+    // Without a window: one line on standard error per change of the
+    // uploads' outcome.
+    UploadOutcomeWatch uploadOutcome_;
 
     // widgets (system names)
     QTabWidget* pcZakladki = nullptr;

@@ -1,5 +1,10 @@
 #include "tests/support/TestSupport.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -53,13 +58,39 @@ std::string ReadFile(const std::string& path) {
     return ss.str();
 }
 
+ReservedPort::ReservedPort() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd_ < 0) throw std::runtime_error("socket failed");
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = 0;
+    socklen_t len = sizeof a;
+    if (::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+        ::close(fd_);
+        throw std::runtime_error("bind to 127.0.0.1:0 failed");
+    }
+    port_ = ntohs(a.sin_port);
+}
+
+ReservedPort::~ReservedPort() {
+    ::close(fd_);
+}
+
+std::string ReservedPort::address(const std::string& path) const {
+    return "127.0.0.1:" + std::to_string(port_) + path;
+}
+
 void WriteFile(const std::string& path, const std::string& bytes) {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << bytes;
 }
 
-bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
+bool FileExists(const std::string& path) {
+    return std::filesystem::exists(path);
+}
 
 std::string BinDir() {
     if (const char* v = std::getenv("POM_BIN_DIR")) return v;

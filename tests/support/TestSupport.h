@@ -36,6 +36,25 @@ private:
     bool had_ = false;
 };
 
+// A port on 127.0.0.1 held by this test for its life: bound, never
+// listening, so a connection to it is refused at once and no other program
+// can take it. Tests whose window may upload point it here instead of at a
+// default address, where a real recording service may listen.
+class ReservedPort {
+public:
+    ReservedPort();
+    ~ReservedPort();
+    ReservedPort(const ReservedPort&) = delete;
+    ReservedPort& operator=(const ReservedPort&) = delete;
+    int port() const { return port_; }
+    // "127.0.0.1:PORT" + path, an upload address without a scheme.
+    std::string address(const std::string& path = "/Zapisz2Pomiary.php") const;
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
 // A clock that stands still until told to move.
 class FakeClock final : public Clock {
 public:

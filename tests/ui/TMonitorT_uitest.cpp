@@ -50,6 +50,7 @@ protected:
         o.programPath = "/opt/pomiarnik/bin/pomiarnik";
         o.enumPorts = [this] { return ports_; };
         o.showError = [this](const std::string& e) { errors_.push_back(e); };
+        o.openFileQuery = [this](const std::string&) { return pick_; };
         auto w = std::make_unique<TMonitorT>(util_, o);
         return w;
     }
@@ -81,6 +82,7 @@ protected:
     TdmUtil util_{DefaultClock()};
     std::vector<std::string> ports_;
     std::vector<std::string> errors_;
+    std::optional<std::string> pick_;  // the file "Plik > odczytaj" is given
 };
 
 TEST_F(MonitorWindow, CreationWithoutSettingsShowsTheDefinedStartState) {
@@ -363,6 +365,73 @@ TEST_F(MonitorWindow, UploadTimerTickSavesTheLogOnceItHoldsMoreThanTenLines) {
     ASSERT_FALSE(saved.empty());
     EXPECT_EQ(test::ReadFile(saved).substr(0, 8), "line 0\r\n");
     EXPECT_EQ(w->StatusText().mid(20, 12).toStdString(), " > Zapisał: ");
+}
+
+// "Plik > odczytaj" first puts the lines since the last save into the
+// station's file: with a mask of seconds a new file, with a mask of days,
+// where today's file is already written, at the end of that file.
+TEST_F(MonitorWindow, ReadingAFileBackSavesTheUnsavedLinesFirst) {
+    const struct {
+        const char* mask;
+        bool fileWrittenBefore;
+    } cases[] = {{"YYYY-MM-DD hh_mm_ss", false}, {"\"dzien\"YYYY-MM-DD", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mask);
+        TempDir home;
+        test::ScopedConfigHome scoped(home.path());
+        util_.stationFolder = std::string(TdmUtil::kBaseStationFolder);
+        IniDocument ini;
+        ini.Set("CONFIG", "maskaDaty", c.mask);
+        test::WriteFile(home.path() + "/ardu/DS3231/pomiarnik.ini", ini.Serialize());
+        Pty pty;
+        auto w = MakeAttached(pty);
+        if (c.fileWrittenBefore) {
+            for (int i = 0; i < 11; ++i) w->AppendLogLineForTest("earlier " + std::to_string(i));
+            w->Timer4WWWTimer();
+            ASSERT_EQ(w->Log().Count(), 0u);
+        }
+        w->AppendLogLineForTest("not saved yet");
+        test::WriteFile(home.file("other.txt"), "from the file\r\n");
+        pick_ = home.file("other.txt");
+        w->mCzytajPlikClick();
+        EXPECT_EQ(w->Log().Lines(), std::vector<std::string>{"from the file"});
+        std::vector<std::string> files;
+        for (const auto& f : fs::directory_iterator(home.path() + "/ardu/DS3231/data"))
+            files.push_back(test::ReadFile(f.path()));
+        ASSERT_EQ(files.size(), 1u);
+        EXPECT_NE(files[0].find("not saved yet"), std::string::npos);
+        if (c.fileWrittenBefore) {
+            EXPECT_LT(files[0].find("earlier 10"), files[0].find("not saved yet"))
+                << "the file's earlier lines stay first";
+        }
+        EXPECT_TRUE(errors_.empty());
+    }
+}
+
+// Cancelled, nothing changes; when the lines cannot be saved, the file is
+// not read and the log keeps them.
+TEST_F(MonitorWindow, ReadingAFileBackKeepsTheLogWhenCancelledOrUnsaved) {
+    Pty pty;
+    auto w = MakeAttached(pty);
+    w->AppendLogLineForTest("not saved yet");
+    const std::size_t lines = w->Log().Count();
+    pick_.reset();
+    w->mCzytajPlikClick();
+    EXPECT_EQ(w->Log().Count(), lines);
+    EXPECT_FALSE(fs::exists(ArduDir() + "/DS3231/data") &&
+                 !fs::is_empty(ArduDir() + "/DS3231/data"));
+
+    // A file where the data folder should be: no data file can be made.
+    fs::remove_all(ArduDir() + "/DS3231/data");
+    test::WriteFile(ArduDir() + "/DS3231/data", "not a folder");
+    test::WriteFile(dir_.file("other.txt"), "from the file\r\n");
+    pick_ = dir_.file("other.txt");
+    w->mCzytajPlikClick();
+    EXPECT_EQ(w->Log().Count(), lines);
+    EXPECT_TRUE(LogHas(*w, "not saved yet"));
+    EXPECT_FALSE(errors_.empty());
+    EXPECT_TRUE(w->StatusText().startsWith(QString::fromUtf8("nie odczytał")));
+    fs::remove(ArduDir() + "/DS3231/data");
 }
 
 TEST_F(MonitorWindow, MaximisedWindowKeepsItsStoredPlacement) {

@@ -15,6 +15,7 @@
 #include "app/ui/TMonitorT.h"
 #include "plot/ui/TfEdLegendy.h"
 #include "tests/support/Pty.h"
+#include "tests/support/RawHttpServer.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/WaitUi.h"
 #include "util/Cp1250.h"
@@ -243,6 +244,11 @@ TEST_F(UploadWindow, UploadSpacingRoundsHalvesToEvenAndKeepsTheTypedCaption) {
 }
 
 TEST_F(UploadWindow, LegendsDialogOffersItsDefaultsAndOkStoresAllEight) {
+    // The legends go to this test's own server, never to the default address.
+    test::RawHttpServer recorder;
+    IniDocument ini;
+    ini.Set("PostWWW", "adresSkryptu", recorder.url("/Zapisz2Pomiary.php"));
+    test::WriteFile(dir_.path() + "/ardu/pomiarnik.ini", ini.Serialize());
     auto w = Make();
     TfEdLegendy& d = w->LegendsDialog();
     Legends offered;
@@ -271,6 +277,10 @@ TEST_F(UploadWindow, LegendsDialogOffersItsDefaultsAndOkStoresAllEight) {
     EXPECT_TRUE(w->WebMemo().toPlainText().contains("dane do: testopisy"));
     EXPECT_EQ(Ini("pomiarnik.ini", "Legendy", "kan1"), "Tz");
     EXPECT_EQ(LegendsText(l), Cp("pomT0;°C;Tz;Tz)(pomT1;V;U1;U1)(pomT2;hPa;P;P"));
+    const std::string posted = recorder.Request();
+    EXPECT_TRUE(posted.starts_with("POST /Zapisz2Pomiaryopisy.php ")) << posted;
+    EXPECT_NE(posted.find("QRX741opisy"), std::string::npos) << posted;
+    ASSERT_TRUE(WaitUi([&] { return w->Sender().Idle(); }));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "serial/QueuedDispatcher.h"
 #include "tests/support/RawHttpServer.h"
+#include "tests/support/TestSupport.h"
 #include "tests/web/Gzip.h"
 #include "util/Cp1250.h"
 #include "web/HttpDecode.h"
@@ -45,13 +46,9 @@ TEST(HttpPosterTest, ReadingPostsItsFieldsInOrderAndSkipsEmptySlots) {
 }
 
 TEST(HttpPosterTest, NoServerIsAFailureWithItsReason) {
-    int port = 0;
-    {
-        RawHttpServer gone;
-        port = gone.port();
-    }
+    const test::ReservedPort nobody;
     UploadRecord r;
-    r.Address = "127.0.0.1:" + std::to_string(port) + "/Zapisz2Pomiary.php";
+    r.Address = nobody.address();
     THttpClient client;
     const PostOutcome out = PostRecordWith(client, r);
     EXPECT_NE(out.failure, "");

@@ -290,7 +290,8 @@ TEST(HttpClientWire, HeadersCookiesAndTheirLifetime) {
 
     // No response at all: the headers of the earlier one stay.
     c.SetTimeout(5);
-    c.ExecuteURL("http://127.0.0.1:1/");
+    const test::ReservedPort nobody;
+    c.ExecuteURL("http://" + nobody.address("/"));
     EXPECT_EQ(c.RequestError(), 12029);
     EXPECT_EQ(c.RequestErrorText(), "Could not connect to server 127.0.0.1");
     EXPECT_TRUE(c.ResponseLines().empty());
