@@ -279,7 +279,7 @@ TEST_F(UploadWindow, LegendsDialogOffersItsDefaultsAndOkStoresAllEight) {
     EXPECT_EQ(LegendsText(l), Cp("pomT0;°C;Tz;Tz)(pomT1;V;U1;U1)(pomT2;hPa;P;P"));
     const std::string posted = recorder.Request();
     EXPECT_TRUE(posted.starts_with("POST /Zapisz2Pomiaryopisy.php ")) << posted;
-    EXPECT_NE(posted.find("QRX741opisy"), std::string::npos) << posted;
+    EXPECT_NE(posted.find("testopisy"), std::string::npos) << posted;
     ASSERT_TRUE(WaitUi([&] { return w->Sender().Idle(); }));
 }
 
