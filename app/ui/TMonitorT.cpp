@@ -147,7 +147,7 @@ TMonitorT::TMonitorT(TdmUtil& util, MonitorOptions options, QWidget* parent)
     connect(&TimerStartCOMa, &QTimer::timeout, this,
             [this] { RunGuarded([this] { TimerStartCOMaTimer(); }); });
     connect(&TimerCzytajZalegle, &QTimer::timeout, this,
-            [this] { RunGuarded([this] { rx_->TimerCzytajZalegleTimer(); }); });
+            [this] { RunGuarded([this] { TimerCzytajZalegleTimer(); }); });
     connect(&Timer4WWW, &QTimer::timeout, this,
             [this] { RunGuarded([this] { Timer4WWWTimer(); }); });
     TimerCzytajZalegle.start();
@@ -617,16 +617,27 @@ void TMonitorT::AttachStation(const std::string& kind) {
     }
 }
 
+void TMonitorT::RetryQueueFile() {
+    if (!queue_.CannotPersist()) return;
+    try {
+        queue_.FlushIfDue();
+    } catch (const std::exception&) {
+        // still refused: said once by CheckQueuePersisted
+    }
+    CheckQueuePersisted();
+}
+
+void TMonitorT::TimerCzytajZalegleTimer() {
+    // The upload timer may be backing off for a minute; the station's
+    // buffer must not wait that long once the disk has room again.
+    RetryQueueFile();
+    rx_->TimerCzytajZalegleTimer();
+}
+
 void TMonitorT::Timer4WWWTimer() {
     // Records the disk refused are tried again here, so the station's
     // buffer is read again as soon as there is room.
-    if (queue_.CannotPersist()) {
-        try {
-            queue_.FlushIfDue();
-        } catch (const std::exception&) {
-            // still refused: said once by CheckQueuePersisted
-        }
-    }
+    RetryQueueFile();
     uploader_->Timer4WWWTimer();
     CheckQueuePersisted();
 }

@@ -156,6 +156,8 @@ public:
     void SaveState();
     void TimerStartCOMaTimer();
     void Timer4WWWTimer();
+    // The catch-up tick: the refused queue file is tried first.
+    void TimerCzytajZalegleTimer();
     void AttachStation(const std::string& kind) override;
     void mKomClick(QAction* item);
     void m19200Click(QAction* item);
@@ -304,6 +306,8 @@ private:
     // Says on the "POST" page, in the status bar and on standard error when
     // the queue stops or starts again keeping its records on disk.
     void CheckQueuePersisted();
+    // Writes the records the disk refused, at most every few seconds.
+    void RetryQueueFile();
 
     TdmUtil& util_;
     MonitorOptions options_;
