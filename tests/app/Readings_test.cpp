@@ -265,7 +265,6 @@ TEST_P(DerivedTable, NoNumberFromTheMissingMarkAndNoWordForANumber) {
 INSTANTIATE_TEST_SUITE_P(
     Readings, DerivedTable,
     ::testing::Values(
-        DerivedCase{"Reading", "980.0;21.5;45.0", 295, "980.0;21.5;45.0;1014.4;735.1;760.9;-999"},
         DerivedCase{"MissingPressure", "-888;21.5;45", 295, "-888;21.5;45;-888;-888;-888;-999"},
         DerivedCase{"NegativePressure", "-1.5;21.5;45", 295, "-1.5;21.5;45;-888;-888;-888;-999"},
         // The temperature must not slide into the pressure's channel.
