@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -189,15 +188,14 @@ TEST_F(ReadingsTest, BarometerPayloadWithAnEmptyFieldTakesTheClosingMark) {
 
 TEST_F(ReadingsTest, NoChartLineJoinsATemperatureToAPressure) {
     // Before any reading the barometer has the low series, as for a station
-    // that sends nothing else.
+    // that sends nothing else; the first reading moves it up, once.
     readings.HandleBarometer("O:1000.0;21.5;45.0");
     EXPECT_EQ(host.points.front().series, 0);
     readings.HandleReading("A:2023-05-01 12:00:00 21.5 20.9 3.30 12.4 W4r:1");
-    EXPECT_EQ(host.shifts, 1);
-    readings.HandleReading("R:2023-05-01 12:00:00 21.5 20.9 3.30 12.4 W4r:0");
+    R("12:00:00", "21.5 20.9 3.30 12.4");
     host.stamp = "2023-05-01 12:00:10 ";
     readings.HandleBarometer("O:1001.0;21.6;45.0");
-    readings.HandleReading("R:2023-05-01 12:00:10 21.6 20.9 3.30 12.4 W4r:0");
+    R("12:00:10", "21.6 20.9 3.30 12.4");
     EXPECT_EQ(host.shifts, 1);
     std::map<int, std::vector<double>> bySeries;
     for (const Point& p : host.points) bySeries[p.series].push_back(p.value);
@@ -205,7 +203,6 @@ TEST_F(ReadingsTest, NoChartLineJoinsATemperatureToAPressure) {
     EXPECT_THAT(bySeries[4], ElementsAre(1000.0, 1001.0));
     EXPECT_THAT(bySeries[5], ElementsAre(21.5, 21.6));
     EXPECT_EQ(bySeries.rbegin()->first, 9);
-    // The labels still show the pressure.
     EXPECT_EQ(host.labels.labBaro, " 1001.0 hPa");
 }
 
@@ -217,65 +214,46 @@ struct PeriodCase {
     std::vector<std::string> queued;
 };
 
-void PrintTo(const PeriodCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
-class PeriodTable : public ::testing::TestWithParam<PeriodCase> {};
+class PeriodTable : public ReadingsTest, public ::testing::WithParamInterface<PeriodCase> {};
 
 TEST_P(PeriodTable, ARecordBeforeThePeriodsStartClosesIt) {
-    test::FakeReadingsHost host;
-    StationValues values;
-    Readings readings(host, values);
     int v = 0;
-    for (const std::string& t : GetParam().times)
-        readings.HandleReading("R:" + t + " " + std::to_string(++v) + " W4r:0");
-    EXPECT_EQ(host.queue, GetParam().queued);
+    for (const std::string& t : GetParam().times) R(t, std::to_string(++v));
+    std::vector<std::string> queued;
+    for (const std::string& q : GetParam().queued) queued.push_back("2023-05-01 " + q + "; ");
+    EXPECT_EQ(host.queue, queued);
 }
 
+// A glitch to later in the day stands for one into the future.
 INSTANTIATE_TEST_SUITE_P(
     Readings, PeriodTable,
-    ::testing::Values(
-        PeriodCase{
-            "ClockSetBack",
-            {"2023-05-01 12:00:00", "2023-05-01 12:01:00", "2023-05-01 11:00:00",
-             "2023-05-01 11:01:00", "2023-05-01 11:06:00"},
-            {"2023-05-01 12:00:00 1; ", "2023-05-01 11:00:00 2.5; ", "2023-05-01 11:06:00 4.5; "}},
-        PeriodCase{
-            "OneGlitchIntoTheFuture",
-            {"2023-05-01 12:00:00", "2030-01-01 00:00:00", "2023-05-01 12:01:00",
-             "2023-05-01 12:02:00"},
-            {"2023-05-01 12:00:00 1; ", "2030-01-01 00:00:00 2; ", "2023-05-01 12:01:00 3; "}},
-        PeriodCase{"SameTimeStaysInThePeriod",
-                   {"2023-05-01 12:00:00", "2023-05-01 12:00:00", "2023-05-01 12:05:01"},
-                   {"2023-05-01 12:00:00 1; ", "2023-05-01 12:05:01 2.5; "}}),
+    ::testing::Values(PeriodCase{"ClockSetBack",
+                                 {"12:00:00", "12:01:00", "11:00:00", "11:01:00", "11:06:00"},
+                                 {"12:00:00 1", "11:00:00 2.5", "11:06:00 4.5"}},
+                      PeriodCase{"OneGlitchIntoTheFuture",
+                                 {"12:00:00", "23:00:00", "12:01:00", "12:02:00"},
+                                 {"12:00:00 1", "23:00:00 2", "12:01:00 3"}},
+                      PeriodCase{"SameTimeStaysInThePeriod",
+                                 {"12:00:00", "12:00:00", "12:05:01"},
+                                 {"12:00:00 1", "12:05:01 2.5"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// --- derived barometer values
+// --- derived barometer values: only from a pressure, only finite numbers
 
 struct DerivedCase {
     const char* name;
     const char* payload;
     double altitude;
-    double meanTemperature;
     const char* values;
 };
 
-void PrintTo(const DerivedCase& c, std::ostream* os) {
-    *os << c.name;
-}
+class DerivedTable : public ReadingsTest, public ::testing::WithParamInterface<DerivedCase> {};
 
-class DerivedTable : public ::testing::TestWithParam<DerivedCase> {};
-
-TEST_P(DerivedTable, DerivesOnlyFromAPressureAndOnlyFiniteNumbers) {
+TEST_P(DerivedTable, NoNumberFromTheMissingMarkAndNoWordForANumber) {
     const DerivedCase& c = GetParam();
-    test::FakeReadingsHost host;
-    StationValues values;
     values.altitude = c.altitude;
-    values.meanTemperature = c.meanTemperature;
-    Readings readings(host, values);
+    values.meanTemperature = 18;
     EXPECT_EQ(readings.BarometerValues(c.payload), c.values);
-    // Neither the record nor the labels carry a word where a number belongs.
     readings.HandleBarometer(std::string("O:") + c.payload);
     for (const std::string& text :
          {host.queue.at(0), host.labels.labBaro, host.labels.labBaroNPM, host.labels.labBaroNPM2}) {
@@ -287,19 +265,14 @@ TEST_P(DerivedTable, DerivesOnlyFromAPressureAndOnlyFiniteNumbers) {
 INSTANTIATE_TEST_SUITE_P(
     Readings, DerivedTable,
     ::testing::Values(
-        DerivedCase{"Reading", "980.0;21.5;45.0", 295, 18,
-                    "980.0;21.5;45.0;1014.4;735.1;760.9;-999"},
-        DerivedCase{"MissingPressure", "-888;21.5;45", 295, 18, "-888;21.5;45;-888;-888;-888;-999"},
-        DerivedCase{"NegativePressure", "-1.5;21.5;45", 295, 18,
-                    "-1.5;21.5;45;-888;-888;-888;-999"},
+        DerivedCase{"MissingPressure", "-888;21.5;45", 295, "-888;21.5;45;-888;-888;-888;-999"},
+        DerivedCase{"NegativePressure", "-1.5;21.5;45", 295, "-1.5;21.5;45;-888;-888;-888;-999"},
         // The temperature must not slide into the pressure's channel.
-        DerivedCase{"UnreadablePressure", "abc;21.5;45", 295, 18,
-                    "-888;21.5;45;-888;-888;-888;-999"},
-        DerivedCase{"EmptyPressure", ";21.5;45", 295, 18, "-888;21.5;45;-888;-888;-888;-999"},
+        DerivedCase{"UnreadablePressure", "abc;21.5;45", 295, "-888;21.5;45;-888;-888;-888;-999"},
         // The standard atmosphere of the label ends below this height.
-        DerivedCase{"AltitudeAboveTheStandardAtmosphere", "980.0;21.5;45", 50000, 18,
+        DerivedCase{"AltitudeAboveTheStandardAtmosphere", "980.0;21.5;45", 50000,
                     "980.0;21.5;45;50436.6;735.1;37830.6;-999"},
-        DerivedCase{"AbsurdAltitude", "980.0;21.5;45", 1e300, 18,
+        DerivedCase{"AbsurdAltitude", "980.0;21.5;45", 1e300,
                     "980.0;21.5;45;-888;735.1;-888;-999"}),
     [](const auto& info) { return std::string(info.param.name); });
 

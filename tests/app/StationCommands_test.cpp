@@ -144,27 +144,20 @@ class StationCommandsLongNumber : public StationCommandsTest,
 
 TEST_P(StationCommandsLongNumber, IsRefusedWithAMessageAndAskedAgain) {
     const LongNumber& c = GetParam();
-    const double coef = path.Values().calibrationCoef;
     const std::string fits = Type(c.longest, c.handler);
     ASSERT_EQ(fits.size(), 255u + 2u);
     EXPECT_EQ(fits[254], c.letter);
-    EXPECT_TRUE(host.messages.empty());
-
     // Refused, then cancelled: nothing sent, nothing kept.
-    path.Values().calibrationCoef = coef;
+    const double coef = path.Values().calibrationCoef;
     host.answers.push_back(c.tooLong);
     EXPECT_EQ(Type(std::nullopt, c.handler), "");
-    ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_NE(host.messages[0].find("255"), std::string::npos) << host.messages[0];
-    EXPECT_EQ(host.asked.back().value, c.tooLong);  // the dialog shows what was typed
     EXPECT_DOUBLE_EQ(path.Values().calibrationCoef, coef);
-
+    EXPECT_EQ(host.asked.back().value, c.tooLong);  // the dialog shows what was typed
     // Refused, then corrected: the corrected number goes out.
     host.answers.push_back(c.tooLong);
-    const std::string sent = Type("12", c.handler);
-    EXPECT_EQ(sent.substr(0, 2), "12");
-    EXPECT_EQ(sent[sent.size() - 3], c.letter);
-    EXPECT_EQ(host.messages.size(), 2u);
+    EXPECT_EQ(Type("12", c.handler).substr(0, 2), "12");
+    ASSERT_EQ(host.messages.size(), 2u);
+    EXPECT_NE(host.messages[0].find("255"), std::string::npos) << host.messages[0];
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -173,7 +166,6 @@ INSTANTIATE_TEST_SUITE_P(
                       LongNumber{&StationCommands::mWspCalClick, "5e250", "-5e250", 'C'},
                       LongNumber{&StationCommands::mPoziomHClick, "5e251", "5e252", 'H'},
                       LongNumber{&StationCommands::mPoziomLClick, "-5e250", "-5e251", 't'}));
-;
 
 TEST_F(StationCommandsTest, ClockCommandsTakeThePcTimeWithTheCorrection) {
     host.seconds = "-30";
