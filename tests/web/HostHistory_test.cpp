@@ -8,7 +8,8 @@ namespace pom {
 namespace {
 
 // An address typed again in other letters adds nothing, and the first
-// spelling is kept; a different letter is a different address.
+// spelling is kept; a letter that only looks alike, or a sign without case,
+// makes a different address.
 TEST(HostHistoryFold, AddsAnAddressOnlyOnceWhateverItsLetterCase) {
     const struct {
         const char *first, *again;  // UTF-8, stored as Windows-1250
@@ -17,7 +18,6 @@ TEST(HostHistoryFold, AddsAnAddressOnlyOnceWhateverItsLetterCase) {
                  {"ĄĆĘŁŃÓŚŹŻ", "ąćęłńóśźż", true},
                  {"ąćęłńóśźż", "ĄĆĘŁŃÓŚŹŻ", true},
                  {"ŠŤŽĽŞŔÝ", "šťžľşŕý", true},
-                 // Letters that only look alike, and signs without case.
                  {"Łódź", "Lodz", false},
                  {"ż", "ź", false},
                  {"a×b", "a÷b", false},

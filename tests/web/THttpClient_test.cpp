@@ -299,8 +299,7 @@ TEST(HttpClientWire, HeadersCookiesAndTheirLifetime) {
 }
 
 TEST(HttpClientWire, RedirectIsFollowedAndThePostKeepsItsForm) {
-    // A bodiless GET to the target could fetch a page with a reply word on
-    // it while the form reached no script.
+    // A bodiless GET could fetch a reply word while no script had the form.
     for (const char* status : {"301 Moved Permanently", "302 Found", "303 See Other",
                                "307 Temporary Redirect", "308 Permanent Redirect"}) {
         SCOPED_TRACE(status);
