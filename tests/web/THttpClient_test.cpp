@@ -299,8 +299,7 @@ TEST(HttpClientWire, HeadersCookiesAndTheirLifetime) {
 }
 
 TEST(HttpClientWire, RedirectIsFollowedAndThePostKeepsItsForm) {
-    // A bodiless GET to the target could fetch a page with a reply word on
-    // it while the form reached no script.
+    // A bodiless GET could fetch a reply word while no script had the form.
     for (const char* status : {"301 Moved Permanently", "302 Found", "303 See Other",
                                "307 Temporary Redirect", "308 Permanent Redirect"}) {
         SCOPED_TRACE(status);
@@ -314,7 +313,6 @@ TEST(HttpClientWire, RedirectIsFollowedAndThePostKeepsItsForm) {
         c->ExecuteURL(first.url("/a.php"));
         EXPECT_EQ(c->ResponseLines(), Lines{"Result=Ok"});
         EXPECT_EQ(c->GetHeader("X-Where"), "target");
-        EXPECT_EQ(c->StatusCode(), 200);
         const std::string request = target.Request();
         EXPECT_EQ(ParseHead(request).requestLine, "POST /b.php HTTP/1.0");
         EXPECT_EQ(BodyOf(request), BodyOf(first.Request()));

@@ -77,6 +77,8 @@ TEST(UploadQueueTest, LoadTakesAnyLineEndAndKeepsAnUnreadableFile) {
     // "c" has no line end: a write that was cut short, not an entry.
     EXPECT_THAT(q.Entries(), ElementsAre("a", "b", "in memory before the station was known"));
     EXPECT_EQ(q.CutLine(), "c");
+    q.Flush();
+    EXPECT_EQ(test::ReadFile(path), "a\r\nb\nin memory before the station was known\r\n");
 
     // A folder where the file should be: reported, never written over.
     const std::string folder = dir.file("folder");
@@ -164,135 +166,75 @@ TEST(UploadQueueTest, KillAtAnyMomentLosesNoQueuedEntry) {
     }
 }
 
-// ---- records queued before the station attaches, and a kind change ----
-
-TEST(UploadQueueAttach, EntriesNoFileHoldsComeAlongAndNoEntryLandsInTwoFiles) {
-    const struct {
-        const char* name;
-        std::vector<std::string> fileBefore;  // the attached kind's file; empty: none
-        bool otherStationFirst;               // another kind was attached before
-        bool otherFileRefuses;                // ... and its file refused the last entry
-        std::vector<std::string> expected;    // the queue after the attach (and its file)
-    } cases[] = {
-        {"pre-attach entry after the file's", {"f1", "f2"}, false, false, {"f1", "f2", "p1"}},
-        {"pre-attach entry, no file yet", {}, false, false, {"p1"}},
-        {"kind change: the other kind's entries stay in its file", {"f1"}, true, false, {"f1"}},
-        {"kind change: the entry the other file refused comes along",
-         {"f1"},
-         true,
-         true,
-         {"f1", "a2"}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        test::TempDir dir;
-        const std::string other = dir.file("DS3231");
-        const std::string mine = dir.file("BME280");
-        std::filesystem::create_directory(other);
-        std::filesystem::create_directory(mine);
-        const std::string otherFile = other + "/niewyslane.txt";
-        const std::string myFile = mine + "/niewyslane.txt";
-        if (!c.fileBefore.empty()) {
-            std::string text;
-            for (const std::string& e : c.fileBefore) text += e + "\r\n";
-            test::WriteFile(myFile, text);
-        }
-        UploadQueue q;
-        if (c.otherStationFirst) {
-            ASSERT_TRUE(q.Load(otherFile));
-            q.Append("a1");
-            // A folder gone refuses every write, also root's.
-            if (c.otherFileRefuses) std::filesystem::remove_all(other);
-            if (c.otherFileRefuses)
-                EXPECT_THROW(q.Append("a2"), std::runtime_error);
-            else
-                q.Append("a2");
-        } else {
-            q.Append("p1");  // a barometer line before the greeting
-        }
-        ASSERT_TRUE(q.Load(myFile));
-        q.Flush();
-        EXPECT_EQ(q.Entries(), std::deque<std::string>(c.expected.begin(), c.expected.end()));
-        std::string text;
-        for (const std::string& e : c.expected) text += e + "\r\n";
-        EXPECT_EQ(test::ReadFile(myFile), text);
-        EXPECT_EQ(q.Unsaved(), 0u);
-        if (c.otherStationFirst && !c.otherFileRefuses) {
-            EXPECT_EQ(test::ReadFile(otherFile), "a1\r\na2\r\n");
-        }
+// Runs a write of the queue; false when the disk refused it.
+bool Wrote(const std::function<void()>& write) {
+    try {
+        write();
+        return true;
+    } catch (const std::runtime_error&) {
+        return false;
     }
 }
 
-// ---- a full disk ----
+// A station-kind change: the other kind's entries stay in its file only;
+// an entry its file refused comes along, or it would be lost.
+TEST(UploadQueueAttach, EntriesNoFileHoldsComeAlongAndNoEntryLandsInTwoFiles) {
+    for (const bool refused : {false, true}) {
+        SCOPED_TRACE(refused);
+        test::TempDir dir;
+        const std::string other = dir.file("DS3231"), mine = dir.file("niewyslane.txt");
+        std::filesystem::create_directory(other);
+        test::WriteFile(mine, "f1\r\n");
+        UploadQueue q;
+        ASSERT_TRUE(q.Load(other + "/niewyslane.txt"));
+        q.Append("a1");
+        // A folder gone refuses every write, also root's.
+        if (refused) std::filesystem::remove_all(other);
+        Wrote([&] { q.Append("a2"); });
+        ASSERT_TRUE(q.Load(mine));
+        q.Flush();
+        const std::string expected = refused ? "f1\r\na2\r\n" : "f1\r\n";
+        EXPECT_EQ(q.Text(), expected);
+        EXPECT_EQ(test::ReadFile(mine), expected);
+        if (!refused) {
+            EXPECT_EQ(test::ReadFile(other + "/niewyslane.txt"), "a1\r\na2\r\n");
+        }
+    }
+}
 
 // A file cut inside an entry (the disk filled mid-append, then a crash):
 // the cut part is no entry, is said, and leaves the file; what is appended
 // next starts a line of its own.
 TEST(UploadQueueDiskFull, CutLastLineIsNeverAnEntry) {
-    const std::string whole = Entry(1) + "\r\n";
-    for (const std::string& cut :
-         {std::string("2023-05-01 12:0"), Entry(2).substr(0, 24), Entry(2), Entry(2) + "\r"}) {
+    for (const std::string& cut : {std::string("2023-05-01 12:0"), Entry(2), Entry(2) + "\r"}) {
         SCOPED_TRACE(cut);
         test::TempDir dir;
         const std::string path = dir.file("niewyslane.txt");
-        test::WriteFile(path, whole + cut);
+        test::WriteFile(path, Entry(1) + "\r\n" + cut);
         UploadQueue q;
         ASSERT_TRUE(q.Load(path));
         EXPECT_THAT(q.Entries(), ElementsAre(Entry(1)));
-        EXPECT_EQ(q.CutLine() + (cut.ends_with("\r") ? "\r" : ""), cut);
+        EXPECT_EQ(q.CutLine(), Entry(2).substr(0, cut.size()));
         q.Append(Entry(3));
-        EXPECT_EQ(test::ReadFile(path), whole + Entry(3) + "\r\n");
+        EXPECT_EQ(test::ReadFile(path), Entry(1) + "\r\n" + Entry(3) + "\r\n");
     }
 }
 
-// Runs `body` in a child process with SIGXFSZ ignored, so a file size limit
-// set there gives real short writes and EFBIG; returns what the body found
-// wrong (empty: nothing).
-std::string InChild(const std::function<std::string()>& body) {
-    int fds[2];
-    if (::pipe(fds) != 0) return "pipe";
-    const pid_t pid = ::fork();
-    if (pid < 0) return "fork";
-    if (pid == 0) {
-        ::close(fds[0]);
+// This process's file size limit while it lives, SIGXFSZ ignored: a write
+// past it is cut short or fails with EFBIG, as on a full disk.
+struct FileSizeLimit {
+    explicit FileSizeLimit(rlim_t bytes) {
         ::signal(SIGXFSZ, SIG_IGN);
-        std::string out;
-        try {
-            out = body();
-        } catch (const std::exception& e) {
-            out = std::string("thrown: ") + e.what();
-        }
-        const char* p = out.data();
-        std::size_t left = out.size();
-        while (left > 0) {
-            const ssize_t n = ::write(fds[1], p, left);
-            if (n <= 0) break;
-            p += n;
-            left -= static_cast<std::size_t>(n);
-        }
-        ::_exit(0);
+        Set(bytes);
     }
-    ::close(fds[1]);
-    std::string out;
-    char buf[512];
-    ssize_t n;
-    while ((n = ::read(fds[0], buf, sizeof buf)) > 0) out.append(buf, static_cast<std::size_t>(n));
-    ::close(fds[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) out += " child ended badly";
-    return out;
-}
-
-void LimitFileSize(rlim_t bytes) {
-    rlimit r{};
-    ::getrlimit(RLIMIT_FSIZE, &r);
-    r.rlim_cur = bytes;
-    ::setrlimit(RLIMIT_FSIZE, &r);
-}
-
-#define CHECK_IN_CHILD(cond) \
-    if (!(cond)) return std::string("line ") + std::to_string(__LINE__) + ": " #cond
+    ~FileSizeLimit() { Set(RLIM_INFINITY); }
+    static void Set(rlim_t bytes) {
+        rlimit r{};
+        ::getrlimit(RLIMIT_FSIZE, &r);
+        r.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &r);
+    }
+};
 
 // The limit falls inside the second entry: at its start, in the date, in
 // the value, before CR LF, between CR and LF.
@@ -301,95 +243,66 @@ class ShortAppend : public ::testing::TestWithParam<std::size_t> {};
 TEST_P(ShortAppend, IsUndoneAndTheEntryReachesTheFileWhenThereIsRoomAgain) {
     test::TempDir dir;
     const std::string path = dir.file("niewyslane.txt");
-    const std::size_t room = GetParam();
-    const std::string wrong = InChild([&]() -> std::string {
-        const std::string line1 = Entry(1) + "\r\n";
-        UploadQueue q;
-        CHECK_IN_CHILD(q.Load(path));
-        q.Append(Entry(1));
-        LimitFileSize(line1.size() + room);
-        bool refused = false;
-        try {
-            q.Append(Entry(2));
-        } catch (const std::runtime_error&) {
-            refused = true;
-        }
-        CHECK_IN_CHILD(refused);
-        CHECK_IN_CHILD(test::ReadFile(path) == line1);
-        CHECK_IN_CHILD(q.Size() == 2 && q.Unsaved() == 1 && q.CannotPersist());
-        CHECK_IN_CHILD(!q.LastError().empty());
-        // One more while full: both wait, still no part in the file.
-        try {
-            q.Append(Entry(3));
-        } catch (const std::runtime_error&) {
-        }
-        CHECK_IN_CHILD(test::ReadFile(path) == line1 && q.Unsaved() == 2);
-        // Room again: the next try puts both after the first.
-        LimitFileSize(RLIM_INFINITY);
-        q.FlushIfDue(Clock::now() + std::chrono::hours(1));
-        CHECK_IN_CHILD(!q.CannotPersist() && q.LastError().empty());
-        CHECK_IN_CHILD(test::ReadFile(path) == line1 + Entry(2) + "\r\n" + Entry(3) + "\r\n");
-        return "";
-    });
-    EXPECT_EQ(wrong, "");
+    UploadQueue q;
+    ASSERT_TRUE(q.Load(path));
+    q.Append(Entry(1));
+    FileSizeLimit limit(Entry(1).size() + 2 + GetParam());
+    // Refused twice while full: both wait, no part in the file.
+    EXPECT_FALSE(Wrote([&] { q.Append(Entry(2)); }));
+    EXPECT_FALSE(Wrote([&] { q.Append(Entry(3)); }));
+    EXPECT_EQ(test::ReadFile(path), Entry(1) + "\r\n");
+    EXPECT_TRUE(q.Size() == 3 && q.Unsaved() == 2 && q.CannotPersist());
+    EXPECT_NE(q.LastError(), "");
+    // Room again: the next try puts both after the first.
+    limit.Set(RLIM_INFINITY);
+    q.FlushIfDue(Clock::now() + std::chrono::hours(1));
+    EXPECT_FALSE(q.CannotPersist());
+    EXPECT_EQ(test::ReadFile(path), Entry(1) + "\r\n" + Entry(2) + "\r\n" + Entry(3) + "\r\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Cuts, ShortAppend,
                          ::testing::Values(0u, 5u, 21u, Entry(2).size(), Entry(2).size() + 1));
 
-// A station with readings waiting, a queue file on a disk that fills in the
-// middle of an append, a sender posting the front now and then. The station
-// is asked for a reading only while the queue keeps everything on disk.
-// No cut entry is ever posted, and every reading the station released is
-// posted or in the file at the end; while full, only the one reading that
-// was on its way waits in memory, and the end-of-run report names it.
+// A station releases a reading only while the queue keeps all on disk; the
+// disk fills mid-append, a sender posts the front now and then. No cut entry
+// is posted, every released reading is posted or filed, and while full only
+// the reading on its way waits in memory, named by the end-of-run report.
 TEST(UploadQueueDiskFull, NoReleasedReadingIsLostAndNoCutEntryIsPosted) {
     test::TempDir dir;
     const std::string path = dir.file("niewyslane.txt");
-    const std::string wrong = InChild([&]() -> std::string {
-        std::deque<std::string> station;
-        for (int i = 0; i < 60; ++i) station.push_back(Entry(100 + i));
-        std::vector<std::string> released, posted;
-        UploadQueue q;
-        CHECK_IN_CHILD(q.Load(path));
-        // Room for about eight entries, the ninth is cut.
-        LimitFileSize(8 * (Entry(100).size() + 2) + 17);
-        Clock::time_point now = Clock::now();
-        int heldTicks = 0;
-        for (int tick = 0; tick < 200 && !(station.empty() && q.Empty()); ++tick) {
-            now += std::chrono::seconds(2);
-            if (tick == 60) LimitFileSize(RLIM_INFINITY);  // space returns
-            // The upload timer's tick: a retry of what the disk refused.
-            try {
-                q.FlushIfDue(now);
-            } catch (const std::runtime_error&) {
-            }
-            if (!q.CannotPersist() && !station.empty()) {
-                released.push_back(station.front());
-                station.pop_front();
-                try {
-                    q.Append(released.back());
-                } catch (const std::runtime_error&) {
-                }
-            } else if (!station.empty()) {
-                ++heldTicks;
-                CHECK_IN_CHILD(q.Unsaved() == 1);
-                CHECK_IN_CHILD(UnsavedReport(q).size() == 2);
-            }
-            if (tick % 3 == 2 && !q.Empty()) {
-                posted.push_back(q.Front());
-                q.PopFront();
-            }
-            // Whatever stands in the file now is whole.
-            const std::string text = test::ReadFile(path);
-            CHECK_IN_CHILD(text.empty() || text.ends_with("\r\n"));
+    std::deque<std::string> station;
+    for (int i = 0; i < 60; ++i) station.push_back(Entry(100 + i));
+    std::vector<std::string> released, posted;
+    UploadQueue q;
+    ASSERT_TRUE(q.Load(path));
+    // Room for about eight entries, the ninth is cut.
+    FileSizeLimit limit(8 * (Entry(100).size() + 2) + 17);
+    Clock::time_point now = Clock::now();
+    int heldTicks = 0;
+    for (int tick = 0; tick < 200 && !(station.empty() && q.Empty()); ++tick) {
+        now += std::chrono::seconds(2);
+        if (tick == 60) limit.Set(RLIM_INFINITY);  // space returns
+        Wrote([&] { q.FlushIfDue(now); });         // the upload timer's retry
+        if (q.CannotPersist() && !station.empty()) {
+            ++heldTicks;
+            ASSERT_EQ(q.Unsaved(), 1u);
+            ASSERT_EQ(UnsavedReport(q).size(), 2u);
+        } else if (!station.empty()) {
+            released.push_back(station.front());
+            station.pop_front();
+            Wrote([&] { q.Append(released.back()); });
         }
-        CHECK_IN_CHILD(heldTicks > 10);
-        CHECK_IN_CHILD(station.empty());
-        CHECK_IN_CHILD(posted == released);
-        return "";
-    });
-    EXPECT_EQ(wrong, "");
+        if (tick % 3 == 2 && !q.Empty()) {
+            posted.push_back(q.Front());
+            q.PopFront();
+        }
+        // Whatever stands in the file now is whole.
+        const std::string text = test::ReadFile(path);
+        ASSERT_TRUE(text.empty() || text.ends_with("\r\n")) << "tick " << tick;
+    }
+    EXPECT_GT(heldTicks, 10);
+    EXPECT_TRUE(station.empty());
+    EXPECT_EQ(posted, released);
     UploadQueue after;
     ASSERT_TRUE(after.Load(path));
     EXPECT_EQ(after.CutLine(), "");
