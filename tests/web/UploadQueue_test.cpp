@@ -221,19 +221,25 @@ TEST(UploadQueueDiskFull, CutLastLineIsNeverAnEntry) {
 }
 
 // This process's file size limit while it lives, SIGXFSZ ignored: a write
-// past it is cut short or fails with EFBIG, as on a full disk.
-struct FileSizeLimit {
+// past it is cut short or fails with EFBIG, as on a full disk. Lift() gives
+// the room back; the limit the process had comes back at the end.
+class FileSizeLimit {
+public:
     explicit FileSizeLimit(rlim_t bytes) {
         ::signal(SIGXFSZ, SIG_IGN);
+        ::getrlimit(RLIMIT_FSIZE, &before_);
         Set(bytes);
     }
-    ~FileSizeLimit() { Set(RLIM_INFINITY); }
-    static void Set(rlim_t bytes) {
-        rlimit r{};
-        ::getrlimit(RLIMIT_FSIZE, &r);
+    ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &before_); }
+    void Lift() { Set(before_.rlim_cur); }
+
+private:
+    void Set(rlim_t bytes) {
+        rlimit r = before_;
         r.rlim_cur = bytes;
         ::setrlimit(RLIMIT_FSIZE, &r);
     }
+    rlimit before_{};
 };
 
 // The limit falls inside the second entry: at its start, in the date, in
@@ -254,7 +260,7 @@ TEST_P(ShortAppend, IsUndoneAndTheEntryReachesTheFileWhenThereIsRoomAgain) {
     EXPECT_TRUE(q.Size() == 3 && q.Unsaved() == 2 && q.CannotPersist());
     EXPECT_NE(q.LastError(), "");
     // Room again: the next try puts both after the first.
-    limit.Set(RLIM_INFINITY);
+    limit.Lift();
     q.FlushIfDue(Clock::now() + std::chrono::hours(1));
     EXPECT_FALSE(q.CannotPersist());
     EXPECT_EQ(test::ReadFile(path), Entry(1) + "\r\n" + Entry(2) + "\r\n" + Entry(3) + "\r\n");
@@ -281,8 +287,8 @@ TEST(UploadQueueDiskFull, NoReleasedReadingIsLostAndNoCutEntryIsPosted) {
     int heldTicks = 0;
     for (int tick = 0; tick < 200 && !(station.empty() && q.Empty()); ++tick) {
         now += std::chrono::seconds(2);
-        if (tick == 60) limit.Set(RLIM_INFINITY);  // space returns
-        Wrote([&] { q.FlushIfDue(now); });         // the upload timer's retry
+        if (tick == 60) limit.Lift();       // space returns
+        Wrote([&] { q.FlushIfDue(now); });  // the upload timer's retry
         if (q.CannotPersist() && !station.empty()) {
             ++heldTicks;
             ASSERT_EQ(q.Unsaved(), 1u);
