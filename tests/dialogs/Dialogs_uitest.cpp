@@ -163,13 +163,10 @@ TEST_F(CalibrationDialog, OpensOnTheChannelsRowAndEscAnswersOk) {
 }
 
 TEST_F(CalibrationDialog, PositionKeptInItsSection) {
-    {
-        // Never placed, never shown: no 0,0 stored.
-        TfEDwsp never(util_);
-        never.FormCreate();
-        never.FormDestroy();
-        EXPECT_EQ(util_.ReadIniString(settings::kFormEdWsp, settings::kFormX, "none"), "none");
-    }
+    TfEDwsp never(util_);  // never placed, never shown: no 0,0 stored
+    never.FormCreate();
+    never.FormDestroy();
+    EXPECT_EQ(util_.ReadIniString(settings::kFormEdWsp, settings::kFormX, "none"), "none");
     util_.WriteIniInteger(settings::kFormEdWsp, settings::kFormX, 123);
     util_.WriteIniInteger(settings::kFormEdWsp, settings::kFormY, 77);
     TfEDwsp d(util_);

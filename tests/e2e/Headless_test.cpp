@@ -11,7 +11,6 @@
 #include "tests/support/ChildProcess.h"
 #include "tests/support/RawHttpServer.h"
 #include "tests/support/TestSupport.h"
-#include "util/IniFile.h"
 
 namespace pom {
 namespace {
@@ -25,8 +24,10 @@ bool AnyFileHolds(const std::string& dir, const std::string& text) {
     return false;
 }
 
-// The service with its standard error on the pipe the test reads.
+// The service with its standard error on the pipe the test reads. It
+// inherits this environment: nothing tells Qt where to draw.
 test::ChildProcess StartService(const std::string& home, const std::string& device) {
+    for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) ::unsetenv(v);
     return test::ChildProcess(
         "/bin/sh",
         {"-c", "exec \"$0\" --headless --port \"$1\" 2>&1", test::BinDir() + "/pomiarnik", device},
@@ -45,8 +46,6 @@ std::string LineWith(test::ChildProcess& app, const std::string& text,
 }
 
 TEST(Headless, RecordsTheStationWithoutADisplayAndEndsOnSigterm) {
-    // The child inherits this environment: nothing tells Qt where to draw.
-    for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) ::unsetenv(v);
     test::TempDir home;
     test::ChildProcess station("pomiarnik-station", {"--interval", "1", "--backlog", "3"});
     const std::string device = station.ReadLine();
@@ -75,35 +74,29 @@ TEST(Headless, RecordsTheStationWithoutADisplayAndEndsOnSigterm) {
     EXPECT_TRUE(AnyFileHolds(kindDir + "/data", "A:"));
 }
 
-// Uploads switched on in the station's settings: the journal says where
-// they go, and one line that they work, not one per reading.
+// Uploads on in the station's settings: the journal says where they go, and
+// one line that they work, not one a post. A barometer station's own records
+// are queued without a read-out, so the posts start soon after the greeting.
 TEST(Headless, SaysWhereItUploadsAndOnlyWhenTheOutcomeChanges) {
-    for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) ::unsetenv(v);
     test::TempDir home;
     test::RawHttpServer recorder;
-    IniDocument ini;
-    ini.Set("CONFIG", "POST", "1");
-    ini.Set("CONFIG", "wysylkaPOST", "1");
-    ini.Set("PostWWW", "adresSkryptu", recorder.url("/Zapisz2Pomiary.php"));
-    test::WriteFile(home.path() + "/ardu/DS3231/pomiarnik.ini", ini.Serialize());
-    test::ChildProcess station("pomiarnik-station", {"--interval", "1", "--backlog", "3"});
+    const std::string url = recorder.url("/Zapisz2Pomiary.php");
+    test::WriteFile(
+        home.path() + "/ardu/BME280/pomiarnik.ini",
+        "[CONFIG]\r\nPOST=1\r\nwysylkaPOST=1\r\n[PostWWW]\r\nadresSkryptu=" + url + "\r\n");
+    test::ChildProcess station("pomiarnik-station", {"--kind", "BME280", "--interval", "1"});
     const std::string device = station.ReadLine();
     ASSERT_FALSE(device.empty());
     test::ChildProcess app = StartService(home.path(), device);
-    const std::string upload = LineWith(app, "stacja DS3231");
-    EXPECT_NE(upload.find("wysyłka włączona, co 1 s do " + recorder.url("/Zapisz2Pomiary.php")),
-              std::string::npos)
-        << upload;
+    const std::string upload = LineWith(app, "stacja BME280");
+    EXPECT_NE(upload.find("wysyłka włączona, co 1 s do " + url), std::string::npos) << upload;
     EXPECT_NE(LineWith(app, "wysyłka działa"), "");
     ASSERT_TRUE(
-        test::WaitFor([&] { return recorder.RequestCount() >= 3; }, std::chrono::seconds(40)));
+        test::WaitFor([&] { return recorder.RequestCount() >= 2; }, std::chrono::seconds(40)));
     ASSERT_TRUE(app.Signal(SIGTERM));
     EXPECT_EQ(app.WaitExit(std::chrono::seconds(20)), 0);
-    int more = 0;  // what it wrote until the end, still in the pipe
-    for (std::string l = app.ReadLine(std::chrono::seconds(1)); !l.empty();
-         l = app.ReadLine(std::chrono::seconds(1)))
-        more += l.find("wysyłka") != std::string::npos ? 1 : 0;
-    EXPECT_EQ(more, 0) << "one line while the uploads work, not one a post";
+    EXPECT_EQ(LineWith(app, "wysyłka", std::chrono::seconds(1)), "")
+        << "one line while the uploads work, not one a post";
 }
 
 }  // namespace

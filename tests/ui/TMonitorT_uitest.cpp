@@ -4,16 +4,20 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialog>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 #include <filesystem>
 
 #include <gtest/gtest.h>
 
+#include "app/ui/InputDialog.h"
 #include "app/ui/LogMemo.h"
 #include "plot/ui/TPlotPanel.h"
 #include "serial/SerialPort.h"
 #include "tests/support/Pty.h"
+#include "tests/support/RawHttpServer.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/WaitUi.h"
 #include "util/AutoStart.h"
@@ -34,6 +38,11 @@ std::string LastWebLine(TMonitorT& w) {
     return lines.isEmpty() ? std::string() : Utf8ToCp1250(lines.last().toStdString());
 }
 
+bool WebHas(TMonitorT& w, const std::string& cp1250Text) {
+    return Utf8ToCp1250(w.WebMemo().toPlainText().toStdString()).find(cp1250Text) !=
+           std::string::npos;
+}
+
 bool LogHas(TMonitorT& w, const std::string& cp1250Text) {
     for (const std::string& l : w.Log().Lines())
         if (l.find(cp1250Text) != std::string::npos) return true;
@@ -51,6 +60,7 @@ protected:
         o.enumPorts = [this] { return ports_; };
         o.showError = [this](const std::string& e) { errors_.push_back(e); };
         o.openFileQuery = [this](const std::string&) { return pick_; };
+        o.recordsLostAtExit = [this](std::size_t n) { lostAtExit_ = n; };
         auto w = std::make_unique<TMonitorT>(util_, o);
         return w;
     }
@@ -83,6 +93,7 @@ protected:
     std::vector<std::string> ports_;
     std::vector<std::string> errors_;
     std::optional<std::string> pick_;  // the file "Plik > odczytaj" is given
+    std::size_t lostAtExit_ = 0;
 };
 
 TEST_F(MonitorWindow, CreationWithoutSettingsShowsTheDefinedStartState) {
@@ -368,72 +379,135 @@ TEST_F(MonitorWindow, UploadTimerTickSavesTheLogOnceItHoldsMoreThanTenLines) {
 }
 
 // "Plik > odczytaj" first puts the lines since the last save into the
-// station's file: with a mask of seconds a new file, with a mask of days,
-// where today's file is already written, at the end of that file.
+// station's file (here today's, already written); when they cannot be saved,
+// the file is not read.
 TEST_F(MonitorWindow, ReadingAFileBackSavesTheUnsavedLinesFirst) {
-    const struct {
-        const char* mask;
-        bool fileWrittenBefore;
-    } cases[] = {{"YYYY-MM-DD hh_mm_ss", false}, {"\"dzien\"YYYY-MM-DD", true}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.mask);
+    for (const bool folderBlocked : {false, true}) {
+        SCOPED_TRACE(folderBlocked ? "blocked" : "saved");
         TempDir home;
         test::ScopedConfigHome scoped(home.path());
         util_.stationFolder = std::string(TdmUtil::kBaseStationFolder);
-        IniDocument ini;
-        ini.Set("CONFIG", "maskaDaty", c.mask);
-        test::WriteFile(home.path() + "/ardu/DS3231/pomiarnik.ini", ini.Serialize());
+        const std::string data = home.path() + "/ardu/DS3231/data";
+        test::WriteFile(home.path() + "/ardu/DS3231/pomiarnik.ini",
+                        "[CONFIG]\r\nmaskaDaty=\"dzien\"YYYY-MM-DD\r\n");
         Pty pty;
         auto w = MakeAttached(pty);
-        if (c.fileWrittenBefore) {
-            for (int i = 0; i < 11; ++i) w->AppendLogLineForTest("earlier " + std::to_string(i));
-            w->Timer4WWWTimer();
-            ASSERT_EQ(w->Log().Count(), 0u);
+        for (int i = 0; i < 11; ++i) w->AppendLogLineForTest("earlier " + std::to_string(i));
+        w->Timer4WWWTimer();
+        ASSERT_EQ(w->Log().Count(), 0u);
+        if (folderBlocked) {  // a file where the data folder belongs
+            fs::remove_all(data);
+            test::WriteFile(data, "not a folder");
         }
         w->AppendLogLineForTest("not saved yet");
         test::WriteFile(home.file("other.txt"), "from the file\r\n");
         pick_ = home.file("other.txt");
         w->mCzytajPlikClick();
+        if (folderBlocked) {
+            EXPECT_TRUE(LogHas(*w, "not saved yet"));
+            EXPECT_FALSE(LogHas(*w, "from the file"));
+            EXPECT_TRUE(WebHas(*w, "DS3231/data"));
+            EXPECT_TRUE(w->StatusText().startsWith(QString::fromUtf8("nie odczytał")));
+            continue;
+        }
         EXPECT_EQ(w->Log().Lines(), std::vector<std::string>{"from the file"});
         std::vector<std::string> files;
-        for (const auto& f : fs::directory_iterator(home.path() + "/ardu/DS3231/data"))
+        for (const auto& f : fs::directory_iterator(data))
             files.push_back(test::ReadFile(f.path()));
         ASSERT_EQ(files.size(), 1u);
+        EXPECT_LT(files[0].find("earlier 10"), files[0].find("not saved yet"));
         EXPECT_NE(files[0].find("not saved yet"), std::string::npos);
-        if (c.fileWrittenBefore) {
-            EXPECT_LT(files[0].find("earlier 10"), files[0].find("not saved yet"))
-                << "the file's earlier lines stay first";
-        }
         EXPECT_TRUE(errors_.empty());
     }
 }
 
-// Cancelled, nothing changes; when the lines cannot be saved, the file is
-// not read and the log keeps them.
-TEST_F(MonitorWindow, ReadingAFileBackKeepsTheLogWhenCancelledOrUnsaved) {
+// While the disk refuses the unsent-records file the station's readings are
+// held and the user is told; the window resumes by itself, and what could not
+// be saved at the end is named.
+TEST_F(MonitorWindow, RefusedQueueFileHoldsTheStationSaysSoAndResumesByItself) {
+    // Uploads on, so readings are queued; a post that got out would reach
+    // only this server (the check box is cleared before any upload tick).
+    test::RawHttpServer server{test::RawHttpServer::Canned("HTTP/1.0 503 Busy\r\n\r\n")};
+    const std::string data = ArduDir() + "/DS3231/data";
+    fs::create_directories(data);
+    test::WriteFile(ArduDir() + "/DS3231/pomiarnik.ini",
+                    "[CONFIG]\r\nPOST=1\r\n[PostWWW]\r\nadresSkryptu=" +
+                        server.url("/Zapisz2Pomiary.php") + "\r\n");
+    const auto blockData = [&] {  // a file in the way: refused, also to root
+        fs::remove_all(data);
+        test::WriteFile(data, "in the way");
+    };
     Pty pty;
     auto w = MakeAttached(pty);
-    w->AppendLogLineForTest("not saved yet");
-    const std::size_t lines = w->Log().Count();
-    pick_.reset();
-    w->mCzytajPlikClick();
-    EXPECT_EQ(w->Log().Count(), lines);
-    EXPECT_FALSE(fs::exists(ArduDir() + "/DS3231/data") &&
-                 !fs::is_empty(ArduDir() + "/DS3231/data"));
+    QCheckBox* post = nullptr;
+    for (QCheckBox* cb : w->findChildren<QCheckBox*>())
+        if (cb->text() == "POST") post = cb;
+    ASSERT_TRUE(post && post->isChecked());
+    EXPECT_TRUE(w->ReleasingReadings());
 
-    // A file where the data folder should be: no data file can be made.
-    fs::remove_all(ArduDir() + "/DS3231/data");
-    test::WriteFile(ArduDir() + "/DS3231/data", "not a folder");
-    test::WriteFile(dir_.file("other.txt"), "from the file\r\n");
-    pick_ = dir_.file("other.txt");
-    w->mCzytajPlikClick();
-    EXPECT_EQ(w->Log().Count(), lines);
-    EXPECT_TRUE(LogHas(*w, "not saved yet"));
-    // Said on the "POST" page like every failed save of the log's lines.
-    EXPECT_TRUE(w->WebMemo().toPlainText().contains("DS3231/data"))
-        << w->WebMemo().toPlainText().toStdString();
-    EXPECT_TRUE(w->StatusText().startsWith(QString::fromUtf8("nie odczytał")));
-    fs::remove(ArduDir() + "/DS3231/data");
+    blockData();
+    w->Measurements().QueueForUpload("2023-05-01 12:00:00 21.5; ");
+    EXPECT_EQ(w->QueueEntries().size(), 1u);
+    EXPECT_FALSE(w->ReleasingReadings());
+    EXPECT_TRUE(WebHas(*w, Cp("BŁĄD zapisu kolejki niewysłanych")));
+    EXPECT_TRUE(w->StatusText().contains(QString::fromUtf8("tylko w pamięci")));
+
+    // Room again: the next catch-up tick writes the record (the upload timer
+    // may be backing off) and the station is read again, no one clicking.
+    fs::remove(data);
+    fs::create_directories(data);
+    post->setChecked(false);
+    w->TimerCzytajZalegleTimer();
+    EXPECT_TRUE(w->ReleasingReadings());
+    EXPECT_TRUE(WebHas(*w, Cp("odczyt bufora stacji wznowiony")));
+    EXPECT_EQ(test::ReadFile(data + "/niewyslane.txt"), "2023-05-01 12:00:00 21.5; \r\n");
+    EXPECT_TRUE(errors_.empty());
+
+    // Refused again up to the end: the record is named and the run fails.
+    post->setChecked(true);
+    blockData();
+    w->Measurements().QueueForUpload("2023-05-01 12:05:00 21.6; ");
+    EXPECT_FALSE(w->ReleasingReadings());
+    w.reset();
+    EXPECT_EQ(lostAtExit_, 1u);
+    EXPECT_EQ(server.RequestCount(), 0u);
+}
+
+TEST_F(MonitorWindow, ALongPortNameIsElidedAndTheWindowKeepsItsSize) {
+    // 200 characters that cannot be opened: in the status text and the label.
+    const std::string port = "/dev/serial/by-id/usb-Arduino_" + std::string(165, 'X') + "-if00";
+    auto w = Make(port);
+    w->resize(800, 600);
+    w->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w.get()));
+    const int width = w->width();
+    w->TimerStartCOMaTimer();
+    ASSERT_TRUE(WaitUi([&] {
+        return w->StatusText().contains(QString::fromStdString(port)) &&
+               w->ConnectionLabel().text().contains("-if00");
+    }));
+    QApplication::processEvents();
+    EXPECT_EQ(w->width(), width);
+    EXPECT_LE(w->minimumSizeHint().width(), width);
+    EXPECT_LE(w->ConnectionLabel().geometry().right(), width);
+}
+
+TEST(InputDialog, IsAsWideAsItsTitle) {
+    QFont bold = QApplication::font();
+    bold.setBold(true);
+    for (const char* title : {"wysyłanie na WWW (POST)", "dla przeliczeń z wysokością"}) {
+        int shownWidth = 0;
+        QTimer::singleShot(0, [&] {
+            QWidget* d = QApplication::activeModalWidget();
+            ASSERT_NE(d, nullptr);
+            ASSERT_TRUE(QTest::qWaitForWindowExposed(d));
+            shownWidth = d->width();
+            static_cast<QDialog*>(d)->reject();
+        });
+        EXPECT_FALSE(AskText(nullptr, QString::fromUtf8(title), "Co ile sekund", "300"));
+        EXPECT_GE(shownWidth, QFontMetrics(bold).horizontalAdvance(QString::fromUtf8(title)) + 100)
+            << title;
+    }
 }
 
 TEST_F(MonitorWindow, MaximisedWindowKeepsItsStoredPlacement) {
