@@ -29,7 +29,7 @@ endfunction()
 
 # Libraries linked by the tests and tools, in link order (users first).
 set(POM_UI_LIBS pom_app_ui pom_web_ui pom_dialogs_ui pom_plot_ui)
-set(POM_LOGIC_LIBS pom_app_logic pom_web_logic pom_dialogs_logic pom_recorder_logic
+set(POM_LOGIC_LIBS pom_mqtt_logic pom_app_logic pom_web_logic pom_dialogs_logic pom_recorder_logic
     pom_station_logic pom_plot_logic pom_serial pom_util)
 
 function(pom_existing out)

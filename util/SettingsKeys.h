@@ -29,6 +29,7 @@ inline constexpr std::string_view kPage = "Page";
 inline constexpr std::string_view kAktywne = "Aktywne";
 inline constexpr std::string_view kLegendy = "Legendy";
 inline constexpr std::string_view kPostWWW = "PostWWW";
+inline constexpr std::string_view kMqtt = "MQTT";
 
 // The Linux name of an Arduino's USB port stands where Windows had COM1.
 inline constexpr StringKey kNrComPort{kConfig, "nrCOMport", "ttyACM0"};
@@ -91,6 +92,18 @@ inline constexpr StringKey kTabela{kPostWWW, "Tabela", "test"};
 inline constexpr StringKey kAdresSkryptu{kPostWWW, "adresSkryptu",
                                          "127.0.0.1:8080/Zapisz2Pomiary.php"};
 inline constexpr StringKey kAdresy{kPostWWW, "adresy", ""};
+
+// Publishing to an MQTT broker, in the station kind's file. The names are
+// fixed: other tools write them.
+inline constexpr BoolKey kMqttWlacz{kMqtt, "Wlacz", false};
+inline constexpr StringKey kMqttHost{kMqtt, "Host", "127.0.0.1"};
+inline constexpr IntKey kMqttPort{kMqtt, "Port", 1883};
+inline constexpr StringKey kMqttUzytkownik{kMqtt, "Uzytkownik", ""};
+inline constexpr StringKey kMqttHaslo{kMqtt, "Haslo", ""};
+inline constexpr BoolKey kMqttTls{kMqtt, "TLS", false};
+inline constexpr StringKey kMqttPlikCa{kMqtt, "PlikCA", ""};
+inline constexpr StringKey kMqttTemat{kMqtt, "Temat", "pomiarnik"};
+inline constexpr StringKey kMqttPrefiksOdkrywania{kMqtt, "PrefiksOdkrywania", "homeassistant"};
 
 // Window placement sections and keys.
 inline constexpr std::string_view kFormMonitorT = "MonitorT";

@@ -182,20 +182,22 @@ void Readings::Accumulate(Period& period, const std::string& record, int valueCo
     const std::time_t t = ToCalendarSeconds(*when);
     NumberReader numbers(RecordValues(record));
     ++period.avgReadings;
-    std::string upload;
+    ClosedRecord closed;
+    closed.kind =
+        &period == &barometer_ ? ClosedRecord::Kind::Barometer : ClosedRecord::Kind::Readings;
     for (int i = 1; i <= valueCount; ++i) {
         const std::optional<double> v = numbers.Next();
         if (!v) return;
-        AccumulateValue(period, i, valueCount, *v, t, upload);
+        AccumulateValue(period, i, valueCount, *v, t, closed);
     }
-    if (upload.size() > 20) {
-        QueueForUpload(std::move(upload));
+    if (closed.text.size() > 20) {
+        CloseRecord(std::move(closed));
         period.avgReadings = 0;
     }
 }
 
 void Readings::AccumulateValue(Period& period, int i, int valueCount, double v, std::time_t t,
-                               std::string& out) {
+                               ClosedRecord& out) {
     if (i <= kSlots) {
         double& slot = period.avg[static_cast<std::size_t>(i - 1)];
         if (period.avgReadings == 1)
@@ -209,14 +211,34 @@ void Readings::AccumulateValue(Period& period, int i, int valueCount, double v, 
     // reading until the clock caught up would fold into one average.
     const bool past = static_cast<double>(t - period.lastEmitTime) > host_.PostInterval();
     if (!past && t >= period.lastEmitTime) return;
-    out = FormatStamp(FromCalendarSeconds(t));
-    for (int s = 0; s < std::min(valueCount, kSlots); ++s) {
+    out.time = FromCalendarSeconds(t);
+    out.text = FormatStamp(out.time);
+    out.count = std::min(valueCount, kSlots);
+    out.values.fill(kMissing);
+    for (int s = 0; s < out.count; ++s) {
         double& slot = period.avg[static_cast<std::size_t>(s)];
-        out += std::fabs(slot - kMissing) > 1 ? FormatGeneral7(slot) : "-888";
-        out += "; ";
+        const bool known = std::fabs(slot - kMissing) > 1;
+        out.text += known ? FormatGeneral7(slot) : "-888";
+        out.text += "; ";
+        out.values[static_cast<std::size_t>(s)] = known ? slot : kMissing;
         slot = kMissing;
     }
     period.lastEmitTime = t;
+}
+
+void Readings::CloseRecord(ClosedRecord record) {
+    if (record.text == lastQueued_) return;
+    QueueForUpload(record.text);
+    std::replace(record.text.begin(), record.text.end(), ',', '.');
+    for (RecordSink* sink : sinks_) {
+        try {
+            sink->RecordClosed(record);
+        } catch (const std::exception& e) {
+            // One sink's failure must neither stop the readings nor the
+            // other sinks.
+            host_.SetStatusText(std::string("Error 261208 ") + e.what());
+        }
+    }
 }
 
 void Readings::QueueForUpload(std::string text) {

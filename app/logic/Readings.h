@@ -5,8 +5,10 @@
 #include <ctime>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/logic/ReceivePath.h"
+#include "app/logic/RecordSink.h"
 
 namespace pom {
 
@@ -130,6 +132,10 @@ public:
     bool ReadingsSeen() const { return readingsSeen_; }
     int BarometerFirstSeries() const { return readingsSeen_ ? kBarometerSeriesWithReadings : 0; }
     void QueueForUpload(std::string text);
+    // Another place for every closed record of both kinds (the MQTT
+    // publisher), told after the upload queue and whether or not uploads
+    // are on. The sink must outlive this object.
+    void AddSink(RecordSink& sink) { sinks_.push_back(&sink); }
 
     const std::string& LastQueued() const { return lastQueued_; }
     double LastPressure() const { return lastPressure_; }
@@ -149,14 +155,18 @@ private:
 
     void Accumulate(Period& period, const std::string& record, int valueCount);
     // Folds value i (1-based) into its slot; at the last value of a record
-    // that closes an upload period, builds the upload record into `out`.
+    // that closes an upload period, builds the closed record into `out`.
     void AccumulateValue(Period& period, int i, int valueCount, double v, std::time_t t,
-                         std::string& out);
+                         ClosedRecord& out);
+    // A closed record to the upload queue and to the other sinks; a record
+    // equal to the last one goes nowhere.
+    void CloseRecord(ClosedRecord record);
 
     ReadingsHost& host_;
     StationValues& values_;
     Period readings_;
     Period barometer_;
+    std::vector<RecordSink*> sinks_;
     std::string lastQueued_ = "?";
     double lastPressure_ = 1013.0;
     bool readingsSeen_ = false;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -320,6 +321,125 @@ TEST(ParseDateTimeTest, TakesTheStationsFormAndRefusesImpossibleDates) {
                             "2023-05-01 12:60:00", "2023/05/01 12:00:00", "2023-05-01 12:00:00x",
                             "", "Open: ttyACM0"})
         EXPECT_FALSE(ParseDateTime(bad).has_value()) << bad;
+}
+
+// --- closed records reach the other sinks, once each, with or without uploads
+
+struct SeenRecord {
+    ClosedRecord::Kind kind;
+    std::string time;  // "yyyy-mm-dd hh:mm:ss"
+    std::vector<double> values;
+};
+
+class RecordingSink : public RecordSink {
+public:
+    void RecordClosed(const ClosedRecord& r) override {
+        SeenRecord s{r.kind, FormatStamp(r.time).substr(0, 19), {}};
+        for (int i = 0; i < r.count; ++i) s.values.push_back(r.values[static_cast<std::size_t>(i)]);
+        seen.push_back(s);
+        texts.push_back(r.text);
+    }
+    std::vector<SeenRecord> seen;
+    std::vector<std::string> texts;
+};
+
+// One step: an "O:" payload taken at `stamp`, or an "R:" line when no stamp.
+struct SinkStep {
+    const char* stamp;
+    const char* line;
+};
+
+struct SinkCase {
+    const char* name;
+    bool uploads;
+    std::vector<SinkStep> steps;
+    std::vector<SeenRecord> expected;
+};
+
+class SinkTable : public ReadingsTest, public ::testing::WithParamInterface<SinkCase> {};
+
+constexpr auto kR = ClosedRecord::Kind::Readings;
+constexpr auto kB = ClosedRecord::Kind::Barometer;
+
+TEST_P(SinkTable, SeesEachClosedRecordOnceWithItsKindTimeAndValues) {
+    const SinkCase& c = GetParam();
+    RecordingSink sink;
+    readings.AddSink(sink);
+    host.uploadChecked = c.uploads;
+    values.altitude = 0;
+    for (const SinkStep& s : c.steps) {
+        if (s.stamp) {
+            host.stamp = s.stamp;
+            readings.HandleBarometer(s.line);
+        } else {
+            readings.HandleReading(s.line);
+        }
+    }
+    ASSERT_EQ(sink.seen.size(), c.expected.size());
+    for (std::size_t i = 0; i < c.expected.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(sink.seen[i].kind, c.expected[i].kind);
+        EXPECT_EQ(sink.seen[i].time, c.expected[i].time);
+        ASSERT_EQ(sink.seen[i].values.size(), c.expected[i].values.size());
+        for (std::size_t k = 0; k < c.expected[i].values.size(); ++k)
+            EXPECT_DOUBLE_EQ(sink.seen[i].values[k], c.expected[i].values[k]) << k;
+    }
+    // With uploads on, the sink gets the very entries the queue got.
+    if (c.uploads)
+        EXPECT_EQ(sink.texts, host.queue);
+    else
+        EXPECT_TRUE(host.queue.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Readings, SinkTable,
+    ::testing::Values(
+        SinkCase{"ReadingsAveragedPerPeriod",
+                 true,
+                 {{nullptr, "R:2023-05-01 12:00:00 1 -888 W4r:0"},
+                  {nullptr, "R:2023-05-01 12:01:00 10 2 W4r:0"},
+                  {nullptr, "R:2023-05-01 12:02:00 20 4 W4r:0"},
+                  {nullptr, "R:2023-05-01 12:05:01 40 -888 W4r:0"}},
+                 {{kR, "2023-05-01 12:00:00", {1, -888}}, {kR, "2023-05-01 12:05:01", {27.5, 3}}}},
+        SinkCase{"UploadsOff",
+                 false,
+                 {{nullptr, "R:2023-05-01 12:00:00 1 2 W4r:0"},
+                  {nullptr, "R:2023-05-01 12:05:01 3 4 W4r:0"}},
+                 {{kR, "2023-05-01 12:00:00", {1, 2}}, {kR, "2023-05-01 12:05:01", {3, 4}}}},
+        SinkCase{"BarometerApartFromReadings",
+                 true,
+                 {{"2023-05-01 12:00:00 ", "O:1000;20"},
+                  {nullptr, "R:2023-05-01 12:00:30 5 W4r:0"},
+                  {"2023-05-01 12:06:00 ", "O:-5;20"}},
+                 {{kB, "2023-05-01 12:00:00", {1000, 20, 1000, 750.1, 750.1}},
+                  {kR, "2023-05-01 12:00:30", {5}},
+                  {kB, "2023-05-01 12:06:00", {-5, 20, -888, -888, -888}}}},
+        SinkCase{"BarometerWithUploadsOff",
+                 false,
+                 {{"2023-05-01 12:00:00 ", "O:1000;20"}},
+                 {{kB, "2023-05-01 12:00:00", {1000, 20, 1000, 750.1, 750.1}}}},
+        SinkCase{"ClockSetBackClosesEachPeriod",
+                 false,
+                 {{nullptr, "R:2023-05-01 12:00:00 7 W4r:0"},
+                  {nullptr, "R:2023-05-01 11:00:00 7 W4r:0"},
+                  {nullptr, "R:2023-05-01 12:00:00 7 W4r:0"},
+                  {nullptr, "R:2023-05-01 12:00:00 7 W4r:0"}},
+                 {{kR, "2023-05-01 12:00:00", {7}},
+                  {kR, "2023-05-01 11:00:00", {7}},
+                  {kR, "2023-05-01 12:00:00", {7}}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ReadingsTest, SinkThatThrowsIsReportedAndTheNextSinkStillGetsTheRecord) {
+    struct Throwing : RecordSink {
+        void RecordClosed(const ClosedRecord&) override { throw std::runtime_error("broker"); }
+    } bad;
+    RecordingSink good;
+    readings.AddSink(bad);
+    readings.AddSink(good);
+    R("12:00:00", "1");
+    EXPECT_THAT(host.status, ElementsAre("Error 261208 broker"));
+    EXPECT_EQ(good.seen.size(), 1u);
+    EXPECT_THAT(host.queue, ElementsAre("2023-05-01 12:00:00 1; "));
 }
 
 }  // namespace

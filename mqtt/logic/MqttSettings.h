@@ -1,0 +1,38 @@
+#pragma once
+
+#include <string>
+
+#include "mqtt/logic/MqttMessages.h"
+#include "util/TdmUtil.h"
+
+namespace pom::mqtt {
+
+// The [MQTT] section of the station kind's settings. Texts are Windows-1250.
+struct MqttSettings {
+    bool enabled = false;
+    std::string host = "127.0.0.1";
+    int port = 1883;
+    std::string user;
+    // Never to be written into a log line or a status text.
+    std::string password;
+    bool tls = false;
+    std::string caFile;
+    std::string baseTopic = "pomiarnik";
+    std::string discoveryPrefix = "homeassistant";
+
+    bool operator==(const MqttSettings&) const = default;
+};
+
+// Reads the section of the current station's file. A value that cannot be
+// used (a port outside 1..65535, an empty host, base topic or prefix) gives
+// way to its default, and `problem` (if given) gets a Polish line saying so;
+// it is emptied when all values were usable.
+MqttSettings ReadMqttSettings(const TdmUtil& util, std::string* problem = nullptr);
+// Writes every key; throws as TdmUtil's writes do.
+void WriteMqttSettings(TdmUtil& util, const MqttSettings& s);
+
+// Where a station's messages go under these settings.
+Target MakeTarget(const MqttSettings& s, std::string table, std::string stationKind,
+                  std::string version);
+
+}  // namespace pom::mqtt
