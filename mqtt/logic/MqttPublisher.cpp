@@ -88,6 +88,10 @@ void MqttPublisher::Tick(Clock::time_point now) {
                 break;
         }
     }
+    if (state_ == State::Connecting && now - attemptStarted_ >= kConnectTimeout)
+        Failed(now, Cp("broker nie odpowiedział w ciągu ") +
+                        std::to_string(kConnectTimeout.count()) +
+                        Cp(" s (sprawdź port, TLS i plik CA)"));
     if (state_ == State::Idle && now >= nextAttempt_) StartConnect(now);
     if (state_ == State::Connected) Drain();
     Persist(now);
@@ -128,6 +132,7 @@ void MqttPublisher::StartConnect(Clock::time_point now) {
     o.will = Availability(target_, false);
     std::string why;
     state_ = State::Connecting;
+    attemptStarted_ = now;
     if (!transport_.Connect(o, &why)) Failed(now, why);
 }
 

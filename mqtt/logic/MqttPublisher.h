@@ -61,6 +61,9 @@ public:
     using EventSink = std::function<void(const std::string&)>;
     static constexpr std::chrono::seconds kFirstRetry{1};
     static constexpr std::chrono::seconds kMaxRetry{30};
+    // An attempt the broker has not answered by then counts as failed (a TLS
+    // handshake refused, a listener that never answers).
+    static constexpr std::chrono::seconds kConnectTimeout{10};
     // Records handed over and not yet acknowledged at one time.
     static constexpr std::size_t kWindow = 32;
 
@@ -116,6 +119,7 @@ private:
     std::array<int, 2> channels_{};
     State state_ = State::Idle;
     Clock::time_point nextAttempt_{};
+    Clock::time_point attemptStarted_{};
     std::chrono::seconds retry_ = kFirstRetry;
     // Ids of the queue's first entries, handed over in order; 0 once acked.
     std::deque<int> inFlight_;

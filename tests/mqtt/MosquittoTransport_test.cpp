@@ -55,16 +55,13 @@ bool Accepts(int port) {
 // Debian's broker on 127.0.0.1, with a configuration of the test's own.
 class Broker {
 public:
-    Broker(const test::TempDir& dir, int port, const std::string& passwordFile = {})
+    // `extra`: lines after the plain listener's (more listeners, security).
+    Broker(const test::TempDir& dir, int port, const std::string& extra = "allow_anonymous true\n")
         : conf_(dir.file("mosquitto.conf")), port_(port) {
-        std::string text = "listener " + std::to_string(port) + " 127.0.0.1\n" +
-                           // Run by root (a container), it stays root and reads the
-                           // test's password file; otherwise the line does nothing.
-                           "persistence false\nlog_dest none\nuser root\n";
-        text += passwordFile.empty()
-                    ? "allow_anonymous true\n"
-                    : "allow_anonymous false\npassword_file " + passwordFile + "\n";
-        test::WriteFile(conf_, text);
+        test::WriteFile(conf_, "listener " + std::to_string(port) + " 127.0.0.1\n" +
+                                   // Run by root (a container), it stays root and reads the
+                                   // test's files; otherwise the line does nothing.
+                                   "persistence false\nlog_dest none\nuser root\n" + extra);
     }
     bool Start() {
         proc_ =
@@ -276,7 +273,7 @@ TEST_F(MosquittoTransportTest, AWrongPasswordIsToldInPolishAndTheRecordsStay) {
     const std::string passwords = dir.file("hasla");
     test::ChildProcess make(kPasswd, {"-c", "-b", passwords, "jan", "dobre-haslo"});
     ASSERT_EQ(make.WaitExit(5s), 0);
-    Broker broker(dir, port, passwords);
+    Broker broker(dir, port, "allow_anonymous false\npassword_file " + passwords + "\n");
     ASSERT_TRUE(broker.Start());
     settings.user = "jan";
     settings.password = "zle-haslo";
@@ -301,6 +298,73 @@ TEST_F(MosquittoTransportTest, AWrongPasswordIsToldInPolishAndTheRecordsStay) {
     ASSERT_TRUE(kept.Load(dir.file("mqtt.txt")));
     EXPECT_EQ(kept.Size(), 1u);
 }
+
+// --- TLS with a CA file
+
+// A self-signed certificate for 127.0.0.1, its own CA.
+void MakeCertificate(const std::string& key, const std::string& cert) {
+    test::ChildProcess openssl(
+        "/usr/bin/openssl",
+        {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+         "-keyout", key, "-out", cert, "-days", "2", "-subj", "/CN=127.0.0.1", "-addext",
+         "subjectAltName=IP:127.0.0.1"});
+    ASSERT_EQ(openssl.WaitExit(10s), 0);
+}
+
+struct TlsCase {
+    const char* name;
+    const char* caFile;  // in the test's folder; "server.pem" is the broker's own
+    bool delivered;
+};
+
+class MosquittoTlsTest : public MosquittoTransportTest,
+                         public ::testing::WithParamInterface<TlsCase> {};
+
+TEST_P(MosquittoTlsTest, OnlyTheRightCaFileConnectsAndTheRecordsWaitOtherwise) {
+    const TlsCase& c = GetParam();
+    ASSERT_NO_FATAL_FAILURE(MakeCertificate(dir.file("server.key"), dir.file("server.pem")));
+    ASSERT_NO_FATAL_FAILURE(MakeCertificate(dir.file("other.key"), dir.file("other.pem")));
+    // The subscriber stays on the plain listener; the publisher uses TLS.
+    const int tlsPort = FreePort();
+    Broker broker(dir, port,
+                  "allow_anonymous true\nlistener " + std::to_string(tlsPort) +
+                      " 127.0.0.1\ncertfile " + dir.file("server.pem") + "\nkeyfile " +
+                      dir.file("server.key") + "\n");
+    ASSERT_TRUE(broker.Start());
+    ASSERT_TRUE(test::WaitFor([&] { return Accepts(tlsPort); }, 5s));
+    Subscriber sub(port, "pomiarnik/test/state");
+    ASSERT_TRUE(sub.ok());
+    settings.port = tlsPort;
+    settings.tls = true;
+    settings.caFile = PathToText(dir.file(c.caFile));
+    auto p = Make();
+    p->RecordClosed(Record(0));
+    if (c.delivered) {
+        ASSERT_TRUE(Run(*p, [&] { return p->Pending() == 0; }));
+        ASSERT_TRUE(sub.Wait([&] { return sub.Count("pomiarnik/test/state") == 1; }));
+        EXPECT_EQ(sub.Payloads("pomiarnik/test/state")[0], State(0));
+    } else {
+        // A refused handshake may go unanswered: the publisher's own time
+        // limit ends the attempt (its clock moved on, not the test's).
+        p->Tick();  // the attempt starts
+        const auto later = MqttPublisher::Clock::now() + MqttPublisher::kConnectTimeout;
+        ASSERT_TRUE(test::WaitFor([&] {
+            p->Tick(later);
+            return !log.empty();
+        }));
+        EXPECT_FALSE(p->Connected());
+        EXPECT_EQ(p->Pending(), 1u);
+        EXPECT_NE(log.back().find(std::to_string(tlsPort)), std::string::npos)
+            << Cp1250ToUtf8(log.back());
+    }
+    p->Stop();
+}
+
+INSTANTIATE_TEST_SUITE_P(Mqtt, MosquittoTlsTest,
+                         ::testing::Values(TlsCase{"RightCa", "server.pem", true},
+                                           TlsCase{"OtherCa", "other.pem", false},
+                                           TlsCase{"NoCaFile", "brak.pem", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace pom::mqtt
