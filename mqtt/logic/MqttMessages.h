@@ -32,6 +32,8 @@ struct Target {
 struct Legend {
     std::string name;
     std::string unit;
+
+    bool operator==(const Legend&) const = default;
 };
 
 // "sonda0" ... "sonda10".

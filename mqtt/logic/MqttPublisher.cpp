@@ -1,0 +1,209 @@
+#include "mqtt/logic/MqttPublisher.h"
+
+#include <algorithm>
+#include <stdexcept>
+#include <utility>
+
+#include "util/Cp1250.h"
+
+namespace pom::mqtt {
+
+namespace {
+
+int KindIndex(ClosedRecord::Kind kind) {
+    return kind == ClosedRecord::Kind::Barometer ? 1 : 0;
+}
+
+ClosedRecord::Kind KindOf(int index) {
+    return index == 1 ? ClosedRecord::Kind::Barometer : ClosedRecord::Kind::Readings;
+}
+
+}  // namespace
+
+MqttPublisher::MqttPublisher(MqttTransport& transport, MqttSettings settings, Target target,
+                             EventSink events)
+    : transport_(transport),
+      settings_(std::move(settings)),
+      target_(std::move(target)),
+      events_(std::move(events)) {}
+
+std::string MqttPublisher::Entry(const Message& m) {
+    return m.topic + '\t' + m.payload;
+}
+
+bool MqttPublisher::Open(const std::string& queuePath, std::string* error) {
+    std::string why;
+    const bool ok = queue_.Load(queuePath, &why);
+    if (!ok) Event(Cp("MQTT: nie można odczytać kolejki ") + queuePath + ": " + why);
+    if (!queue_.CutLine().empty())
+        Event(Cp("MQTT: pominięto urwany ostatni wiersz kolejki ") + queuePath);
+    if (error) *error = why;
+    return ok;
+}
+
+void MqttPublisher::SetLegends(const std::array<Legend, 4>& legends) {
+    if (legends == legends_) return;
+    legends_ = legends;
+    if (state_ == State::Connected) SendDiscovery(ClosedRecord::Kind::Readings, 0, channels_[0]);
+}
+
+void MqttPublisher::RecordClosed(const ClosedRecord& record) {
+    const Message m = StateMessage(target_, record, LocalUtcOffset(record.time));
+    try {
+        queue_.Append(Entry(m));
+        warnedFull_ = false;
+    } catch (const std::exception& e) {
+        // The record stays queued in memory and reaches the file with the
+        // next write that succeeds.
+        if (!warnedFull_)
+            Event(Cp("MQTT: kolejka nie przyjęła rekordu (") + e.what() +
+                  Cp("); rekordy czekają w pamięci"));
+        warnedFull_ = true;
+    }
+    int& seen = channels_[KindIndex(record.kind)];
+    const int count = std::clamp(record.count, 0, ClosedRecord::kSlots);
+    if (count > seen) {
+        if (state_ == State::Connected) SendDiscovery(record.kind, seen, count);
+        seen = count;
+    }
+    if (state_ == State::Connected) Drain();
+}
+
+void MqttPublisher::Tick(Clock::time_point now) {
+    if (state_ == State::Stopped) return;
+    for (const TransportEvent& e : transport_.Poll()) {
+        switch (e.type) {
+            case TransportEvent::Type::Connected:
+                if (state_ == State::Connecting || state_ == State::Idle) OnConnected();
+                break;
+            case TransportEvent::Type::Refused:
+                if (state_ == State::Connecting) Failed(now, e.text);
+                break;
+            case TransportEvent::Type::Lost:
+                if (state_ == State::Connected || state_ == State::Connecting)
+                    Failed(now, state_ == State::Connected ? Cp("połączenie utracone") : e.text);
+                break;
+            case TransportEvent::Type::Acked:
+                OnAcked(e.id);
+                break;
+        }
+    }
+    if (state_ == State::Connecting && now - attemptStarted_ >= kConnectTimeout)
+        Failed(now, Cp("broker nie odpowiedział w ciągu ") +
+                        std::to_string(kConnectTimeout.count()) +
+                        Cp(" s (sprawdź port, TLS i plik CA)"));
+    if (state_ == State::Idle && now >= nextAttempt_) StartConnect(now);
+    if (state_ == State::Connected) Drain();
+    Persist(now);
+}
+
+void MqttPublisher::Stop() {
+    if (state_ == State::Connected) transport_.Publish(Availability(target_, false));
+    if (state_ == State::Connected || state_ == State::Connecting) transport_.Disconnect();
+    state_ = State::Stopped;
+    inFlight_.clear();
+    try {
+        queue_.Save();
+    } catch (const std::exception& e) {
+        Event(Cp("MQTT: nie zapisano kolejki: ") + e.what());
+    }
+}
+
+void MqttPublisher::Event(const std::string& text) {
+    if (!events_) return;
+    std::string line = text;
+    // Whatever a lower layer put into a reason, the password stays out.
+    if (!settings_.password.empty()) {
+        for (std::size_t at = line.find(settings_.password); at != std::string::npos;
+             at = line.find(settings_.password, at + 3))
+            line.replace(at, settings_.password.size(), "***");
+    }
+    events_(line);
+}
+
+std::string MqttPublisher::Where() const {
+    return settings_.host + ":" + std::to_string(settings_.port);
+}
+
+void MqttPublisher::StartConnect(Clock::time_point now) {
+    MqttTransport::Options o;
+    o.settings = settings_;
+    o.clientId = "pomiarnik_" + target_.table;
+    o.will = Availability(target_, false);
+    std::string why;
+    state_ = State::Connecting;
+    attemptStarted_ = now;
+    if (!transport_.Connect(o, &why)) Failed(now, why);
+}
+
+void MqttPublisher::Failed(Clock::time_point now, const std::string& why) {
+    const bool wasConnected = state_ == State::Connected;
+    state_ = State::Idle;
+    inFlight_.clear();
+    if (wasConnected) retry_ = kFirstRetry;
+    nextAttempt_ = now + retry_;
+    Event(Cp("MQTT: ") + Where() + ": " + why + Cp("; następna próba za ") +
+          std::to_string(retry_.count()) + " s" +
+          (queue_.Empty() ? std::string()
+                          : Cp(", w kolejce ") + std::to_string(queue_.Size()) + Cp(" rekordów")));
+    retry_ = std::min(retry_ * 2, std::chrono::seconds(kMaxRetry));
+}
+
+void MqttPublisher::OnConnected() {
+    state_ = State::Connected;
+    retry_ = kFirstRetry;
+    inFlight_.clear();
+    Event(Cp("MQTT: połączono z ") + Where() +
+          (settings_.user.empty() ? std::string() : Cp(" jako ") + settings_.user));
+    transport_.Publish(Availability(target_, true));
+    for (int k = 0; k < 2; ++k) SendDiscovery(KindOf(k), 0, channels_[k]);
+}
+
+void MqttPublisher::OnAcked(int id) {
+    const auto it = std::find(inFlight_.begin(), inFlight_.end(), id);
+    if (it == inFlight_.end() || id <= 0) return;
+    *it = 0;
+    // Removals keep to the queue's order: an entry leaves once it and all
+    // before it are acknowledged.
+    while (!inFlight_.empty() && inFlight_.front() == 0) {
+        inFlight_.pop_front();
+        queue_.PopFront();
+    }
+}
+
+void MqttPublisher::SendDiscovery(ClosedRecord::Kind kind, int from, int to) {
+    for (int i = from; i < to; ++i) {
+        const Legend legend = kind == ClosedRecord::Kind::Readings && i < 4
+                                  ? legends_[static_cast<std::size_t>(i)]
+                                  : Legend{};
+        transport_.Publish(DiscoveryConfig(target_, kind, i, legend));
+    }
+}
+
+void MqttPublisher::Drain() {
+    while (inFlight_.size() < kWindow && inFlight_.size() < queue_.Size()) {
+        const std::string& entry = queue_.Entries()[inFlight_.size()];
+        const std::size_t tab = entry.find('\t');
+        Message m;
+        if (tab == std::string::npos) {
+            // Not an entry this publisher wrote: it goes where the readings go.
+            m = Message{StateTopic(target_, ClosedRecord::Kind::Readings), entry, false, 1};
+        } else {
+            m = Message{entry.substr(0, tab), entry.substr(tab + 1), false, 1};
+        }
+        const int id = transport_.Publish(m);
+        if (id <= 0) return;  // tried again with the next Tick
+        inFlight_.push_back(id);
+    }
+}
+
+void MqttPublisher::Persist(Clock::time_point now) {
+    try {
+        queue_.FlushIfDue(now);
+    } catch (const std::exception& e) {
+        if (!warnedFull_) Event(Cp("MQTT: nie zapisano kolejki: ") + e.what());
+        warnedFull_ = true;
+    }
+}
+
+}  // namespace pom::mqtt

@@ -1,0 +1,370 @@
+#include "mqtt/client/MosquittoTransport.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <mosquitto.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TestSupport.h"
+#include "util/Cp1250.h"
+
+namespace pom::mqtt {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* kBroker = "/usr/sbin/mosquitto";
+constexpr const char* kPasswd = "/usr/bin/mosquitto_passwd";
+
+sockaddr_in Loopback(int port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return a;
+}
+
+// A port on 127.0.0.1 nobody listens on now.
+int FreePort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a = Loopback(0);
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    close(fd);
+    return ntohs(a.sin_port);
+}
+
+bool Accepts(int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a = Loopback(port);
+    const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    close(fd);
+    return ok;
+}
+
+// Debian's broker on 127.0.0.1, with a configuration of the test's own.
+class Broker {
+public:
+    // `extra`: lines after the plain listener's (more listeners, security).
+    Broker(const test::TempDir& dir, int port, const std::string& extra = "allow_anonymous true\n")
+        : conf_(dir.file("mosquitto.conf")), port_(port) {
+        test::WriteFile(conf_, "listener " + std::to_string(port) + " 127.0.0.1\n" +
+                                   // Run by root (a container), it stays root and reads the
+                                   // test's files; otherwise the line does nothing.
+                                   "persistence false\nlog_dest none\nuser root\n" + extra);
+    }
+    bool Start() {
+        proc_ =
+            std::make_unique<test::ChildProcess>(kBroker, std::vector<std::string>{"-c", conf_});
+        return proc_->started() && test::WaitFor([&] { return Accepts(port_); }, 5s);
+    }
+    void Stop() {
+        proc_->Signal(SIGTERM);
+        proc_->WaitExit(5s);
+        proc_.reset();
+    }
+
+private:
+    std::string conf_;
+    int port_;
+    std::unique_ptr<test::ChildProcess> proc_;
+};
+
+// A second client that takes everything under a topic filter.
+class Subscriber {
+public:
+    struct Got {
+        std::string topic;
+        std::string payload;
+        bool retained = false;
+    };
+
+    Subscriber(int port, const std::string& filter) : filter_(filter) {
+        client_ = mosquitto_new(nullptr, true, this);
+        mosquitto_connect_callback_set(client_, [](mosquitto* m, void* self, int rc) {
+            if (rc == 0)
+                mosquitto_subscribe(m, nullptr, static_cast<Subscriber*>(self)->filter_.c_str(), 1);
+        });
+        mosquitto_subscribe_callback_set(client_, [](mosquitto*, void* self, int, int, const int*) {
+            auto* s = static_cast<Subscriber*>(self);
+            std::lock_guard<std::mutex> lock(s->mutex_);
+            s->subscribed_ = true;
+            s->changed_.notify_all();
+        });
+        mosquitto_message_callback_set(
+            client_, [](mosquitto*, void* self, const mosquitto_message* m) {
+                auto* s = static_cast<Subscriber*>(self);
+                std::lock_guard<std::mutex> lock(s->mutex_);
+                s->got_.push_back({m->topic,
+                                   std::string(static_cast<const char*>(m->payload),
+                                               static_cast<std::size_t>(m->payloadlen)),
+                                   m->retain});
+                s->changed_.notify_all();
+            });
+        ok_ = mosquitto_connect(client_, "127.0.0.1", port, 30) == MOSQ_ERR_SUCCESS &&
+              mosquitto_loop_start(client_) == MOSQ_ERR_SUCCESS &&
+              Wait([&] { return subscribed_; });
+    }
+    ~Subscriber() {
+        mosquitto_disconnect(client_);
+        mosquitto_loop_stop(client_, false);
+        mosquitto_destroy(client_);
+    }
+    bool ok() const { return ok_; }
+    // Waits until `cond` holds over what came (called under the lock).
+    template <class Cond>
+    bool Wait(Cond cond, std::chrono::milliseconds deadline = 5s) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, deadline, cond);
+    }
+    std::size_t Count(const std::string& topic) {
+        std::size_t n = 0;
+        for (const Got& g : got_) n += g.topic == topic;
+        return n;
+    }
+    std::vector<Got> Messages() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return got_;
+    }
+    std::vector<std::string> Payloads(const std::string& topic) {
+        std::vector<std::string> r;
+        for (const Got& g : Messages())
+            if (g.topic == topic) r.push_back(g.payload);
+        return r;
+    }
+
+private:
+    std::string filter_;
+    mosquitto* client_ = nullptr;
+    bool ok_ = false;
+    bool subscribed_ = false;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<Got> got_;
+};
+
+ClosedRecord Record(int minute) {
+    ClosedRecord r;
+    r.time = {2026, 12, 8, 18, minute, 0, 0};
+    r.values.fill(ClosedRecord::kMissing);
+    r.count = 2;
+    r.values[0] = 20 + minute;
+    r.values[1] = -0.5;
+    return r;
+}
+
+struct MosquittoTransportTest : ::testing::Test {
+    MosquittoTransportTest() : port(FreePort()) {
+        settings.enabled = true;
+        settings.port = port;
+        target = MakeTarget(settings, "test", "DS3231", "0.1.0");
+    }
+    void SetUp() override {
+        ASSERT_TRUE(test::FileExists(kBroker)) << "scripts/install-deps installs mosquitto";
+    }
+    std::unique_ptr<MqttPublisher> Make() {
+        auto p = std::make_unique<MqttPublisher>(
+            transport, settings, target, [this](const std::string& l) { log.push_back(l); });
+        EXPECT_TRUE(p->Open(dir.file("mqtt.txt")));
+        return p;
+    }
+    // Ticks the publisher as its timer would until `cond` holds.
+    template <class Cond>
+    bool Run(MqttPublisher& p, Cond cond, std::chrono::milliseconds deadline = 8s) {
+        return test::WaitFor(
+            [&] {
+                p.Tick();
+                return cond();
+            },
+            deadline);
+    }
+    std::string State(int minute) {
+        return StateMessage(target, Record(minute), LocalUtcOffset(Record(minute).time)).payload;
+    }
+
+    test::TempDir dir;
+    int port;
+    MqttSettings settings;
+    Target target;
+    MosquittoTransport transport;
+    std::vector<std::string> log;
+};
+
+TEST_F(MosquittoTransportTest, RecordsArriveInOrderAndTheConfigsStayRetained) {
+    Broker broker(dir, port);
+    ASSERT_TRUE(broker.Start());
+    Subscriber sub(port, "pomiarnik/#");
+    ASSERT_TRUE(sub.ok());
+    auto p = Make();
+    p->SetLegends({Legend{Cp("Temperatura"), Cp("°C")}, Legend{}, Legend{}, Legend{}});
+    for (int i = 0; i < 3; ++i) p->RecordClosed(Record(i));
+    ASSERT_TRUE(Run(*p, [&] { return p->Pending() == 0; }));
+    ASSERT_TRUE(sub.Wait([&] { return sub.Count("pomiarnik/test/state") == 3; }));
+    EXPECT_EQ(sub.Payloads("pomiarnik/test/state"),
+              (std::vector<std::string>{State(0), State(1), State(2)}));
+
+    // One who comes later finds the configs and "online", retained.
+    Subscriber later(port, "#");
+    ASSERT_TRUE(later.ok());
+    ASSERT_TRUE(later.Wait([&] { return later.Count("pomiarnik/test/status") == 1; }));
+    const Message c0 =
+        DiscoveryConfig(target, ClosedRecord::Kind::Readings, 0, {Cp("Temperatura"), Cp("°C")});
+    const Message c1 = DiscoveryConfig(target, ClosedRecord::Kind::Readings, 1, {});
+    ASSERT_TRUE(later.Wait([&] { return later.Count(c0.topic) + later.Count(c1.topic) == 2; }));
+    for (const auto& g : later.Messages()) {
+        EXPECT_TRUE(g.retained) << g.topic;
+        const std::string want = g.topic == c0.topic                  ? c0.payload
+                                 : g.topic == c1.topic                ? c1.payload
+                                 : g.topic == "pomiarnik/test/status" ? "online"
+                                                                      : g.payload;
+        EXPECT_EQ(g.payload, want) << g.topic;
+        EXPECT_NE(g.topic, "pomiarnik/test/state");  // states are not kept
+    }
+
+    // A clean stop says "offline".
+    p->Stop();
+    ASSERT_TRUE(sub.Wait([&] { return sub.Count("pomiarnik/test/status") == 2; }));
+    EXPECT_EQ(sub.Payloads("pomiarnik/test/status").back(), "offline");
+}
+
+TEST_F(MosquittoTransportTest, ABrokerStoppedAndStartedAgainGetsEveryRecordInOrder) {
+    Broker broker(dir, port);
+    ASSERT_TRUE(broker.Start());
+    auto p = Make();
+    std::vector<std::string> seen;
+    {
+        Subscriber sub(port, "pomiarnik/test/state");
+        ASSERT_TRUE(sub.ok());
+        for (int i = 0; i < 2; ++i) p->RecordClosed(Record(i));
+        ASSERT_TRUE(Run(*p, [&] { return p->Pending() == 0; }));
+        ASSERT_TRUE(sub.Wait([&] { return sub.Count("pomiarnik/test/state") == 2; }));
+        seen = sub.Payloads("pomiarnik/test/state");
+    }
+    broker.Stop();
+    ASSERT_TRUE(Run(*p, [&] { return !p->Connected(); }));
+    for (int i = 2; i < 6; ++i) p->RecordClosed(Record(i));
+    p->Tick();
+    EXPECT_EQ(p->Pending(), 4u);
+
+    ASSERT_TRUE(broker.Start());
+    Subscriber sub(port, "pomiarnik/test/state");
+    ASSERT_TRUE(sub.ok());
+    ASSERT_TRUE(Run(*p, [&] { return p->Pending() == 0; }));
+    ASSERT_TRUE(sub.Wait([&] { return sub.Count("pomiarnik/test/state") >= 4; }));
+    for (const std::string& s : sub.Payloads("pomiarnik/test/state"))
+        if (seen.empty() || seen.back() != s) seen.push_back(s);
+    std::vector<std::string> expected;
+    for (int i = 0; i < 6; ++i) expected.push_back(State(i));
+    EXPECT_EQ(seen, expected);
+    p->Stop();
+}
+
+TEST_F(MosquittoTransportTest, AWrongPasswordIsToldInPolishAndTheRecordsStay) {
+    const std::string passwords = dir.file("hasla");
+    test::ChildProcess make(kPasswd, {"-c", "-b", passwords, "jan", "dobre-haslo"});
+    ASSERT_EQ(make.WaitExit(5s), 0);
+    Broker broker(dir, port, "allow_anonymous false\npassword_file " + passwords + "\n");
+    ASSERT_TRUE(broker.Start());
+    settings.user = "jan";
+    settings.password = "zle-haslo";
+    auto p = Make();
+    p->RecordClosed(Record(0));
+    ASSERT_TRUE(Run(*p, [&] {
+        for (const std::string& l : log)
+            if (l.find(Cp("hasło")) != std::string::npos) return true;
+        return false;
+    })) << (log.empty() ? "" : Cp1250ToUtf8(log.back()));
+    for (const std::string& l : log) EXPECT_EQ(l.find("zle-haslo"), std::string::npos) << l;
+    // Mosquitto answers "not authorized" (5); other brokers "bad user name or password" (4).
+    const std::string& refused = log.back();
+    EXPECT_TRUE(refused.find(MosquittoTransport::RefusalText(5)) != std::string::npos ||
+                refused.find(MosquittoTransport::RefusalText(4)) != std::string::npos)
+        << Cp1250ToUtf8(refused);
+    EXPECT_NE(refused.find("127.0.0.1:" + std::to_string(port)), std::string::npos);
+    EXPECT_FALSE(p->Connected());
+    EXPECT_EQ(p->Pending(), 1u);
+    p->Stop();
+    UploadQueue kept;
+    ASSERT_TRUE(kept.Load(dir.file("mqtt.txt")));
+    EXPECT_EQ(kept.Size(), 1u);
+}
+
+// --- TLS with a CA file
+
+// A self-signed certificate for 127.0.0.1, its own CA.
+void MakeCertificate(const std::string& key, const std::string& cert) {
+    test::ChildProcess openssl(
+        "/usr/bin/openssl",
+        {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+         "-keyout", key, "-out", cert, "-days", "2", "-subj", "/CN=127.0.0.1", "-addext",
+         "subjectAltName=IP:127.0.0.1"});
+    ASSERT_EQ(openssl.WaitExit(10s), 0);
+}
+
+struct TlsCase {
+    const char* name;
+    const char* caFile;  // in the test's folder; "server.pem" is the broker's own
+    bool delivered;
+};
+
+class MosquittoTlsTest : public MosquittoTransportTest,
+                         public ::testing::WithParamInterface<TlsCase> {};
+
+TEST_P(MosquittoTlsTest, OnlyTheRightCaFileConnectsAndTheRecordsWaitOtherwise) {
+    const TlsCase& c = GetParam();
+    ASSERT_NO_FATAL_FAILURE(MakeCertificate(dir.file("server.key"), dir.file("server.pem")));
+    ASSERT_NO_FATAL_FAILURE(MakeCertificate(dir.file("other.key"), dir.file("other.pem")));
+    // The subscriber stays on the plain listener; the publisher uses TLS.
+    const int tlsPort = FreePort();
+    Broker broker(dir, port,
+                  "allow_anonymous true\nlistener " + std::to_string(tlsPort) +
+                      " 127.0.0.1\ncertfile " + dir.file("server.pem") + "\nkeyfile " +
+                      dir.file("server.key") + "\n");
+    ASSERT_TRUE(broker.Start());
+    ASSERT_TRUE(test::WaitFor([&] { return Accepts(tlsPort); }, 5s));
+    Subscriber sub(port, "pomiarnik/test/state");
+    ASSERT_TRUE(sub.ok());
+    settings.port = tlsPort;
+    settings.tls = true;
+    settings.caFile = PathToText(dir.file(c.caFile));
+    auto p = Make();
+    p->RecordClosed(Record(0));
+    if (c.delivered) {
+        ASSERT_TRUE(Run(*p, [&] { return p->Pending() == 0; }));
+        ASSERT_TRUE(sub.Wait([&] { return sub.Count("pomiarnik/test/state") == 1; }));
+        EXPECT_EQ(sub.Payloads("pomiarnik/test/state")[0], State(0));
+    } else {
+        // A refused handshake may go unanswered: the publisher's own time
+        // limit ends the attempt (its clock moved on, not the test's).
+        p->Tick();  // the attempt starts
+        const auto later = MqttPublisher::Clock::now() + MqttPublisher::kConnectTimeout;
+        ASSERT_TRUE(test::WaitFor([&] {
+            p->Tick(later);
+            return !log.empty();
+        }));
+        EXPECT_FALSE(p->Connected());
+        EXPECT_EQ(p->Pending(), 1u);
+        EXPECT_NE(log.back().find(std::to_string(tlsPort)), std::string::npos)
+            << Cp1250ToUtf8(log.back());
+    }
+    p->Stop();
+}
+
+INSTANTIATE_TEST_SUITE_P(Mqtt, MosquittoTlsTest,
+                         ::testing::Values(TlsCase{"RightCa", "server.pem", true},
+                                           TlsCase{"OtherCa", "other.pem", false},
+                                           TlsCase{"NoCaFile", "brak.pem", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace pom::mqtt

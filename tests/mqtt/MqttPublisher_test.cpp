@@ -1,0 +1,313 @@
+#include "mqtt/logic/MqttPublisher.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/TestSupport.h"
+#include "util/Cp1250.h"
+
+namespace pom::mqtt {
+namespace {
+
+using namespace std::chrono_literals;
+using Type = TransportEvent::Type;
+
+// A broker connection under the test's hand: it records what it is given and
+// reports what the test queues.
+class FakeTransport : public MqttTransport {
+public:
+    enum class Mode { Accept, RefuseLater, RefuseAtOnce, NoAnswer };
+
+    bool Connect(const Options& o, std::string* error) override {
+        options = o;
+        connects.push_back(now);
+        if (mode == Mode::RefuseAtOnce) {
+            *error = "brak trasy do " + o.settings.password;
+            return false;
+        }
+        if (mode != Mode::NoAnswer)
+            events.push_back({mode == Mode::Accept ? Type::Connected : Type::Refused, 0,
+                              "odmowa dla " + o.settings.password});
+        connected = mode == Mode::Accept;
+        return true;
+    }
+    void Disconnect() override {
+        connected = false;
+        ++disconnects;
+    }
+    int Publish(const Message& m) override {
+        if (!connected || failPublish) return -1;
+        sent.push_back(m);
+        ++lastId;
+        if (m.topic.ends_with("/state")) ids.push_back(lastId);
+        return lastId;
+    }
+    std::vector<TransportEvent> Poll() override { return std::exchange(events, {}); }
+
+    void Drop() {
+        connected = false;
+        events.push_back({Type::Lost, 0, {}});
+    }
+    void Ack(int id) { events.push_back({Type::Acked, id, {}}); }
+    // The state messages' payloads sent so far, in order.
+    std::vector<std::string> States() const {
+        std::vector<std::string> r;
+        for (const Message& m : sent)
+            if (m.topic.ends_with("/state")) r.push_back(m.payload);
+        return r;
+    }
+    void AckAll() {
+        for (int id : ids) Ack(id);
+        ids.clear();
+    }
+
+    Mode mode = Mode::Accept;
+    bool connected = false;
+    bool failPublish = false;
+    int lastId = 0;
+    int disconnects = 0;
+    MqttPublisher::Clock::time_point now{};
+    Options options;
+    std::vector<std::chrono::steady_clock::time_point> connects;
+    std::vector<Message> sent;
+    std::vector<int> ids;  // of the state messages not acknowledged by the test
+    std::vector<TransportEvent> events;
+};
+
+ClosedRecord Record(int minute, std::vector<double> values = {21.5, 3.3}) {
+    ClosedRecord r;
+    r.time = {2026, 12, 8, 18, minute, 0, 0};
+    r.values.fill(ClosedRecord::kMissing);
+    r.count = static_cast<int>(values.size());
+    for (std::size_t i = 0; i < values.size(); ++i) r.values[i] = values[i];
+    return r;
+}
+
+// The minute of each state payload: "...T18:MM:00...".
+std::vector<int> Minutes(const std::vector<std::string>& payloads) {
+    std::vector<int> r;
+    for (const std::string& p : payloads) r.push_back(std::stoi(p.substr(p.find("T18:") + 4, 2)));
+    return r;
+}
+
+struct Fixture : ::testing::Test {
+    Fixture() {
+        settings.user = "jan";
+        settings.password = "Tajne#123";
+        target = MakeTarget(settings, "test", "DS3231", "0.1.0");
+    }
+    MqttPublisher Make() {
+        return MqttPublisher(transport, settings, target,
+                             [this](const std::string& l) { log.push_back(l); });
+    }
+    void Tick(MqttPublisher& p, std::chrono::milliseconds step = 10ms) {
+        transport.now += step;
+        p.Tick(transport.now);
+    }
+
+    test::TempDir dir;
+    FakeTransport transport;
+    MqttSettings settings;
+    Target target;
+    std::vector<std::string> log;
+};
+
+using MqttPublisherTest = Fixture;
+
+TEST_F(MqttPublisherTest, AtConnectOnlineThenDiscoveryThenTheQueueInOrder) {
+    MqttPublisher p = Make();
+    ASSERT_TRUE(p.Open(dir.file("mqtt.txt")));
+    p.SetLegends({Legend{Cp("Temperatura"), Cp("°C")}, Legend{}, Legend{}, Legend{}});
+    p.RecordClosed(Record(0));
+    p.RecordClosed(Record(1));
+    EXPECT_TRUE(transport.sent.empty());
+    Tick(p);  // connects
+    Tick(p);  // connected
+    ASSERT_EQ(transport.sent.size(), 5u);
+    EXPECT_EQ(transport.sent[0], Availability(target, true));
+    EXPECT_TRUE(transport.sent[0].retained);
+    EXPECT_EQ(transport.sent[1], DiscoveryConfig(target, ClosedRecord::Kind::Readings, 0,
+                                                 {Cp("Temperatura"), Cp("°C")}));
+    EXPECT_EQ(transport.sent[2], DiscoveryConfig(target, ClosedRecord::Kind::Readings, 1, {}));
+    EXPECT_EQ(Minutes(transport.States()), (std::vector<int>{0, 1}));
+    EXPECT_EQ(transport.sent[3].topic, "pomiarnik/test/state");
+    EXPECT_EQ(transport.sent[3].qos, 1);
+    // The will: "offline", retained, on the availability topic.
+    EXPECT_EQ(transport.options.will, Availability(target, false));
+    EXPECT_TRUE(transport.options.will.retained);
+    EXPECT_EQ(transport.options.settings.password, settings.password);
+
+    // A channel more: its config goes before its state; a legend renamed: the
+    // configs follow.
+    p.RecordClosed(Record(2, {1, 2, 3}));
+    EXPECT_EQ(transport.sent[5], DiscoveryConfig(target, ClosedRecord::Kind::Readings, 2, {}));
+    p.SetLegends({Legend{"Woda", "V"}, Legend{}, Legend{}, Legend{}});
+    EXPECT_EQ(transport.sent[7],
+              DiscoveryConfig(target, ClosedRecord::Kind::Readings, 0, {"Woda", "V"}));
+}
+
+TEST_F(MqttPublisherTest, RecordsLeaveTheQueueAndItsFileOnlyAfterTheirAckInOrder) {
+    const std::string path = dir.file("mqtt.txt");
+    MqttPublisher p = Make();
+    ASSERT_TRUE(p.Open(path));
+    Tick(p);
+    Tick(p);
+    transport.sent.clear();
+    transport.ids.clear();
+    for (int i = 0; i < 3; ++i) p.RecordClosed(Record(i));
+    ASSERT_EQ(transport.ids.size(), 3u);
+    // Each record was on disk before it went out.
+    const std::string first = "pomiarnik/test/state\t" + transport.States()[0] + "\r\n";
+    EXPECT_EQ(test::ReadFile(path).substr(0, first.size()), first);
+    EXPECT_EQ(test::ReadFile(path).size(), 3 * first.size());
+    EXPECT_EQ(p.Pending(), 3u);
+    transport.Ack(transport.ids[1]);  // the second first: nothing leaves yet
+    Tick(p);
+    EXPECT_EQ(p.Pending(), 3u);
+    transport.Ack(transport.ids[0]);
+    Tick(p);
+    EXPECT_EQ(p.Pending(), 1u);
+    EXPECT_EQ(p.Queue().Front(), "pomiarnik/test/state\t" + transport.States()[2]);
+    transport.Ack(999);  // an id it never gave: nothing happens
+    Tick(p);
+    EXPECT_EQ(p.Pending(), 1u);
+    p.Stop();
+    UploadQueue after;
+    ASSERT_TRUE(after.Load(path));
+    EXPECT_EQ(after.Size(), 1u);
+}
+
+TEST_F(MqttPublisherTest, OrderIsKeptAcrossADisconnect) {
+    MqttPublisher p = Make();
+    ASSERT_TRUE(p.Open(dir.file("mqtt.txt")));
+    Tick(p);
+    Tick(p);
+    for (int i = 0; i < 5; ++i) p.RecordClosed(Record(i));
+    // The first and the third acknowledged: only the first may leave; the
+    // third waits behind the second.
+    transport.Ack(transport.ids[0]);
+    transport.Ack(transport.ids[2]);
+    Tick(p);
+    transport.ids.clear();
+    transport.sent.clear();
+    EXPECT_EQ(p.Pending(), 4u);
+    transport.Drop();
+    p.RecordClosed(Record(5));  // while away: queued only
+    p.RecordClosed(Record(6));
+    Tick(p);
+    EXPECT_FALSE(p.Connected());
+    EXPECT_TRUE(transport.sent.empty());
+    for (int i = 0; i < 200 && !p.Connected(); ++i) Tick(p);
+    ASSERT_TRUE(p.Connected());
+    // Records 1..6 go again from the first unacknowledged one, in order.
+    EXPECT_EQ(Minutes(transport.States()), (std::vector<int>{1, 2, 3, 4, 5, 6}));
+    transport.AckAll();
+    Tick(p);
+    EXPECT_EQ(p.Pending(), 0u);
+}
+
+TEST_F(MqttPublisherTest, NothingIsLostWhilePublishingFails) {
+    MqttPublisher p = Make();
+    ASSERT_TRUE(p.Open(dir.file("mqtt.txt")));
+    Tick(p);
+    Tick(p);
+    transport.failPublish = true;
+    for (int i = 0; i < 40; ++i) p.RecordClosed(Record(i % 60));
+    Tick(p);
+    EXPECT_EQ(p.Pending(), 40u);
+    transport.failPublish = false;
+    // Window by window, each acked, all go out in order.
+    for (int round = 0; round < 5 && p.Pending() > 0; ++round) {
+        Tick(p);
+        transport.AckAll();
+    }
+    Tick(p);
+    EXPECT_EQ(p.Pending(), 0u);
+    std::vector<int> expected;
+    for (int i = 0; i < 40; ++i) expected.push_back(i);
+    EXPECT_EQ(Minutes(transport.States()), expected);
+}
+
+TEST_F(MqttPublisherTest, AKilledRunLeavesItsRecordsToTheNext) {
+    const std::string path = dir.file("mqtt.txt");
+    {
+        MqttPublisher p = Make();
+        ASSERT_TRUE(p.Open(path));
+        for (int i = 0; i < 3; ++i) p.RecordClosed(Record(i));
+        // Gone without Stop, as a SIGKILL leaves it.
+    }
+    MqttPublisher next = Make();
+    ASSERT_TRUE(next.Open(path));
+    EXPECT_EQ(next.Pending(), 3u);
+    Tick(next);
+    Tick(next);
+    EXPECT_EQ(Minutes(transport.States()), (std::vector<int>{0, 1, 2}));
+}
+
+TEST_F(MqttPublisherTest, StopSaysOfflineAndLeaves) {
+    MqttPublisher p = Make();
+    ASSERT_TRUE(p.Open(""));
+    Tick(p);
+    Tick(p);
+    p.Stop();
+    EXPECT_EQ(transport.sent.back(), Availability(target, false));
+    EXPECT_EQ(transport.disconnects, 1);
+    Tick(p);
+    EXPECT_EQ(transport.connects.size(), 1u);
+}
+
+// --- back-off, for both ways a connection fails
+
+struct FailCase {
+    const char* name;
+    FakeTransport::Mode mode;
+    std::vector<long> waits;  // seconds between attempts
+};
+
+class MqttBackoffTest : public Fixture, public ::testing::WithParamInterface<FailCase> {};
+
+TEST_P(MqttBackoffTest, WaitsDoubleUpToThirtySecondsAndThePasswordIsNeverLogged) {
+    transport.mode = GetParam().mode;
+    MqttPublisher p = Make();
+    ASSERT_TRUE(p.Open(dir.file("mqtt.txt")));
+    p.RecordClosed(Record(0));
+    for (int i = 0; i < 2000; ++i) Tick(p, 100ms);  // 200 s
+    std::vector<long> waits;
+    for (std::size_t i = 1; i < transport.connects.size(); ++i)
+        waits.push_back(static_cast<long>(std::chrono::round<std::chrono::seconds>(
+                                              transport.connects[i] - transport.connects[i - 1])
+                                              .count()));
+    const std::vector<long>& expected = GetParam().waits;
+    waits.resize(std::min(waits.size(), expected.size()));
+    EXPECT_EQ(waits, expected);
+    EXPECT_EQ(p.Pending(), 1u);  // the record waits
+    ASSERT_FALSE(log.empty());
+    for (const std::string& line : log) {
+        EXPECT_EQ(line.find(settings.password), std::string::npos) << line;
+        EXPECT_NE(line.find("127.0.0.1:1883"), std::string::npos) << line;
+    }
+    EXPECT_NE(log.back().find(Cp("; następna próba za 30 s")), std::string::npos) << log.back();
+
+    // Once connected, the wait starts again from one second.
+    transport.mode = FakeTransport::Mode::Accept;
+    for (int i = 0; i < 400 && !p.Connected(); ++i) Tick(p, 100ms);
+    ASSERT_TRUE(p.Connected());
+    const auto lost = transport.now;
+    transport.Drop();
+    for (int i = 0; i < 400 && transport.connects.back() <= lost; ++i) Tick(p, 100ms);
+    EXPECT_EQ(std::chrono::round<std::chrono::seconds>(transport.connects.back() - lost), 1s);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Mqtt, MqttBackoffTest,
+    ::testing::Values(
+        FailCase{"Refused", FakeTransport::Mode::RefuseLater, {1, 2, 4, 8, 16, 30, 30, 30}},
+        FailCase{"CannotStart", FakeTransport::Mode::RefuseAtOnce, {1, 2, 4, 8, 16, 30, 30, 30}},
+        // Unanswered attempts end after 10 s, then the wait.
+        FailCase{"NoAnswer", FakeTransport::Mode::NoAnswer, {11, 12, 14, 18, 26, 40, 40}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace pom::mqtt
