@@ -68,28 +68,8 @@ void BM_RecordClosed(benchmark::State& state) {
 }
 BENCHMARK(BM_RecordClosed)->Unit(benchmark::kMicrosecond);
 
-int FreePort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    close(fd);
-    return ntohs(a.sin_port);
-}
-
-bool Accepts(int port) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    close(fd);
-    return ok;
-}
+using test::Accepts;
+using test::FreePort;
 
 // 10 000 records queued while the broker was away, then handed over and
 // acknowledged: records per second, from the connect to the last removal.

@@ -25,32 +25,8 @@ using namespace std::chrono_literals;
 constexpr const char* kBroker = "/usr/sbin/mosquitto";
 constexpr const char* kPasswd = "/usr/bin/mosquitto_passwd";
 
-sockaddr_in Loopback(int port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
-}
-
-// A port on 127.0.0.1 nobody listens on now.
-int FreePort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = Loopback(0);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    close(fd);
-    return ntohs(a.sin_port);
-}
-
-bool Accepts(int port) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = Loopback(port);
-    const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    close(fd);
-    return ok;
-}
+using test::Accepts;
+using test::FreePort;
 
 // Debian's broker on 127.0.0.1, with a configuration of the test's own.
 class Broker {

@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -80,6 +81,23 @@ ReservedPort::~ReservedPort() {
 
 std::string ReservedPort::address(const std::string& path) const {
     return "127.0.0.1:" + std::to_string(port_) + path;
+}
+
+int FreePort() {
+    const ReservedPort held;
+    return held.port();
+}
+
+bool Accepts(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(fd);
+    return ok;
 }
 
 void WriteFile(const std::string& path, const std::string& bytes) {

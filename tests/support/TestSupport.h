@@ -55,6 +55,12 @@ private:
     int port_ = 0;
 };
 
+// A port on 127.0.0.1 nobody listens on now (bound and let go again), for a
+// server the test starts itself.
+int FreePort();
+// True when something accepts a connection on 127.0.0.1:port.
+bool Accepts(int port);
+
 // A clock that stands still until told to move.
 class FakeClock final : public Clock {
 public:
