@@ -88,6 +88,10 @@ struct DiscoveryCase {
     std::string payload;  // UTF-8
 };
 
+// Every config ends with the station device.
+const char kDevice[] = R"("availability_topic":"pomiarnik/test/status","device":{"identifiers":)"
+                       R"(["pomiarnik_DS3231"],"name":"Pomiarnik DS3231","sw_version":"0.1.0"}})";
+
 class DiscoveryTable : public ::testing::TestWithParam<DiscoveryCase> {};
 
 TEST_P(DiscoveryTable, TopicAndPayload) {
@@ -95,13 +99,10 @@ TEST_P(DiscoveryTable, TopicAndPayload) {
     const Message m =
         DiscoveryConfig(Station(), c.kind, c.index, Legend{c.legendName, c.legendUnit});
     EXPECT_EQ(m.topic, c.topic);
-    EXPECT_EQ(m.payload, c.payload);
+    EXPECT_EQ(m.payload, c.payload + kDevice);
     EXPECT_TRUE(m.retained);
     EXPECT_EQ(m.qos, 1);
 }
-
-const char kDevice[] = R"("availability_topic":"pomiarnik/test/status","device":{"identifiers":)"
-                       R"(["pomiarnik_DS3231"],"name":"Pomiarnik DS3231","sw_version":"0.1.0"}})";
 
 INSTANTIATE_TEST_SUITE_P(
     Mqtt, DiscoveryTable,
@@ -111,29 +112,25 @@ INSTANTIATE_TEST_SUITE_P(
                       R"({"name":"Temperatura zewnętrzna","unit_of_measurement":"°C",)"
                       R"("device_class":"temperature","state_class":"measurement",)"
                       R"("unique_id":"pomiarnik_test_sonda0","state_topic":"pomiarnik/test/state",)"
-                      R"("value_template":"{{ value_json.sonda0 | default(none) }}",)" +
-                          std::string(kDevice)},
+                      R"("value_template":"{{ value_json.sonda0 | default(none) }}",)"},
         DiscoveryCase{"NoLegendIsSondaN", kR, 4, "", "",
                       "homeassistant/sensor/pomiarnik_test/sonda4/config",
                       R"({"name":"Sonda 4","state_class":"measurement",)"
                       R"("unique_id":"pomiarnik_test_sonda4","state_topic":"pomiarnik/test/state",)"
-                      R"("value_template":"{{ value_json.sonda4 | default(none) }}",)" +
-                          std::string(kDevice)},
+                      R"("value_template":"{{ value_json.sonda4 | default(none) }}",)"},
         DiscoveryCase{"UnitWithoutAClass", kR, 2, Cp("Wiatr \"N\"\\1"), " m/s ",
                       "homeassistant/sensor/pomiarnik_test/sonda2/config",
                       R"({"name":"Wiatr \"N\"\\1","unit_of_measurement":"m/s",)"
                       R"("state_class":"measurement",)"
                       R"("unique_id":"pomiarnik_test_sonda2","state_topic":"pomiarnik/test/state",)"
-                      R"("value_template":"{{ value_json.sonda2 | default(none) }}",)" +
-                          std::string(kDevice)},
+                      R"("value_template":"{{ value_json.sonda2 | default(none) }}",)"},
         DiscoveryCase{"BarometerChannelApart", kB, 0, Cp("Ciśnienie"), "hPa",
                       "homeassistant/sensor/pomiarnik_test/barometr_sonda0/config",
                       R"({"name":"Ciśnienie","unit_of_measurement":"hPa",)"
                       R"("device_class":"pressure","state_class":"measurement",)"
                       R"("unique_id":"pomiarnik_test_barometr_sonda0",)"
                       R"("state_topic":"pomiarnik/test/barometr/state",)"
-                      R"("value_template":"{{ value_json.sonda0 | default(none) }}",)" +
-                          std::string(kDevice)}),
+                      R"("value_template":"{{ value_json.sonda0 | default(none) }}",)"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(MqttUnits, DeviceClassOnlyForUnitsHomeAssistantTakes) {
