@@ -7,6 +7,7 @@
 #include <ctime>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "util/Cp1250.h"
@@ -44,7 +45,6 @@ struct StateCase {
     ClosedRecord::Kind kind;
     std::vector<double> values;
     int offset;
-    const char* topic;
     const char* payload;
 };
 
@@ -53,55 +53,28 @@ class StateTable : public ::testing::TestWithParam<StateCase> {};
 TEST_P(StateTable, TopicAndPayload) {
     const StateCase& c = GetParam();
     const Message m = StateMessage(Station(), Record(c.kind, c.values), c.offset);
-    EXPECT_EQ(m.topic, c.topic);
+    EXPECT_EQ(m.topic, c.kind == kB ? "pomiarnik/test/barometr/state" : "pomiarnik/test/state");
     EXPECT_EQ(m.payload, c.payload);
     EXPECT_EQ(m.qos, 1);
     EXPECT_FALSE(m.retained);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Mqtt, StateTable,
-    ::testing::Values(
-        StateCase{"Reading",
-                  kR,
-                  {21.5, 3.3},
-                  3600,
-                  "pomiarnik/test/state",
-                  R"({"time":"2026-12-08T18:00:00+01:00","sonda0":21.5,"sonda1":3.3})"},
-        StateCase{"Barometer",
-                  kB,
-                  {980, 21.5, 1014.4, 735.1, 760.9},
-                  3600,
-                  "pomiarnik/test/barometr/state",
-                  R"({"time":"2026-12-08T18:00:00+01:00","sonda0":980,"sonda1":21.5,)"
-                  R"("sonda2":1014.4,"sonda3":735.1,"sonda4":760.9})"},
-        StateCase{"MissingChannelsLeftOut",
-                  kR,
-                  {-888, 2, -888, -0.25},
-                  7200,
-                  "pomiarnik/test/state",
-                  R"({"time":"2026-12-08T18:00:00+02:00","sonda1":2,"sonda3":-0.25})"},
-        StateCase{"NoFiniteNumberInJson",
-                  kR,
-                  {kNan, kInf, -kInf, 1.5e10, 1.234e-7},
-                  -16200,
-                  "pomiarnik/test/state",
-                  R"({"time":"2026-12-08T18:00:00-04:30","sonda3":1.5E10,"sonda4":1.234E-7})"},
-        StateCase{"NothingButTheTime",
-                  kR,
-                  {-888},
-                  0,
-                  "pomiarnik/test/state",
-                  R"({"time":"2026-12-08T18:00:00+00:00"})"},
-        StateCase{"ElevenChannels",
-                  kR,
-                  {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10},
-                  3600,
-                  "pomiarnik/test/state",
-                  R"({"time":"2026-12-08T18:00:00+01:00","sonda0":0,"sonda1":1,"sonda2":2,)"
-                  R"("sonda3":3,"sonda4":4,"sonda5":5,"sonda6":6,"sonda7":7,"sonda8":8,)"
-                  R"("sonda9":9,"sonda10":10})"}),
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Mqtt, StateTable, ::testing::Values(
+    StateCase{"Barometer", kB, {980, 21.5, 1014.4, 735.1, 760.9}, 3600,
+              R"({"time":"2026-12-08T18:00:00+01:00","sonda0":980,"sonda1":21.5,)"
+              R"("sonda2":1014.4,"sonda3":735.1,"sonda4":760.9})"},
+    StateCase{"MissingChannelsLeftOut", kR, {-888, 2, -888, -0.25}, 7200,
+              R"({"time":"2026-12-08T18:00:00+02:00","sonda1":2,"sonda3":-0.25})"},
+    StateCase{"NoFiniteNumberInJson", kR, {kNan, kInf, -kInf, 1.5e10, 1.234e-7}, -16200,
+              R"({"time":"2026-12-08T18:00:00-04:30","sonda3":1.5E10,"sonda4":1.234E-7})"},
+    StateCase{"NothingButTheTime", kR, {-888}, 0, R"({"time":"2026-12-08T18:00:00+00:00"})"},
+    StateCase{"ElevenChannels", kR, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, 3600,
+              R"({"time":"2026-12-08T18:00:00+01:00","sonda0":0,"sonda1":1,"sonda2":2,)"
+              R"("sonda3":3,"sonda4":4,"sonda5":5,"sonda6":6,"sonda7":7,"sonda8":8,)"
+              R"("sonda9":9,"sonda10":10})"}),
     [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 // --- discovery configs, byte for byte
 
@@ -115,6 +88,10 @@ struct DiscoveryCase {
     std::string payload;  // UTF-8
 };
 
+// Every config ends with the station device.
+const char kDevice[] = R"("availability_topic":"pomiarnik/test/status","device":{"identifiers":)"
+                       R"(["pomiarnik_DS3231"],"name":"Pomiarnik DS3231","sw_version":"0.1.0"}})";
+
 class DiscoveryTable : public ::testing::TestWithParam<DiscoveryCase> {};
 
 TEST_P(DiscoveryTable, TopicAndPayload) {
@@ -122,13 +99,10 @@ TEST_P(DiscoveryTable, TopicAndPayload) {
     const Message m =
         DiscoveryConfig(Station(), c.kind, c.index, Legend{c.legendName, c.legendUnit});
     EXPECT_EQ(m.topic, c.topic);
-    EXPECT_EQ(m.payload, c.payload);
+    EXPECT_EQ(m.payload, c.payload + kDevice);
     EXPECT_TRUE(m.retained);
     EXPECT_EQ(m.qos, 1);
 }
-
-const char kDevice[] = R"("availability_topic":"pomiarnik/test/status","device":{"identifiers":)"
-                       R"(["pomiarnik_DS3231"],"name":"Pomiarnik DS3231","sw_version":"0.1.0"}})";
 
 INSTANTIATE_TEST_SUITE_P(
     Mqtt, DiscoveryTable,
@@ -138,50 +112,41 @@ INSTANTIATE_TEST_SUITE_P(
                       R"({"name":"Temperatura zewnętrzna","unit_of_measurement":"°C",)"
                       R"("device_class":"temperature","state_class":"measurement",)"
                       R"("unique_id":"pomiarnik_test_sonda0","state_topic":"pomiarnik/test/state",)"
-                      R"("value_template":"{{ value_json.sonda0 | default(none) }}",)" +
-                          std::string(kDevice)},
+                      R"("value_template":"{{ value_json.sonda0 | default(none) }}",)"},
         DiscoveryCase{"NoLegendIsSondaN", kR, 4, "", "",
                       "homeassistant/sensor/pomiarnik_test/sonda4/config",
                       R"({"name":"Sonda 4","state_class":"measurement",)"
                       R"("unique_id":"pomiarnik_test_sonda4","state_topic":"pomiarnik/test/state",)"
-                      R"("value_template":"{{ value_json.sonda4 | default(none) }}",)" +
-                          std::string(kDevice)},
+                      R"("value_template":"{{ value_json.sonda4 | default(none) }}",)"},
         DiscoveryCase{"UnitWithoutAClass", kR, 2, Cp("Wiatr \"N\"\\1"), " m/s ",
                       "homeassistant/sensor/pomiarnik_test/sonda2/config",
                       R"({"name":"Wiatr \"N\"\\1","unit_of_measurement":"m/s",)"
                       R"("state_class":"measurement",)"
                       R"("unique_id":"pomiarnik_test_sonda2","state_topic":"pomiarnik/test/state",)"
-                      R"("value_template":"{{ value_json.sonda2 | default(none) }}",)" +
-                          std::string(kDevice)},
+                      R"("value_template":"{{ value_json.sonda2 | default(none) }}",)"},
         DiscoveryCase{"BarometerChannelApart", kB, 0, Cp("Ciśnienie"), "hPa",
                       "homeassistant/sensor/pomiarnik_test/barometr_sonda0/config",
                       R"({"name":"Ciśnienie","unit_of_measurement":"hPa",)"
                       R"("device_class":"pressure","state_class":"measurement",)"
                       R"("unique_id":"pomiarnik_test_barometr_sonda0",)"
                       R"("state_topic":"pomiarnik/test/barometr/state",)"
-                      R"("value_template":"{{ value_json.sonda0 | default(none) }}",)" +
-                          std::string(kDevice)}),
+                      R"("value_template":"{{ value_json.sonda0 | default(none) }}",)"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-struct UnitCase {
-    std::string unit;  // Windows-1250
-    const char* deviceClass;
-};
-
-class UnitTable : public ::testing::TestWithParam<UnitCase> {};
-
-TEST_P(UnitTable, DeviceClassOnlyForUnitsHomeAssistantTakes) {
-    EXPECT_EQ(DeviceClass(GetParam().unit), GetParam().deviceClass) << GetParam().unit;
+TEST(MqttUnits, DeviceClassOnlyForUnitsHomeAssistantTakes) {
+    const std::pair<std::string, const char*> cases[] = {{Cp("°C"), "temperature"},
+                                                         {Cp(" °C "), "temperature"},
+                                                         {"hPa", "pressure"},
+                                                         {"%", "humidity"},
+                                                         {"V", "voltage"},
+                                                         {"mV", "voltage"},
+                                                         {"C", ""},
+                                                         {"HPA", ""},
+                                                         {"mmHg", ""},
+                                                         {"", ""},
+                                                         {Cp("°F"), ""}};
+    for (const auto& [unit, deviceClass] : cases) EXPECT_EQ(DeviceClass(unit), deviceClass) << unit;
 }
-
-INSTANTIATE_TEST_SUITE_P(Mqtt, UnitTable,
-                         ::testing::Values(UnitCase{Cp("°C"), "temperature"},
-                                           UnitCase{Cp(" °C "), "temperature"},
-                                           UnitCase{"hPa", "pressure"}, UnitCase{"%", "humidity"},
-                                           UnitCase{"V", "voltage"}, UnitCase{"mV", "voltage"},
-                                           UnitCase{"C", ""}, UnitCase{"HPA", ""},
-                                           UnitCase{"mmHg", ""}, UnitCase{"", ""},
-                                           UnitCase{Cp("°F"), ""}));
 
 // --- topics stay valid whatever the settings hold
 
@@ -196,15 +161,12 @@ TEST(MqttTopics, WildcardsAndSlashesInTheTableCannotBreakATopic) {
     EXPECT_EQ(DiscoveryTopic(t, kB, 10), "ha/sensor/pomiarnik_a_b_c_d/barometr_sonda10/config");
 }
 
-TEST(MqttTopics, AvailabilityAndRemovalAreRetained) {
+TEST(MqttTopics, AvailabilityAndRemovalAreRetainedAndJsonIsEscaped) {
     EXPECT_EQ(Availability(Station(), true), (Message{"pomiarnik/test/status", "online", true, 1}));
     EXPECT_EQ(Availability(Station(), false),
               (Message{"pomiarnik/test/status", "offline", true, 1}));
     EXPECT_EQ(DiscoveryRemoval(Station(), kR, 3),
               (Message{"homeassistant/sensor/pomiarnik_test/sonda3/config", "", true, 1}));
-}
-
-TEST(MqttJson, ControlCharactersAndQuotesAreEscaped) {
     EXPECT_EQ(JsonEscape(std::string("a\"b\\c\nd\te\x01", 10)),
               "a\\\"b\\\\c\\u000ad\\u0009e\\u0001");
     EXPECT_EQ(JsonEscape(Cp("zażółć")), "zażółć");
@@ -212,32 +174,17 @@ TEST(MqttJson, ControlCharactersAndQuotesAreEscaped) {
 
 // --- the zone offset of a record's local time
 
-class ZoneTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (const char* tz = std::getenv("TZ")) saved_ = tz, hadTz_ = true;
-        setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
-        tzset();
-    }
-    void TearDown() override {
-        if (hadTz_)
-            setenv("TZ", saved_.c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-
-private:
-    std::string saved_;
-    bool hadTz_ = false;
-};
-
-TEST_F(ZoneTest, WinterAndSummerTimeGetTheirOwnOffsets) {
-    const LocalDateTime winter{2026, 12, 8, 18, 0, 0, 0};
+TEST(MqttZone, WinterAndSummerTimeGetTheirOwnOffsets) {
+    const char* saved = std::getenv("TZ");
+    const std::string old = saved ? saved : "";
+    setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+    tzset();
     const LocalDateTime summer{2026, 7, 1, 12, 0, 0, 0};
-    EXPECT_EQ(LocalUtcOffset(winter), 3600);
+    EXPECT_EQ(LocalUtcOffset({2026, 12, 8, 18, 0, 0, 0}), 3600);
     EXPECT_EQ(LocalUtcOffset(summer), 7200);
     EXPECT_EQ(IsoTime(summer, LocalUtcOffset(summer)), "2026-07-01T12:00:00+02:00");
+    saved ? setenv("TZ", old.c_str(), 1) : unsetenv("TZ");
+    tzset();
 }
 
 }  // namespace

@@ -106,8 +106,18 @@ struct Fixture : ::testing::Test {
         transport.now += step;
         p.Tick(transport.now);
     }
+    // Opens `p` on the test's queue file and lets it connect.
+    void Up(MqttPublisher& p) {
+        ASSERT_TRUE(p.Open(path));
+        Tick(p);  // connects
+        Tick(p);  // connected
+    }
+    static void Close(MqttPublisher& p, int from, int to) {
+        for (int i = from; i < to; ++i) p.RecordClosed(Record(i % 60));
+    }
 
     test::TempDir dir;
+    const std::string path = dir.file("mqtt.txt");
     FakeTransport transport;
     MqttSettings settings;
     Target target;
@@ -118,16 +128,12 @@ using MqttPublisherTest = Fixture;
 
 TEST_F(MqttPublisherTest, AtConnectOnlineThenDiscoveryThenTheQueueInOrder) {
     MqttPublisher p = Make();
-    ASSERT_TRUE(p.Open(dir.file("mqtt.txt")));
     p.SetLegends({Legend{Cp("Temperatura"), Cp("°C")}, Legend{}, Legend{}, Legend{}});
-    p.RecordClosed(Record(0));
-    p.RecordClosed(Record(1));
+    Close(p, 0, 2);
     EXPECT_TRUE(transport.sent.empty());
-    Tick(p);  // connects
-    Tick(p);  // connected
+    Up(p);
     ASSERT_EQ(transport.sent.size(), 5u);
     EXPECT_EQ(transport.sent[0], Availability(target, true));
-    EXPECT_TRUE(transport.sent[0].retained);
     EXPECT_EQ(transport.sent[1], DiscoveryConfig(target, ClosedRecord::Kind::Readings, 0,
                                                  {Cp("Temperatura"), Cp("°C")}));
     EXPECT_EQ(transport.sent[2], DiscoveryConfig(target, ClosedRecord::Kind::Readings, 1, {}));
@@ -136,7 +142,6 @@ TEST_F(MqttPublisherTest, AtConnectOnlineThenDiscoveryThenTheQueueInOrder) {
     EXPECT_EQ(transport.sent[3].qos, 1);
     // The will: "offline", retained, on the availability topic.
     EXPECT_EQ(transport.options.will, Availability(target, false));
-    EXPECT_TRUE(transport.options.will.retained);
     EXPECT_EQ(transport.options.settings.password, settings.password);
 
     // A channel more: its config goes before its state; a legend renamed: the
@@ -149,14 +154,9 @@ TEST_F(MqttPublisherTest, AtConnectOnlineThenDiscoveryThenTheQueueInOrder) {
 }
 
 TEST_F(MqttPublisherTest, RecordsLeaveTheQueueAndItsFileOnlyAfterTheirAckInOrder) {
-    const std::string path = dir.file("mqtt.txt");
     MqttPublisher p = Make();
-    ASSERT_TRUE(p.Open(path));
-    Tick(p);
-    Tick(p);
-    transport.sent.clear();
-    transport.ids.clear();
-    for (int i = 0; i < 3; ++i) p.RecordClosed(Record(i));
+    Up(p);
+    Close(p, 0, 3);
     ASSERT_EQ(transport.ids.size(), 3u);
     // Each record was on disk before it went out.
     const std::string first = "pomiarnik/test/state\t" + transport.States()[0] + "\r\n";
@@ -173,7 +173,12 @@ TEST_F(MqttPublisherTest, RecordsLeaveTheQueueAndItsFileOnlyAfterTheirAckInOrder
     transport.Ack(999);  // an id it never gave: nothing happens
     Tick(p);
     EXPECT_EQ(p.Pending(), 1u);
+    // Stop says "offline", leaves, and the last record stays for the next run.
     p.Stop();
+    EXPECT_EQ(transport.sent.back(), Availability(target, false));
+    EXPECT_EQ(transport.disconnects, 1);
+    Tick(p);
+    EXPECT_EQ(transport.connects.size(), 1u);
     UploadQueue after;
     ASSERT_TRUE(after.Load(path));
     EXPECT_EQ(after.Size(), 1u);
@@ -181,10 +186,8 @@ TEST_F(MqttPublisherTest, RecordsLeaveTheQueueAndItsFileOnlyAfterTheirAckInOrder
 
 TEST_F(MqttPublisherTest, OrderIsKeptAcrossADisconnect) {
     MqttPublisher p = Make();
-    ASSERT_TRUE(p.Open(dir.file("mqtt.txt")));
-    Tick(p);
-    Tick(p);
-    for (int i = 0; i < 5; ++i) p.RecordClosed(Record(i));
+    Up(p);
+    Close(p, 0, 5);
     // The first and the third acknowledged: only the first may leave; the
     // third waits behind the second.
     transport.Ack(transport.ids[0]);
@@ -194,8 +197,7 @@ TEST_F(MqttPublisherTest, OrderIsKeptAcrossADisconnect) {
     transport.sent.clear();
     EXPECT_EQ(p.Pending(), 4u);
     transport.Drop();
-    p.RecordClosed(Record(5));  // while away: queued only
-    p.RecordClosed(Record(6));
+    Close(p, 5, 7);  // while away: queued only
     Tick(p);
     EXPECT_FALSE(p.Connected());
     EXPECT_TRUE(transport.sent.empty());
@@ -210,11 +212,9 @@ TEST_F(MqttPublisherTest, OrderIsKeptAcrossADisconnect) {
 
 TEST_F(MqttPublisherTest, NothingIsLostWhilePublishingFails) {
     MqttPublisher p = Make();
-    ASSERT_TRUE(p.Open(dir.file("mqtt.txt")));
-    Tick(p);
-    Tick(p);
+    Up(p);
     transport.failPublish = true;
-    for (int i = 0; i < 40; ++i) p.RecordClosed(Record(i % 60));
+    Close(p, 0, 40);
     Tick(p);
     EXPECT_EQ(p.Pending(), 40u);
     transport.failPublish = false;
@@ -231,31 +231,16 @@ TEST_F(MqttPublisherTest, NothingIsLostWhilePublishingFails) {
 }
 
 TEST_F(MqttPublisherTest, AKilledRunLeavesItsRecordsToTheNext) {
-    const std::string path = dir.file("mqtt.txt");
     {
         MqttPublisher p = Make();
         ASSERT_TRUE(p.Open(path));
-        for (int i = 0; i < 3; ++i) p.RecordClosed(Record(i));
+        Close(p, 0, 3);
         // Gone without Stop, as a SIGKILL leaves it.
     }
     MqttPublisher next = Make();
-    ASSERT_TRUE(next.Open(path));
+    Up(next);
     EXPECT_EQ(next.Pending(), 3u);
-    Tick(next);
-    Tick(next);
     EXPECT_EQ(Minutes(transport.States()), (std::vector<int>{0, 1, 2}));
-}
-
-TEST_F(MqttPublisherTest, StopSaysOfflineAndLeaves) {
-    MqttPublisher p = Make();
-    ASSERT_TRUE(p.Open(""));
-    Tick(p);
-    Tick(p);
-    p.Stop();
-    EXPECT_EQ(transport.sent.back(), Availability(target, false));
-    EXPECT_EQ(transport.disconnects, 1);
-    Tick(p);
-    EXPECT_EQ(transport.connects.size(), 1u);
 }
 
 // --- back-off, for both ways a connection fails
@@ -271,7 +256,7 @@ class MqttBackoffTest : public Fixture, public ::testing::WithParamInterface<Fai
 TEST_P(MqttBackoffTest, WaitsDoubleUpToThirtySecondsAndThePasswordIsNeverLogged) {
     transport.mode = GetParam().mode;
     MqttPublisher p = Make();
-    ASSERT_TRUE(p.Open(dir.file("mqtt.txt")));
+    ASSERT_TRUE(p.Open(path));
     p.RecordClosed(Record(0));
     for (int i = 0; i < 2000; ++i) Tick(p, 100ms);  // 200 s
     std::vector<long> waits;
