@@ -42,7 +42,7 @@ std::string FormatStamp(const LocalDateTime& t) {
     return buf;
 }
 
-std::time_t ToCalendarSeconds(const LocalDateTime& t) {
+std::tm ToTm(const LocalDateTime& t) {
     std::tm tm{};
     tm.tm_year = t.year - 1900;
     tm.tm_mon = t.month - 1;
@@ -50,6 +50,11 @@ std::time_t ToCalendarSeconds(const LocalDateTime& t) {
     tm.tm_hour = t.hour;
     tm.tm_min = t.minute;
     tm.tm_sec = t.second;
+    return tm;
+}
+
+std::time_t ToCalendarSeconds(const LocalDateTime& t) {
+    std::tm tm = ToTm(t);
     return timegm(&tm);
 }
 

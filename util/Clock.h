@@ -39,6 +39,9 @@ const Clock& DefaultClock();
 // "yyyy-mm-dd hh:mm:ss " (20 characters, trailing blank).
 std::string FormatStamp(const LocalDateTime& t);
 
+// The fields as a broken-down time (tm_isdst 0; the caller sets it).
+std::tm ToTm(const LocalDateTime& t);
+
 // Seconds since the epoch, treating the fields as UTC (a calendar count, no zone).
 std::time_t ToCalendarSeconds(const LocalDateTime& t);
 LocalDateTime FromCalendarSeconds(std::time_t s);

@@ -82,13 +82,7 @@ std::string ChannelKey(int index) {
 }
 
 int LocalUtcOffset(const LocalDateTime& t) {
-    std::tm tm{};
-    tm.tm_year = t.year - 1900;
-    tm.tm_mon = t.month - 1;
-    tm.tm_mday = t.day;
-    tm.tm_hour = t.hour;
-    tm.tm_min = t.minute;
-    tm.tm_sec = t.second;
+    std::tm tm = ToTm(t);
     tm.tm_isdst = -1;  // the zone's rules decide whether summer time holds
     if (std::mktime(&tm) == static_cast<std::time_t>(-1)) return 0;
     return static_cast<int>(tm.tm_gmtoff);
