@@ -1,14 +1,15 @@
 #include "tools/recorder/RecorderServer.h"
 
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <httplib.h>
 
-#include <atomic>
-#include <chrono>
 #include <cstdio>
-#include <thread>
 
 #include "tools/recorder/RecorderInput.h"
 #include "tools/recorder/RecorderPages.h"
@@ -77,10 +78,164 @@ std::string Param(const httplib::Request& req, const char* name) {
     return req.has_param(name) ? req.get_param_value(name) : std::string();
 }
 
+// The library's own bound on url-encoded bodies, which it checks before ours.
+constexpr std::size_t kMaxFormBytes = CPPHTTPLIB_FORM_URL_ENCODED_PAYLOAD_MAX_LENGTH;
+
+bool IsForm(const httplib::Request& req) {
+    return Lower(req.get_header_value("Content-Type"))
+        .starts_with("application/x-www-form-urlencoded");
+}
+
+// The words for a refused request, from the library or from the connection
+// reader; `limit` is the body bound that applied.
+void SetError(const httplib::Request& req, httplib::Response& res, std::size_t limit,
+              const ConnectionLimits& limits) {
+    std::string reason;
+    switch (res.status) {
+        case 413:
+            reason = "treść żądania za duża (najwyżej " + std::to_string(limit) + " bajtów)";
+            break;
+        case 431:
+            reason = "za dużo nagłówków albo za długie (najwyżej " +
+                     std::to_string(limits.maxHeaders) + " nagłówków, " +
+                     std::to_string(limits.maxHeadBytes) + " bajtów)";
+            break;
+        case 408:
+            reason = "żądanie nie nadeszło w całości na czas";
+            break;
+        case 400:
+            reason = "niepoprawne żądanie (zła postać formularza lub nagłówka)";
+            break;
+        case 404:
+            reason = "nie ma takiej strony";
+            break;
+        default:
+            reason = "żądanie odrzucone (HTTP " + std::to_string(res.status) + ")";
+    }
+    if (req.method == "GET" || req.method == "HEAD")
+        SetPage(res, res.status, MessagePage("Błąd", reason));
+    else
+        SetRefusal(req, res, res.status, reason);
+}
+
+const char* StatusText(int status) {
+    switch (status) {
+        case 400:
+            return "Bad Request";
+        case 408:
+            return "Request Timeout";
+        case 413:
+            return "Payload Too Large";
+        case 431:
+            return "Request Header Fields Too Large";
+        default:
+            return "Error";
+    }
+}
+
+// The library's server with its request reader open to us: we hand it one
+// request at a time from our own connection handling.
+class HttpCore : public httplib::Server {
+public:
+    using httplib::Server::process_request;
+};
+
+// A Connection as the library's stream.
+class ConnectionStream final : public httplib::Stream {
+public:
+    explicit ConnectionStream(Connection& c) : c_(c) {}
+    bool is_readable() const override { return c_.WaitReadable(); }
+    bool is_writable() const override { return c_.WaitWritable(); }
+    ssize_t read(char* ptr, size_t size) override { return c_.Read(ptr, size); }
+    ssize_t write(const char* ptr, size_t size) override { return c_.Write(ptr, size); }
+    void get_remote_ip_and_port(std::string& ip, int& port) const override {
+        Address(::getpeername, ip, port);
+    }
+    void get_local_ip_and_port(std::string& ip, int& port) const override {
+        Address(::getsockname, ip, port);
+    }
+    socket_t socket() const override { return c_.fd(); }
+
+private:
+    void Address(int (*get)(int, sockaddr*, socklen_t*), std::string& ip, int& port) const {
+        sockaddr_storage addr{};
+        socklen_t len = sizeof addr;
+        char host[NI_MAXHOST], serv[NI_MAXSERV];
+        if (get(c_.fd(), reinterpret_cast<sockaddr*>(&addr), &len) == 0 &&
+            ::getnameinfo(reinterpret_cast<sockaddr*>(&addr), len, host, sizeof host, serv,
+                          sizeof serv, NI_NUMERICHOST | NI_NUMERICSERV) == 0) {
+            ip = host;
+            port = std::atoi(serv);
+        }
+    }
+    Connection& c_;
+};
+
+// A listening socket of our own: the connection reader owns and closes it.
+// SO_REUSEADDR only; SO_REUSEPORT would let a second recorder share the port
+// silently instead of being told it is taken.
+int Listen(const std::string& host, int port, int* bound) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.empty() ? nullptr : host.c_str(), std::to_string(port).c_str(), &hints,
+                      &found) != 0)
+        return -1;
+    int fd = -1;
+    for (addrinfo* a = found; a && fd < 0; a = a->ai_next) {
+        fd = ::socket(a->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+        if (fd < 0) continue;
+        const int yes = 1, no = 0;
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        if (a->ai_family == AF_INET6) ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &no, sizeof no);
+        if (::bind(fd, a->ai_addr, a->ai_addrlen) != 0 || ::listen(fd, SOMAXCONN) != 0) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+    ::freeaddrinfo(found);
+    if (fd < 0) return -1;
+    sockaddr_storage addr{};
+    socklen_t len = sizeof addr;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    *bound = addr.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&addr)->sin6_port)
+                                        : ntohs(reinterpret_cast<sockaddr_in*>(&addr)->sin_port);
+    return fd;
+}
+
 }  // namespace
 
-struct Server::Impl {
-    Impl(Store& s, ServerConfig c) : store(s), config(std::move(c)) {}
+// The body bounds are the recorder's and the library's, not a setting.
+ServerConfig WithBodyLimits(ServerConfig c) {
+    c.limits.maxBodyBytes = kMaxBodyBytes;
+    c.limits.maxFormBytes = kMaxFormBytes;
+    return c;
+}
+
+struct Server::Impl final : ConnectionHost {
+    Impl(Store& s, ServerConfig c)
+        : store(s), config(WithBodyLimits(std::move(c))), connections(*this, config.limits) {}
+
+    bool Serve(Connection& c, bool last) override {
+        ConnectionStream stream(c);
+        bool closed = false;
+        return http.process_request(stream, last, closed, nullptr) && !closed;
+    }
+    std::string RefusalReply(int status, const HeadCheck& check) override {
+        httplib::Request req;
+        req.method = check.method;
+        req.path = check.path;
+        httplib::Response res;
+        res.status = status;
+        SetError(req, res, check.bodyLimit, config.limits);
+        std::string reply =
+            "HTTP/1.1 " + std::to_string(status) + " " + StatusText(status) +
+            "\r\nConnection: close\r\nContent-Length: " + std::to_string(res.body.size()) + "\r\n";
+        for (const auto& [name, value] : res.headers) reply += name + ": " + value + "\r\n";
+        return reply + "\r\n" + res.body;
+    }
 
     void HandlePost(const httplib::Request& req, httplib::Response& res);
     void HandleIndex(httplib::Response& res);
@@ -89,10 +244,9 @@ struct Server::Impl {
 
     Store& store;
     ServerConfig config;
-    httplib::Server http;
-    std::thread thread;
-    std::atomic<bool> listenEnded{false};
-    int listenSocket = -1;
+    HttpCore http;
+    ConnectionServer connections;
+    bool running = false;
     int port = -1;
 };
 
@@ -224,21 +378,13 @@ int Server::Start(std::string* error) {
     // A client that goes away mid-reply must not end the process.
     ::signal(SIGPIPE, SIG_IGN);
 
-    const int threads = s.config.threads;
-    s.http.new_task_queue = [threads] {
-        return new httplib::ThreadPool(static_cast<std::size_t>(threads));
-    };
-    // The library's default adds SO_REUSEPORT, which would let a second
-    // recorder share the port silently instead of being told it is taken.
-    s.http.set_socket_options([&s](socket_t sock) {
-        int yes = 1;
-        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        s.listenSocket = sock;
-    });
     s.http.set_payload_max_length(kMaxBodyBytes);
-    s.http.set_keep_alive_timeout(2);
-    s.http.set_read_timeout(10);
-    s.http.set_write_timeout(10);
+    // Only for the Keep-Alive header the library writes; the connection
+    // reader keeps these bounds.
+    s.http.set_keep_alive_max_count(
+        static_cast<std::size_t>(s.config.limits.maxRequestsPerConnection));
+    s.http.set_keep_alive_timeout(
+        std::chrono::duration_cast<std::chrono::seconds>(s.config.limits.idleTimeout).count());
 
     s.http.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
         // Packed bodies would be unpacked past the size limit.
@@ -259,68 +405,34 @@ int Server::Start(std::string* error) {
     s.http.Get(R"(/table/([^/]*))", [&s](const httplib::Request& req, httplib::Response& res) {
         s.HandleTable(req, res);
     });
-    s.http.set_error_handler([](const httplib::Request& req, httplib::Response& res) {
+    s.http.set_error_handler([&s](const httplib::Request& req, httplib::Response& res) {
         if (!res.body.empty()) return;
-        std::string reason;
-        switch (res.status) {
-            case 413:
-                reason =
-                    "treść żądania za duża (najwyżej " + std::to_string(kMaxBodyBytes) + " bajtów)";
-                break;
-            case 400:
-                reason = "niepoprawne żądanie (zła postać formularza lub nagłówka)";
-                break;
-            case 404:
-                reason = "nie ma takiej strony";
-                break;
-            default:
-                reason = "żądanie odrzucone (HTTP " + std::to_string(res.status) + ")";
-        }
-        if (req.method == "GET" || req.method == "HEAD")
-            SetPage(res, res.status, MessagePage("Błąd", reason));
-        else
-            SetRefusal(req, res, res.status, reason);
+        SetError(req, res, IsForm(req) ? kMaxFormBytes : kMaxBodyBytes, s.config.limits);
     });
     s.http.set_exception_handler(
         [](const httplib::Request& req, httplib::Response& res, std::exception_ptr) {
             SetRefusal(req, res, 500, "błąd wewnętrzny serwera");
         });
 
-    if (s.config.port == 0) {
-        s.port = s.http.bind_to_any_port(s.config.host);
-    } else {
-        s.port = s.http.bind_to_port(s.config.host, s.config.port) ? s.config.port : -1;
-    }
-    if (s.port < 0) {
+    const int listenFd = Listen(s.config.host, s.config.port, &s.port);
+    if (listenFd < 0) {
         if (error)
             *error = "cannot listen on " + s.config.host + ":" + std::to_string(s.config.port) +
                      " (port taken or address not available)";
+        s.port = -1;
         return -1;
     }
-    // The library listens with a backlog of 5: stations connecting at once
-    // beyond that would wait a second for the SYN to be sent again. Linux
-    // takes a new backlog from a second listen().
-    if (s.listenSocket >= 0) ::listen(s.listenSocket, SOMAXCONN);
-    s.thread = std::thread([&s] {
-        s.http.listen_after_bind();
-        s.listenEnded = true;
-    });
-    // stop() only acts once the loop runs, so Start returns when it does.
-    while (!s.http.is_running() && !s.listenEnded)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    if (!s.http.is_running()) {
-        s.thread.join();
-        if (error) *error = "the server loop ended at once";
-        return -1;
-    }
+    s.connections.onAccept = s.config.onAccept;
+    s.connections.Start(listenFd, s.config.threads, s.config.postThreads);
+    s.running = true;
     return s.port;
 }
 
 void Server::Stop() {
     Impl& s = *impl_;
-    if (!s.thread.joinable()) return;
-    s.http.stop();
-    s.thread.join();
+    if (!s.running) return;
+    s.connections.Stop();
+    s.running = false;
 }
 
 }  // namespace pom::recorder

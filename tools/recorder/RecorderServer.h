@@ -1,7 +1,10 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
+
+#include "tools/recorder/RecorderConnections.h"
 
 namespace pom::recorder {
 
@@ -9,13 +12,17 @@ class Store;
 
 struct ServerConfig {
     std::string host = "127.0.0.1";
-    int port = 8080;  // 0: any free port
-    std::string key;  // empty: no key needed
-    int threads = 16;
+    int port = 8080;      // 0: any free port
+    std::string key;      // empty: no key needed
+    int threads = 16;     // page workers
+    int postThreads = 4;  // workers of their own for the stations' posts
+    ConnectionLimits limits = {};
+    std::function<void(int socket)> onAccept = {};  // tests: sees each accepted socket
 };
 
-// The HTTP side: the posts of the uploader and the pages, served from its
-// own thread and a pool of workers. httplib stays inside RecorderServer.cpp.
+// The HTTP side: the posts of the uploader and the pages. Connections are
+// read by RecorderConnections; httplib, inside RecorderServer.cpp, answers
+// each complete request.
 class Server {
 public:
     Server(Store& store, ServerConfig config);
@@ -25,7 +32,8 @@ public:
 
     // Binds and starts serving. The port bound, or -1 with the reason in *error.
     int Start(std::string* error);
-    // Stops taking connections, lets the requests in progress finish, joins.
+    // Stops taking connections, lets the requests in progress finish, cuts off
+    // clients that are still sending or not reading, joins; within a second.
     void Stop();
     int port() const;
 
