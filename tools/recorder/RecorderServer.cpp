@@ -207,12 +207,14 @@ int Listen(const std::string& host, int port, int* bound) {
 
 }  // namespace
 
+namespace {
 // The body bounds are the recorder's and the library's, not a setting.
 ServerConfig WithBodyLimits(ServerConfig c) {
     c.limits.maxBodyBytes = kMaxBodyBytes;
     c.limits.maxFormBytes = kMaxFormBytes;
     return c;
 }
+}  // namespace
 
 struct Server::Impl final : ConnectionHost {
     Impl(Store& s, ServerConfig c)

@@ -1,0 +1,457 @@
+// The recorder's connection handling under slow, idle, oversized and
+// kept-alive clients: raw sockets on 127.0.0.1 against a server with few
+// workers and short deadlines.
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "tests/support/TestSupport.h"
+#include "tests/tools/RecorderClient.h"
+#include "tools/recorder/RecorderServer.h"
+#include "tools/recorder/RecorderStore.h"
+
+namespace pom::recorder {
+namespace {
+
+using namespace std::chrono_literals;
+using Verdict = HeadCheck::Verdict;
+
+// ---- The head check on its own ----
+
+struct HeadCase {
+    const char* label;
+    std::string bytes;
+    Verdict verdict;
+    std::size_t bodyLimit = 0;  // checked when not 0
+    bool lengthKnown = true;
+};
+
+void PrintTo(const HeadCase& c, std::ostream* os) {
+    *os << c.label;
+}
+
+class HeadChecks : public ::testing::TestWithParam<HeadCase> {};
+
+TEST_P(HeadChecks, Verdict) {
+    ConnectionLimits limits;
+    limits.maxHeaders = 3;
+    limits.maxHeadBytes = 200;
+    limits.maxBodyBytes = 100;
+    limits.maxFormBytes = 50;
+    const HeadCase& c = GetParam();
+    const HeadCheck h = CheckHead(c.bytes, limits);
+    EXPECT_EQ(h.verdict, c.verdict);
+    if (c.bodyLimit) {
+        EXPECT_EQ(h.bodyLimit, c.bodyLimit);
+    }
+    if (c.verdict == Verdict::Complete) {
+        EXPECT_EQ(h.lengthKnown, c.lengthKnown);
+    }
+}
+
+const std::string kPost = "POST /Zapisz2Pomiary.php HTTP/1.1\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, HeadChecks,
+    ::testing::Values(
+        HeadCase{"get", "GET / HTTP/1.1\r\nHost: x\r\n\r\n", Verdict::Complete},
+        HeadCase{"half_a_head", "GET / HTTP/1.1\r\nHost: x\r\n", Verdict::Incomplete},
+        HeadCase{"three_headers", "GET / HTTP/1.1\r\na: 1\r\nb: 2\r\nc: 3\r\n\r\n",
+                 Verdict::Complete},
+        HeadCase{"four_headers", "GET / HTTP/1.1\r\na: 1\r\nb: 2\r\nc: 3\r\nd: 4\r\n\r\n",
+                 Verdict::TooLarge},
+        // Refused as soon as the count is passed, not when the head ends.
+        HeadCase{"four_headers_unfinished", "GET / HTTP/1.1\r\na: 1\r\nb: 2\r\nc: 3\r\nd: 4\r\n",
+                 Verdict::TooLarge},
+        HeadCase{"long_header_unfinished", "GET / HTTP/1.1\r\na: " + std::string(300, 'x'),
+                 Verdict::TooLarge},
+        HeadCase{"bad_request_line", "HELLO\r\n", Verdict::Bad},
+        HeadCase{"bad_version", "GET / HTTP/2\r\n\r\n", Verdict::Bad},
+        HeadCase{"length_at_limit", kPost + "Content-Length: 100\r\n\r\n", Verdict::Complete, 100},
+        HeadCase{"length_past_limit", kPost + "Content-Length: 101\r\n\r\n", Verdict::BodyTooLarge,
+                 100},
+        HeadCase{"form_past_its_own_limit",
+                 kPost + "Content-Type: Application/x-www-form-urlencoded\r\n"
+                         "Content-Length: 51\r\n\r\n",
+                 Verdict::BodyTooLarge, 50},
+        HeadCase{"length_not_a_number", kPost + "Content-Length: -1\r\n\r\n", Verdict::Bad},
+        HeadCase{"two_lengths", kPost + "Content-Length: 1\r\nContent-Length: 2\r\n\r\n",
+                 Verdict::Bad},
+        HeadCase{"length_and_chunks",
+                 kPost + "Content-Length: 1\r\nTransfer-Encoding: chunked\r\n\r\n", Verdict::Bad},
+        HeadCase{"other_coding", kPost + "Transfer-Encoding: gzip\r\n\r\n", Verdict::Bad},
+        HeadCase{"chunked", kPost + "Transfer-Encoding: chunked\r\n\r\n", Verdict::Complete, 0,
+                 false},
+        HeadCase{"post_without_length", kPost + "\r\n", Verdict::Complete, 0, false}));
+
+// ---- The server ----
+
+// A client on a raw socket, for what a library client would not do.
+class Raw {
+public:
+    explicit Raw(int port) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<std::uint16_t>(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    }
+    ~Raw() { ::close(fd_); }
+    Raw(const Raw&) = delete;
+    Raw& operator=(const Raw&) = delete;
+
+    bool connected() const { return connected_; }
+    bool Send(const std::string& s) {
+        return ::send(fd_, s.data(), s.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(s.size());
+    }
+    // The next whole reply (head and its Content-Length body), or what came
+    // before the close or the deadline.
+    std::string Reply(std::chrono::milliseconds deadline = 5s) {
+        const auto until = std::chrono::steady_clock::now() + deadline;
+        for (;;) {
+            const auto end = in_.find("\r\n\r\n");
+            if (end != std::string::npos) {
+                std::size_t length = 0;
+                const auto cl = in_.find("Content-Length: ");
+                if (cl != std::string::npos && cl < end) length = std::stoul(in_.substr(cl + 16));
+                if (in_.size() >= end + 4 + length) {
+                    std::string reply = in_.substr(0, end + 4 + length);
+                    in_.erase(0, end + 4 + length);
+                    return reply;
+                }
+            }
+            if (!Fill(until)) return std::exchange(in_, {});
+        }
+    }
+    // True when the server closes the connection before the deadline.
+    bool Closed(std::chrono::milliseconds deadline = 5s) {
+        const auto until = std::chrono::steady_clock::now() + deadline;
+        while (Fill(until)) {
+        }
+        return eof_;
+    }
+
+private:
+    bool Fill(std::chrono::steady_clock::time_point until) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            until - std::chrono::steady_clock::now());
+        pollfd p{fd_, POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
+        char buf[4096];
+        const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+        if (n <= 0) {
+            eof_ = true;
+            return false;
+        }
+        in_.append(buf, static_cast<std::size_t>(n));
+        return true;
+    }
+    int fd_ = -1;
+    bool connected_ = false;
+    bool eof_ = false;
+    std::string in_;
+};
+
+int StatusOf(const std::string& reply) {
+    return reply.starts_with("HTTP/1.1 ") ? std::atoi(reply.c_str() + 9) : -1;
+}
+
+std::string FormPost(const std::string& stamp) {
+    const std::string body = "Miasto=test&Data=" + stamp + "&Sonda0=1";
+    return kPost + "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
+           std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+class RecorderLoadTest : public ::testing::Test {
+protected:
+    void Start(ServerConfig config) {
+        store = std::make_unique<Store>(dir.file("pomiary.sqlite"));
+        server = std::make_unique<Server>(*store, std::move(config));
+        std::string error;
+        port = server->Start(&error);
+        ASSERT_GT(port, 0) << error;
+    }
+    static ServerConfig Small() {
+        ServerConfig c{"127.0.0.1", 0, "", 2};
+        c.postThreads = 1;
+        return c;
+    }
+    // Clients that have begun a head and send one more byte of it every
+    // 50 ms, until the test ends.
+    void Trickle(int n) {
+        for (int i = 0; i < n; ++i) {
+            slow.push_back(std::make_unique<Raw>(port));
+            slow.back()->Send("G");
+        }
+        trickler = std::thread([this] {
+            const std::string rest = "ET / HTTP/1.1\r\nX-Slow: " + std::string(10000, 'x');
+            for (std::size_t i = 0; i < rest.size() && !stopTrickle; ++i) {
+                for (auto& c : slow) c->Send(rest.substr(i, 1));
+                std::unique_lock lock(m);
+                cv.wait_for(lock, 50ms, [&] { return stopTrickle.load(); });
+            }
+        });
+    }
+    void TearDown() override {
+        {
+            std::lock_guard lock(m);
+            stopTrickle = true;
+        }
+        cv.notify_all();
+        if (trickler.joinable()) trickler.join();
+    }
+
+    test::TempDir dir;
+    std::unique_ptr<Store> store;
+    std::unique_ptr<Server> server;
+    int port = -1;
+    std::vector<std::unique_ptr<Raw>> slow;
+    std::thread trickler;
+    std::mutex m;
+    std::condition_variable cv;
+    std::atomic<bool> stopTrickle{false};
+};
+
+TEST_F(RecorderLoadTest, SlowHeadsHoldNoWorker) {
+    Start(Small());
+    Trickle(8);  // more than every worker of both kinds
+    // The clients give up after two seconds; the slow heads last for ten.
+    httplib::Client c("127.0.0.1", port);
+    c.set_read_timeout(2);
+    const auto post = c.Post("/Zapisz2Pomiary.php", "Miasto=test&Data=2023-01-05+07%3A04%3A09",
+                             "application/x-www-form-urlencoded");
+    ASSERT_TRUE(post);
+    EXPECT_NE(post->body.find("Result=Ok"), std::string::npos) << post->body;
+    const auto page = c.Get("/");
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->status, 200);
+}
+
+TEST_F(RecorderLoadTest, StopReturnsWithinASecondWhateverTheClientsDo) {
+    Start(Small());
+    Trickle(6);
+    // A chunked post that never ends holds a post worker.
+    Raw chunked(port);
+    ASSERT_TRUE(chunked.Send(kPost + "Transfer-Encoding: chunked\r\n\r\n5\r\nMiast"));
+    // A kept-alive connection, idle after its request.
+    Raw idle(port);
+    ASSERT_TRUE(idle.Send("GET / HTTP/1.1\r\nHost: x\r\n\r\n"));
+    ASSERT_EQ(StatusOf(idle.Reply()), 200);
+    // A silent one.
+    Raw silent(port);
+
+    auto stopped = std::async(std::launch::async, [&] { server->Stop(); });
+    EXPECT_EQ(stopped.wait_for(1s), std::future_status::ready);
+    for (Raw* r : {&chunked, &idle, &silent}) EXPECT_TRUE(r->Closed(1s));
+    EXPECT_TRUE(slow.front()->Closed(1s));
+    EXPECT_FALSE(test::Accepts(port));
+}
+
+// Refused at once: the reply comes long before the deadlines (10 s), and
+// the connection is closed after it.
+struct RefusalCase {
+    const char* label;
+    std::string request;
+    int status;
+    std::string words;
+};
+
+void PrintTo(const RefusalCase& c, std::ostream* os) {
+    *os << c.label;
+}
+
+class RecorderRefusals : public RecorderLoadTest,
+                         public ::testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(RecorderRefusals, AtOnceWithTheRealLimit) {
+    Start(Small());
+    Raw r(port);
+    ASSERT_TRUE(r.Send(GetParam().request));
+    const std::string reply = r.Reply(2s);
+    EXPECT_EQ(StatusOf(reply), GetParam().status) << reply;
+    EXPECT_NE(reply.find(GetParam().words), std::string::npos) << reply;
+    EXPECT_FALSE(test::HasSuccessWord(reply));
+    EXPECT_TRUE(r.Closed(3s));
+    // The server goes on.
+    EXPECT_EQ(test::Get(port, "/").status, 200);
+}
+
+std::string ManyHeaders(int n) {
+    std::string s = "GET / HTTP/1.1\r\n";
+    for (int i = 0; i < n; ++i) s += "X-" + std::to_string(i) + ": 1\r\n";
+    return s;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RecorderRefusals,
+    ::testing::Values(
+        // Refused at the 101st header; the rest never has to come.
+        RefusalCase{"headers_101", ManyHeaders(101), 431, "100 nagłówków"},
+        RefusalCase{"header_70k", "GET / HTTP/1.1\r\nX: " + std::string(70000, 'x'), 431,
+                    "65536 bajtów"},
+        RefusalCase{"announced_100MB",
+                    kPost + "Content-Type: multipart/form-data; boundary=zz\r\n"
+                            "Content-Length: 100000000\r\n\r\n",
+                    413, "najwyżej 65536 bajtów"},
+        RefusalCase{"form_9000",
+                    kPost + "Content-Type: application/x-www-form-urlencoded\r\n"
+                            "Content-Length: 9000\r\n\r\nMiasto=",
+                    413, "najwyżej 8192 bajtów"},
+        RefusalCase{"legends_announced_100MB",
+                    "POST /Zapisz2Pomiaryopisy.php HTTP/1.1\r\nContent-Length: 100000000\r\n\r\n",
+                    413, "Problem ze wstawieniem opisów"},
+        RefusalCase{"request_line", "HELLO\r\n\r\n", 400, "niepoprawne"},
+        RefusalCase{"length_and_chunks",
+                    kPost + "Content-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n", 400,
+                    "niepoprawne"}));
+
+TEST_F(RecorderLoadTest, AFormPastItsLimitSentInChunksNamesTheRealLimit) {
+    Start(Small());
+    const std::string body = "Miasto=" + std::string(9000, 'a');
+    char size[16];
+    std::snprintf(size, sizeof size, "%zx", body.size());
+    Raw r(port);
+    ASSERT_TRUE(r.Send(kPost +
+                       "Content-Type: application/x-www-form-urlencoded\r\n"
+                       "Transfer-Encoding: chunked\r\n\r\n" +
+                       size + "\r\n" + body + "\r\n0\r\n\r\n"));
+    const std::string reply = r.Reply();
+    EXPECT_EQ(StatusOf(reply), 413);
+    EXPECT_NE(reply.find("najwyżej 8192 bajtów"), std::string::npos) << reply;
+}
+
+// Each deadline is for the whole head or body, however steadily it trickles.
+struct DeadlineCase {
+    const char* label;
+    std::string start;  // sent at once
+    std::string drip;   // then a byte every 20 ms
+};
+
+void PrintTo(const DeadlineCase& c, std::ostream* os) {
+    *os << c.label;
+}
+
+class RecorderDeadlines : public RecorderLoadTest,
+                          public ::testing::WithParamInterface<DeadlineCase> {};
+
+TEST_P(RecorderDeadlines, AreTotals) {
+    ServerConfig c = Small();
+    c.limits.headTimeout = 300ms;
+    c.limits.bodyTimeout = 300ms;
+    Start(c);
+    Raw r(port);
+    ASSERT_TRUE(r.Send(GetParam().start));
+    std::string reply;
+    for (char ch : GetParam().drip) {
+        reply = r.Reply(20ms);
+        if (!reply.empty()) break;
+        r.Send(std::string(1, ch));
+    }
+    if (reply.empty()) reply = r.Reply(2s);
+    EXPECT_EQ(StatusOf(reply), 408) << reply;
+    EXPECT_TRUE(r.Closed(2s));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RecorderDeadlines,
+    ::testing::Values(DeadlineCase{"head", "GET / HTTP/1.1\r\n", std::string(500, 'x')},
+                      DeadlineCase{"body",
+                                   kPost + "Content-Type: application/x-www-form-urlencoded\r\n"
+                                           "Content-Length: 1000\r\n\r\n",
+                                   std::string(500, 'x')}));
+
+TEST_F(RecorderLoadTest, AcceptedSocketsSendWithoutDelay) {
+    std::atomic<int> checked{0}, noDelay{0};
+    ServerConfig c = Small();
+    c.onAccept = [&](int fd) {
+        int on = 0;
+        socklen_t len = sizeof on;
+        if (::getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, &len) == 0 && on) ++noDelay;
+        ++checked;
+    };
+    Start(c);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(test::Get(port, "/").status, 200);
+    EXPECT_EQ(checked.load(), 3);
+    EXPECT_EQ(noDelay.load(), 3);
+}
+
+TEST_F(RecorderLoadTest, AKeptAliveConnectionServesItsRequestsThenCloses) {
+    ServerConfig c = Small();
+    c.limits.maxRequestsPerConnection = 3;
+    Start(c);
+    Raw r(port);
+    // Two posts in one piece, then one that waits for a "100 Continue".
+    ASSERT_TRUE(r.Send(FormPost("2023-01-05+07%3A00%3A00") + FormPost("2023-01-05+07%3A01%3A00")));
+    for (int i = 0; i < 2; ++i) {
+        const std::string reply = r.Reply();
+        EXPECT_EQ(StatusOf(reply), 200) << reply;
+        EXPECT_EQ(reply.find("Connection: close"), std::string::npos);
+    }
+    const std::string third = FormPost("2023-01-05+07%3A02%3A00");
+    const auto split = third.find("\r\n\r\n") + 2;
+    ASSERT_TRUE(r.Send(third.substr(0, split) + "Expect: 100-continue\r\n\r\n"));
+    EXPECT_EQ(StatusOf(r.Reply()), 100);
+    ASSERT_TRUE(r.Send(third.substr(split + 2)));
+    const std::string last = r.Reply();
+    EXPECT_EQ(StatusOf(last), 200) << last;
+    EXPECT_NE(last.find("Connection: close"), std::string::npos) << last;
+    EXPECT_TRUE(r.Closed());
+    EXPECT_EQ(store->Rows("test", "", "9999").size(), 3u);
+}
+
+TEST_F(RecorderLoadTest, IdleClientsHoldNoWorkerAndAreLetGo) {
+    ServerConfig c = Small();
+    c.threads = 1;
+    c.limits.idleTimeout = 300ms;
+    Start(c);
+    // Pollers between two polls: each has had its page and keeps the
+    // connection open.
+    std::vector<std::unique_ptr<Raw>> pollers;
+    for (int i = 0; i < 4; ++i) {
+        pollers.push_back(std::make_unique<Raw>(port));
+        ASSERT_TRUE(pollers.back()->Send("GET / HTTP/1.1\r\nHost: x\r\n\r\n"));
+        ASSERT_EQ(StatusOf(pollers.back()->Reply()), 200);
+    }
+    httplib::Client client("127.0.0.1", port);
+    client.set_read_timeout(2);
+    const auto page = client.Get("/");
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->status, 200);
+    for (auto& p : pollers) EXPECT_TRUE(p->Closed(3s));
+}
+
+TEST_F(RecorderLoadTest, PastTheConnectionCapTheLongestWaitingGoes) {
+    ServerConfig c = Small();
+    c.limits.maxConnections = 4;
+    Start(c);
+    std::vector<std::unique_ptr<Raw>> crowd;
+    for (int i = 0; i < 6; ++i) {
+        crowd.push_back(std::make_unique<Raw>(port));
+        crowd.back()->Send("GET / HTTP/1.1\r\n");
+    }
+    EXPECT_TRUE(crowd.front()->Closed(3s));
+    const test::Reply r = test::PostMultipart(
+        port, "/Zapisz2Pomiary.php", {{"Miasto", "test"}, {"Data", "2023-01-05 07:04:09"}});
+    EXPECT_TRUE(test::HasSuccessWord(r.body)) << r.status << " " << r.body;
+}
+
+}  // namespace
+}  // namespace pom::recorder
