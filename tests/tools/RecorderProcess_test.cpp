@@ -1,6 +1,8 @@
 // The real pomiarnik-recorder as a child process, and its pages in a real
 // browser.
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -81,6 +83,30 @@ TEST(RecorderProcessTest, DefaultsToTheDataFolderAndStopsCleanlyOnSignals) {
         ASSERT_TRUE(rec.Signal(sig));
         EXPECT_EQ(rec.WaitExit(std::chrono::seconds(20)), 0) << sig;
     }
+}
+
+TEST(RecorderProcessTest, SigtermEndsItWithinASecondWhileClientsHang) {
+    test::TempDir dir;
+    ChildProcess rec("pomiarnik-recorder", {"--listen", "127.0.0.1:0", "--db",
+                                            dir.file("pomiary.sqlite"), "--threads", "2"});
+    const int port = PortOf(rec.ReadLine());
+    ASSERT_GT(port, 0);
+    // More clients than workers, each in the middle of its head.
+    std::vector<int> hanging;
+    for (int i = 0; i < 8; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<std::uint16_t>(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        ASSERT_EQ(::send(fd, "GET / HTTP/1.1\r\nX", 18, MSG_NOSIGNAL), 18);
+        hanging.push_back(fd);
+    }
+    EXPECT_EQ(test::Get(port, "/").status, 200);
+    ASSERT_TRUE(rec.Signal(SIGTERM));
+    EXPECT_EQ(rec.WaitExit(std::chrono::milliseconds(1500)), 0);
+    for (int fd : hanging) ::close(fd);
 }
 
 TEST(RecorderProcessTest, ATakenPortOrABadOptionEndsWithAReason) {

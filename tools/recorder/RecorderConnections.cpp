@@ -198,12 +198,19 @@ long Connection::Read(char* out, std::size_t size) {
     return n;
 }
 
+std::chrono::steady_clock::time_point Connection::WriteDeadline() const {
+    return writeStart_ + writeTimeout_ + std::chrono::seconds(written_ / kMinReplyRate);
+}
+
 long Connection::Write(const char* data, std::size_t size) {
     for (;;) {
         const ssize_t n = ::send(fd_, data, size, MSG_NOSIGNAL);
-        if (n >= 0) return n;
+        if (n >= 0) {
+            written_ += static_cast<std::size_t>(n);
+            return n;
+        }
         if (errno == EINTR) continue;
-        if ((errno != EAGAIN && errno != EWOULDBLOCK) || !WaitFor(fd_, POLLOUT, writeDeadline_))
+        if ((errno != EAGAIN && errno != EWOULDBLOCK) || !WaitFor(fd_, POLLOUT, WriteDeadline()))
             return -1;
     }
 }
@@ -213,7 +220,7 @@ bool Connection::WaitReadable() {
 }
 
 bool Connection::WaitWritable() {
-    return WaitFor(fd_, POLLOUT, writeDeadline_);
+    return WaitFor(fd_, POLLOUT, WriteDeadline());
 }
 
 struct ConnectionServer::Impl {
@@ -498,7 +505,9 @@ void ConnectionServer::Impl::Serve(Job job) {
     if (!stopping) {
         const auto now = SteadyClock::now();
         c.readDeadline_ = now + limits.bodyTimeout;
-        c.writeDeadline_ = now + limits.writeTimeout;
+        c.writeStart_ = now;
+        c.writeTimeout_ = limits.writeTimeout;
+        c.written_ = 0;
         c.socketReadLeft_ = job.lengthKnown ? 0 : limits.maxBodyBytes * kChunkedFactor;
         ++c.served_;
         // Where a body's end was not known in advance, what follows it is

@@ -15,6 +15,8 @@
 
 namespace pom::recorder {
 
+inline constexpr std::size_t kMinReplyRate = 64 * 1024;  // bytes a second
+
 struct ConnectionLimits {
     std::size_t maxHeadBytes = 64 * 1024;  // request line, headers and the blank line
     std::size_t maxHeaders = 100;
@@ -22,7 +24,10 @@ struct ConnectionLimits {
     std::size_t maxFormBytes = 8192;                // url-encoded bodies: the library's own bound
     std::chrono::milliseconds headTimeout{10000};   // the whole head, from its first byte
     std::chrono::milliseconds bodyTimeout{10000};   // the whole body, from the end of the head
-    std::chrono::milliseconds writeTimeout{10000};  // the whole reply
+    // A reply has this long, and a second more for every kMinReplyRate bytes
+    // the client took: a large CSV on a slow link goes through, a client
+    // that reads a byte a second does not hold a worker.
+    std::chrono::milliseconds writeTimeout{10000};
     std::chrono::milliseconds idleTimeout{10000};   // kept alive, waiting for the next request
     int maxRequestsPerConnection = 100;
     std::size_t maxConnections = 256;  // past it the oldest waiting one goes
@@ -73,7 +78,10 @@ private:
     std::string in_;  // read, not yet taken
     std::size_t inPos_ = 0;
     std::chrono::steady_clock::time_point readDeadline_;
-    std::chrono::steady_clock::time_point writeDeadline_;
+    std::chrono::steady_clock::time_point WriteDeadline() const;
+    std::chrono::steady_clock::time_point writeStart_;
+    std::chrono::milliseconds writeTimeout_{0};
+    std::size_t written_ = 0;
     std::size_t socketReadLeft_ = 0;  // bound on bytes read past the buffered ones
     int served_ = 0;
 };
