@@ -40,7 +40,7 @@ struct HeadCase {
     std::string bytes;
     Verdict verdict;
     std::size_t bodyLimit = 0;  // checked when not 0
-    bool lengthKnown = true;
+    bool chunked = false;
 };
 
 void PrintTo(const HeadCase& c, std::ostream* os) {
@@ -62,7 +62,7 @@ TEST_P(HeadChecks, Verdict) {
         EXPECT_EQ(h.bodyLimit, c.bodyLimit);
     }
     if (c.verdict == Verdict::Complete) {
-        EXPECT_EQ(h.lengthKnown, c.lengthKnown);
+        EXPECT_EQ(h.chunked, c.chunked);
     }
 }
 
@@ -98,8 +98,41 @@ INSTANTIATE_TEST_SUITE_P(
                  kPost + "Content-Length: 1\r\nTransfer-Encoding: chunked\r\n\r\n", Verdict::Bad},
         HeadCase{"other_coding", kPost + "Transfer-Encoding: gzip\r\n\r\n", Verdict::Bad},
         HeadCase{"chunked", kPost + "Transfer-Encoding: chunked\r\n\r\n", Verdict::Complete, 0,
-                 false},
-        HeadCase{"post_without_length", kPost + "\r\n", Verdict::Complete, 0, false}));
+                 true},
+        HeadCase{"post_without_length", kPost + "\r\n", Verdict::LengthRequired}));
+
+struct ChunksCase {
+    const char* label;
+    std::string body;
+    ChunksCheck::Verdict verdict;
+    std::size_t bytes = 0;
+};
+
+void PrintTo(const ChunksCase& c, std::ostream* os) {
+    *os << c.label;
+}
+
+class ChunkChecks : public ::testing::TestWithParam<ChunksCase> {};
+
+TEST_P(ChunkChecks, Verdict) {
+    const ChunksCheck c = CheckChunks(GetParam().body, 10);
+    EXPECT_EQ(c.verdict, GetParam().verdict);
+    EXPECT_EQ(c.bytes, GetParam().bytes);
+}
+
+using CV = ChunksCheck::Verdict;
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ChunkChecks,
+    ::testing::Values(ChunksCase{"whole", "3\r\nabc\r\n0\r\n\r\nNEXT", CV::Complete, 13},
+                      ChunksCase{"extension_and_trailer",
+                                 "A;x=1\r\n0123456789\r\n0\r\nT: 1\r\n\r\n", CV::Complete, 30},
+                      ChunksCase{"no_end_yet", "3\r\nabc\r\n", CV::Incomplete},
+                      ChunksCase{"half_a_chunk", "3\r\nab", CV::Incomplete},
+                      ChunksCase{"past_the_limit", "6\r\nabcdef\r\n5\r\n", CV::TooLarge},
+                      ChunksCase{"not_hex", "xyz\r\n", CV::Bad},
+                      ChunksCase{"huge_size", "FFFFFFFFFFFFFFFF\r\n", CV::Bad},
+                      ChunksCase{"data_longer_than_said", "2\r\nabc\r\n", CV::Bad},
+                      ChunksCase{"endless_size_line", std::string(2000, '1'), CV::Bad}));
 
 // ---- The server ----
 
@@ -230,9 +263,17 @@ protected:
     std::atomic<bool> stopTrickle{false};
 };
 
-TEST_F(RecorderLoadTest, SlowHeadsHoldNoWorker) {
+TEST_F(RecorderLoadTest, SlowClientsHoldNoWorker) {
     Start(Small());
     Trickle(8);  // more than every worker of both kinds
+    // Posts whose bodies come slowly, more than the post workers.
+    std::vector<std::unique_ptr<Raw>> slowBodies;
+    for (const std::string& start :
+         {kPost + "Transfer-Encoding: chunked\r\n\r\n5\r\nMia",
+          kPost + "Content-Length: 100\r\n\r\nMiasto=", kPost + "Content-Length: 100\r\n\r\n"}) {
+        slowBodies.push_back(std::make_unique<Raw>(port));
+        ASSERT_TRUE(slowBodies.back()->Send(start));
+    }
     // The clients give up after two seconds; the slow heads last for ten.
     httplib::Client c("127.0.0.1", port);
     c.set_read_timeout(2);
@@ -319,6 +360,9 @@ INSTANTIATE_TEST_SUITE_P(
                     "POST /Zapisz2Pomiaryopisy.php HTTP/1.1\r\nContent-Length: 100000000\r\n\r\n",
                     413, "Problem ze wstawieniem opisów"},
         RefusalCase{"request_line", "HELLO\r\n\r\n", 400, "niepoprawne"},
+        RefusalCase{"post_without_length", kPost + "\r\nMiasto=test", 411, "Content-Length"},
+        RefusalCase{"chunks_past_the_limit", kPost + "Transfer-Encoding: chunked\r\n\r\n10001\r\n",
+                    413, "65536"},
         RefusalCase{"length_and_chunks",
                     kPost + "Content-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n", 400,
                     "niepoprawne"}));
@@ -398,8 +442,14 @@ TEST_F(RecorderLoadTest, AKeptAliveConnectionServesItsRequestsThenCloses) {
     c.limits.maxRequestsPerConnection = 3;
     Start(c);
     Raw r(port);
-    // Two posts in one piece, then one that waits for a "100 Continue".
-    ASSERT_TRUE(r.Send(FormPost("2023-01-05+07%3A00%3A00") + FormPost("2023-01-05+07%3A01%3A00")));
+    // Two posts in one piece, the second in chunks, then one that waits for
+    // a "100 Continue".
+    const std::string chunk = "Miasto=test&Data=2023-01-05+07%3A01%3A00";
+    ASSERT_TRUE(r.Send(FormPost("2023-01-05+07%3A00%3A00") + kPost +
+                       "Content-Type: application/x-www-form-urlencoded\r\n"
+                       "Transfer-Encoding: chunked\r\n\r\n" +
+                       "7\r\n" + chunk.substr(0, 7) + "\r\n" + "21\r\n" + chunk.substr(7) +
+                       "\r\n0\r\n\r\n"));
     for (int i = 0; i < 2; ++i) {
         const std::string reply = r.Reply();
         EXPECT_EQ(StatusOf(reply), 200) << reply;

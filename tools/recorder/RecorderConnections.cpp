@@ -32,7 +32,8 @@ constexpr std::size_t kMaxDrainBytes = 1 << 20;
 // are shut.
 constexpr auto kStopGrace = std::chrono::milliseconds(300);
 // A chunked body carries its framing past the body's own bound.
-constexpr std::size_t kChunkedFactor = 4;
+constexpr std::size_t kChunkedFactor = 2;
+constexpr std::size_t kMaxChunkLine = 1024;  // a size and its extensions, or a trailer
 constexpr std::size_t kReadChunk = 16 * 1024;
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
@@ -169,13 +170,57 @@ HeadCheck CheckHead(std::string_view b, const ConnectionLimits& limits) {
         return h;
     }
     h.bodyLimit = h.form ? std::min(limits.maxBodyBytes, limits.maxFormBytes) : limits.maxBodyBytes;
-    h.lengthKnown = !chunked && (haveLength || !TakesBody(h.method));
+    h.chunked = chunked;
+    // The library would read such a body until the client closes, holding
+    // a worker as long as the client likes.
+    if (!chunked && !haveLength && TakesBody(h.method)) {
+        h.verdict = Verdict::LengthRequired;
+        return h;
+    }
     if (h.bodyBytes > h.bodyLimit) {
         h.verdict = Verdict::BodyTooLarge;
         return h;
     }
     h.verdict = Verdict::Complete;
     return h;
+}
+
+ChunksCheck CheckChunks(std::string_view b, std::size_t limit) {
+    using V = ChunksCheck::Verdict;
+    std::size_t pos = 0, data = 0;
+    for (;;) {
+        const std::size_t eol = b.find("\r\n", pos);
+        if (eol == std::string_view::npos)
+            return {b.size() - pos > kMaxChunkLine ? V::Bad : V::Incomplete, 0};
+        if (eol - pos > kMaxChunkLine) return {V::Bad, 0};
+        std::string_view line = b.substr(pos, eol - pos);
+        line = Trim(line.substr(0, line.find(';')));
+        if (line.empty() || line.size() > 8) return {V::Bad, 0};
+        std::size_t size = 0;
+        for (char ch : line) {
+            const int d = ch >= '0' && ch <= '9'   ? ch - '0'
+                          : ch >= 'a' && ch <= 'f' ? ch - 'a' + 10
+                          : ch >= 'A' && ch <= 'F' ? ch - 'A' + 10
+                                                   : -1;
+            if (d < 0) return {V::Bad, 0};
+            size = size * 16 + static_cast<std::size_t>(d);
+        }
+        pos = eol + 2;
+        if (size == 0) break;
+        data += size;
+        if (data > limit) return {V::TooLarge, 0};
+        if (b.size() < pos + size + 2) return {V::Incomplete, 0};
+        if (b.substr(pos + size, 2) != "\r\n") return {V::Bad, 0};
+        pos += size + 2;
+    }
+    // Trailers, up to the blank line.
+    for (;;) {
+        const std::size_t eol = b.find("\r\n", pos);
+        if (eol == std::string_view::npos)
+            return {b.size() - pos > kMaxChunkLine ? V::Bad : V::Incomplete, 0};
+        if (eol == pos) return {V::Complete, pos + 2};
+        pos = eol + 2;
+    }
 }
 
 Connection::Connection(int fd, std::string buffered) : fd_(fd), in_(std::move(buffered)) {}
@@ -191,11 +236,7 @@ long Connection::Read(char* out, std::size_t size) {
         inPos_ += n;
         return static_cast<long>(n);
     }
-    if (size == 0) return 0;
-    if (socketReadLeft_ == 0 || !WaitFor(fd_, POLLIN, readDeadline_)) return -1;
-    const ssize_t n = ::recv(fd_, out, std::min(size, socketReadLeft_), 0);
-    if (n > 0) socketReadLeft_ -= static_cast<std::size_t>(n);
-    return n;
+    return size == 0 ? 0 : -1;
 }
 
 std::chrono::steady_clock::time_point Connection::WriteDeadline() const {
@@ -216,7 +257,7 @@ long Connection::Write(const char* data, std::size_t size) {
 }
 
 bool Connection::WaitReadable() {
-    return inPos_ < in_.size() || (socketReadLeft_ > 0 && WaitFor(fd_, POLLIN, readDeadline_));
+    return inPos_ < in_.size();
 }
 
 bool Connection::WaitWritable() {
@@ -232,8 +273,9 @@ struct ConnectionServer::Impl {
         enum class State { Head, Body, Drain };
         std::unique_ptr<Connection> c;
         State state = State::Head;
-        bool started = false;  // a byte of this head has come
-        bool kept = false;     // between two requests: idle until the next one starts
+        bool started = false;      // a byte of this head has come
+        bool kept = false;         // between two requests: idle until the next one starts
+        bool continueDue = false;  // the client waits for "100 Continue" before its body
         SteadyClock::time_point deadline;
         SteadyClock::time_point since;
         HeadCheck check;
@@ -243,7 +285,6 @@ struct ConnectionServer::Impl {
 
     struct Job {
         std::unique_ptr<Connection> c;
-        bool lengthKnown = true;
     };
 
     // Workers of one kind; each takes a complete request, serves it, and
@@ -392,11 +433,13 @@ void ConnectionServer::Impl::OnReadable(Waiting& w) {
             w.done = true;
         return;
     }
-    // No more than a head and a body at the limit is ever kept.
-    const std::size_t cap = limits.maxHeadBytes + limits.maxBodyBytes + 1;
+    // No more than a head and a body at the limit (with a chunked body's
+    // framing) is ever kept.
+    const std::size_t cap = limits.maxHeadBytes + kChunkedFactor * limits.maxBodyBytes;
     Connection& c = *w.c;
     const std::size_t room = cap > c.in_.size() ? cap - c.in_.size() : 0;
     const ssize_t n = ::recv(c.fd(), buf, std::min(sizeof buf, room), 0);
+    if (room == 0) return Refuse(w, 413);  // chunks framed past all reason
     if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
         w.done = true;
         return;
@@ -434,13 +477,14 @@ void ConnectionServer::Impl::Examine(Waiting& w) {
                 return Refuse(w, 431);
             case Verdict::BodyTooLarge:
                 return Refuse(w, 413);
+            case Verdict::LengthRequired:
+                return Refuse(w, 411);
             case Verdict::Complete:
                 break;
         }
-        if (!w.check.lengthKnown) return Dispatch(w);
         if (w.check.expectContinue) {
-            // This thread reads the body; the library must not send its own
-            // "100 Continue" once the body is already here.
+            // This thread reads the body and says "100 Continue" itself; the
+            // library must not say it again once the body is here.
             const std::size_t at = c.in_.find("\r\n") + 2;
             for (std::size_t pos = at; pos < w.check.headBytes - 2;) {
                 const std::size_t next = c.in_.find("\r\n", pos) + 2;
@@ -451,15 +495,33 @@ void ConnectionServer::Impl::Examine(Waiting& w) {
                 }
                 pos = next;
             }
-            if (c.in_.size() < w.check.headBytes + w.check.bodyBytes) {
-                static constexpr char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
-                ::send(c.fd(), kContinue, sizeof kContinue - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
-            }
+            w.continueDue = true;
         }
         w.state = Waiting::State::Body;
         w.deadline = SteadyClock::now() + limits.bodyTimeout;
     }
-    if (c.in_.size() >= w.check.headBytes + w.check.bodyBytes) Dispatch(w);
+    const std::string_view body = std::string_view(c.in_).substr(w.check.headBytes);
+    if (w.check.chunked) {
+        const ChunksCheck chunks = CheckChunks(body, w.check.bodyLimit);
+        switch (chunks.verdict) {
+            case ChunksCheck::Verdict::Bad:
+                return Refuse(w, 400);
+            case ChunksCheck::Verdict::TooLarge:
+                return Refuse(w, 413);
+            case ChunksCheck::Verdict::Complete:
+                w.check.bodyBytes = chunks.bytes;
+                return Dispatch(w);
+            case ChunksCheck::Verdict::Incomplete:
+                break;
+        }
+    } else if (body.size() >= w.check.bodyBytes) {
+        return Dispatch(w);
+    }
+    if (w.continueDue) {
+        w.continueDue = false;
+        static constexpr char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
+        ::send(c.fd(), kContinue, sizeof kContinue - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+    }
 }
 
 void ConnectionServer::Impl::Refuse(Waiting& w, int status) {
@@ -473,7 +535,7 @@ void ConnectionServer::Impl::Refuse(Waiting& w, int status) {
 }
 
 void ConnectionServer::Impl::Dispatch(Waiting& w) {
-    Job job{std::move(w.c), w.check.lengthKnown};
+    Job job{std::move(w.c)};
     w.done = true;
     // The library leaves the body of a GET unread; it must not pass for the
     // next request.
@@ -512,16 +574,11 @@ void ConnectionServer::Impl::Serve(Job job) {
     // had no answer and sends it again.
     if (!stopping) {
         const auto now = SteadyClock::now();
-        c.readDeadline_ = now + limits.bodyTimeout;
         c.writeStart_ = now;
         c.writeTimeout_ = limits.writeTimeout;
         c.written_ = 0;
-        c.socketReadLeft_ = job.lengthKnown ? 0 : limits.maxBodyBytes * kChunkedFactor;
         ++c.served_;
-        // Where a body's end was not known in advance, what follows it is
-        // not trusted to be a request.
-        const bool last =
-            !job.lengthKnown || c.served_ >= limits.maxRequestsPerConnection || stopping;
+        const bool last = c.served_ >= limits.maxRequestsPerConnection || stopping;
         keep = host.Serve(c, last) && !last;
     }
     std::lock_guard lock(m);

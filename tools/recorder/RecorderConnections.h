@@ -1,10 +1,10 @@
 #pragma once
 
 // The recorder's own connection handling, in front of the HTTP library: one
-// thread accepts, reads every request head (and a body of announced length)
-// under deadlines and limits, and only a complete request takes a worker.
-// The library reads one request from memory and writes the reply; slow or
-// idle clients never hold a worker, and Stop can close every socket it knows.
+// thread accepts and reads every request, head and body, under deadlines and
+// limits, and only a complete request takes a worker. The library reads the
+// request from memory and writes the reply; slow or idle clients never hold
+// a worker, and Stop can close every socket it knows.
 
 #include <chrono>
 #include <cstddef>
@@ -21,14 +21,14 @@ struct ConnectionLimits {
     std::size_t maxHeadBytes = 64 * 1024;  // request line, headers and the blank line
     std::size_t maxHeaders = 100;
     std::size_t maxBodyBytes = 64 * 1024;
-    std::size_t maxFormBytes = 8192;                // url-encoded bodies: the library's own bound
-    std::chrono::milliseconds headTimeout{10000};   // the whole head, from its first byte
-    std::chrono::milliseconds bodyTimeout{10000};   // the whole body, from the end of the head
+    std::size_t maxFormBytes = 8192;               // url-encoded bodies: the library's own bound
+    std::chrono::milliseconds headTimeout{10000};  // the whole head, from its first byte
+    std::chrono::milliseconds bodyTimeout{10000};  // the whole body, from the end of the head
     // A reply has this long, and a second more for every kMinReplyRate bytes
     // the client took: a large CSV on a slow link goes through, a client
     // that reads a byte a second does not hold a worker.
     std::chrono::milliseconds writeTimeout{10000};
-    std::chrono::milliseconds idleTimeout{10000};   // kept alive, waiting for the next request
+    std::chrono::milliseconds idleTimeout{10000};  // kept alive, waiting for the next request
     int maxRequestsPerConnection = 100;
     std::size_t maxConnections = 256;  // past it the oldest waiting one goes
 };
@@ -38,15 +38,16 @@ struct HeadCheck {
     enum class Verdict {
         Incomplete,  // wait for more bytes
         Complete,
-        Bad,           // 400
-        TooLarge,      // 431: too many or too long headers
-        BodyTooLarge,  // 413: announced more than the limit
+        Bad,             // 400
+        TooLarge,        // 431: too many or too long headers
+        BodyTooLarge,    // 413: announced more than the limit
+        LengthRequired,  // 411: a body with neither a length nor chunks
     };
     Verdict verdict = Verdict::Incomplete;
     std::size_t headBytes = 0;  // with the blank line
-    std::size_t bodyBytes = 0;  // announced length
+    std::size_t bodyBytes = 0;  // announced length; for chunks, once all came
     std::size_t bodyLimit = 0;  // the limit that applies to this request
-    bool lengthKnown = true;    // false: chunked, or a post without a length
+    bool chunked = false;
     bool expectContinue = false;
     bool form = false;  // application/x-www-form-urlencoded
     std::string method;
@@ -55,9 +56,19 @@ struct HeadCheck {
 
 HeadCheck CheckHead(std::string_view buffered, const ConnectionLimits& limits);
 
-// One accepted connection as the library's stream sees it: the bytes already
-// read come first, then the socket, every wait bounded by the deadlines set
-// before the request was handed over.
+// How far a chunked body has come: `bytes` (with its framing and trailers)
+// once it is whole.
+struct ChunksCheck {
+    enum class Verdict { Incomplete, Complete, Bad, TooLarge };
+    Verdict verdict = Verdict::Incomplete;
+    std::size_t bytes = 0;
+};
+
+ChunksCheck CheckChunks(std::string_view body, std::size_t limit);
+
+// One accepted connection as the library's stream sees it: the whole request
+// has been read into memory before, so a worker waits on the client only
+// while writing the reply, and that under a deadline.
 class Connection {
 public:
     Connection(int fd, std::string buffered);
@@ -66,7 +77,7 @@ public:
     Connection& operator=(const Connection&) = delete;
 
     int fd() const { return fd_; }
-    // < 0 on a deadline, a closed socket or a body past its bound.
+    // From the request read in advance; < 0 past its end.
     long Read(char* out, std::size_t size);
     long Write(const char* data, std::size_t size);
     bool WaitReadable();
@@ -77,12 +88,10 @@ private:
     int fd_;
     std::string in_;  // read, not yet taken
     std::size_t inPos_ = 0;
-    std::chrono::steady_clock::time_point readDeadline_;
     std::chrono::steady_clock::time_point WriteDeadline() const;
     std::chrono::steady_clock::time_point writeStart_;
     std::chrono::milliseconds writeTimeout_{0};
     std::size_t written_ = 0;
-    std::size_t socketReadLeft_ = 0;  // bound on bytes read past the buffered ones
     int served_ = 0;
 };
 

@@ -103,6 +103,9 @@ void SetError(const httplib::Request& req, httplib::Response& res, std::size_t l
         case 408:
             reason = "żądanie nie nadeszło w całości na czas";
             break;
+        case 411:
+            reason = "treść bez długości (Content-Length) nie jest przyjmowana";
+            break;
         case 400:
             reason = "niepoprawne żądanie (zła postać formularza lub nagłówka)";
             break;
@@ -124,6 +127,8 @@ const char* StatusText(int status) {
             return "Bad Request";
         case 408:
             return "Request Timeout";
+        case 411:
+            return "Length Required";
         case 413:
             return "Payload Too Large";
         case 431:
