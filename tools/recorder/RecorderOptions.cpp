@@ -104,7 +104,7 @@ std::string UsageText() {
            "  --db PATH            database file ($XDG_DATA_HOME/pomiarnik/pomiary.sqlite,\n"
            "                       default ~/.local/share/pomiarnik/pomiary.sqlite)\n"
            "  --key SECRET         refuse posts without the form field key=SECRET\n"
-           "  --threads N          request workers, 1 to 256 (16)\n"
+           "  --threads N          page workers, 1 to 256 (16); posts have 4 of their own\n"
            "  --version            the program's version\n"
            "  --help               this text\n";
 }
