@@ -438,8 +438,8 @@ void ConnectionServer::Impl::OnReadable(Waiting& w) {
     const std::size_t cap = limits.maxHeadBytes + kChunkedFactor * limits.maxBodyBytes;
     Connection& c = *w.c;
     const std::size_t room = cap > c.in_.size() ? cap - c.in_.size() : 0;
-    const ssize_t n = ::recv(c.fd(), buf, std::min(sizeof buf, room), 0);
     if (room == 0) return Refuse(w, 413);  // chunks framed past all reason
+    const ssize_t n = ::recv(c.fd(), buf, std::min(sizeof buf, room), 0);
     if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
         w.done = true;
         return;
