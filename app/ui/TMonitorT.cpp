@@ -89,6 +89,9 @@ TMonitorT::TMonitorT(TdmUtil& util, MonitorOptions options, QWidget* parent)
     ReadingsHost& readingsHost = *this;
     CommandsHost& commandsHost = *this;
     readings_ = std::make_unique<Readings>(readingsHost, rx_->Values());
+    UploadQueueHost& uploadQueueHost = *this;
+    uploadSink_ = std::make_unique<UploadSink>(uploadQueueHost);
+    readings_->AddSink(*uploadSink_);
     commands_ = std::make_unique<StationCommands>(*rx_, commandsHost);
 
     BuildUi();

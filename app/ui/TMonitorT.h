@@ -27,6 +27,7 @@
 #include "app/logic/Readings.h"
 #include "app/logic/ReceivePath.h"
 #include "app/logic/StationCommands.h"
+#include "app/logic/UploadSink.h"
 #include "plot/logic/Legends.h"
 #include "util/FormPlacement.h"
 #include "util/TdmUtil.h"
@@ -81,6 +82,7 @@ class TMonitorT final : public QMainWindow,
                         private ReceiveHost,
                         private DataLogHost,
                         private ReadingsHost,
+                        private UploadQueueHost,
                         private CommandsHost,
                         private UploadHost,
                         private ChartRebuildHost {
@@ -102,6 +104,7 @@ public:
     DataLog& Log() { return dataLog_; }
     ReceivePath& Receive() { return *rx_; }
     Readings& Measurements() { return *readings_; }
+    UploadSink& UploadRecords() { return *uploadSink_; }
     StationCommands& Commands() { return *commands_; }
     QPlainTextEdit& MacMemo() { return *meMAC; }
     QLineEdit& SecondsField() { return *edSekund; }
@@ -220,11 +223,13 @@ private:
     void AddPoint(int series, int colorIndex, double time, double value) override;
     void ShiftSeries(int first, int count, int by) override;
     void SetMacText(const std::string& text) override;
+    void ShowBarometerLabels(const BarometerLabels& labels) override;
+
+    // UploadQueueHost
     bool UploadChecked() const override;
     std::size_t AppendToUploadQueue(const std::string& entry) override;
     void AppendWeb(const std::string& cp1250) override;
     void SetUploadInterval(int ms) override;
-    void ShowBarometerLabels(const BarometerLabels& labels) override;
 
     // CommandsHost
     std::optional<std::string> InputQuery(const std::string& caption, const std::string& prompt,
@@ -315,6 +320,7 @@ private:
     std::unique_ptr<DataLogFiles> files_;
     std::unique_ptr<ReceivePath> rx_;
     std::unique_ptr<Readings> readings_;
+    std::unique_ptr<UploadSink> uploadSink_;
     std::unique_ptr<StationCommands> commands_;
     std::unique_ptr<QtMainThreadDispatcher> dispatcher_;
     std::unique_ptr<TSerialPort> SerialPort1;
