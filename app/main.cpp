@@ -64,6 +64,7 @@ int main(int argc, char** argv) {
     ::signal(SIGXFSZ, SIG_IGN);
     pom::MonitorOptions options;
     options.programPath = ProgramPath(argv[0]);
+    options.version = pom::version_record::ProgramVersionNumber();
     std::size_t recordsLost = 0;
     options.recordsLostAtExit = [&recordsLost](std::size_t n) { recordsLost = n; };
     for (int i = 1; i < argc; ++i) {

@@ -28,6 +28,7 @@
 #include "app/logic/ReceivePath.h"
 #include "app/logic/StationCommands.h"
 #include "app/logic/UploadSink.h"
+#include "mqtt/logic/MqttLink.h"
 #include "plot/logic/Legends.h"
 #include "util/FormPlacement.h"
 #include "util/TdmUtil.h"
@@ -41,6 +42,7 @@ class TPlotPanel;
 class TfOKhostSQL;
 class TfEdLegendy;
 class TfEDwsp;
+class TfMqtt;
 class TAboutBox;
 class THttpClient;
 
@@ -74,6 +76,10 @@ struct MonitorOptions {
     // Called at the end of the run with the number of queued records that
     // could not be saved (they are on standard error then).
     std::function<void(std::size_t)> recordsLostAtExit;
+    // The program's version, for the MQTT device block.
+    std::string version;
+    // The MQTT broker connection; unset: libmosquitto's.
+    mqtt::MqttLink::TransportFactory mqttTransport;
 };
 
 // The main window: pages, menus, check boxes, timers and the port, and the
@@ -105,6 +111,10 @@ public:
     ReceivePath& Receive() { return *rx_; }
     Readings& Measurements() { return *readings_; }
     UploadSink& UploadRecords() { return *uploadSink_; }
+    mqtt::MqttLink& Mqtt() { return *mqtt_; }
+    QTimer& MqttTimer() { return TimerMqtt; }
+    TfMqtt& MqttDialog() { return *mqttDialog_; }
+    QAction& MqttItem() { return *mMqtt; }
     StationCommands& Commands() { return *commands_; }
     QPlainTextEdit& MacMemo() { return *meMAC; }
     QLineEdit& SecondsField() { return *edSekund; }
@@ -178,6 +188,10 @@ public:
     void mPOSTdeltaClick();
     void mHostConfigClick();
     void mLegendyClick();
+    // MQTT publishing (TMonitorTMqtt.cpp): the dialog, and a start afresh
+    // from the attached station's settings.
+    void mMqttClick();
+    void StartMqtt();
     // Calibration dialog and About box (TMonitorTDialogs.cpp).
     void CreateDialogs();
     void mZakresClick(int channel);  // channel = 1..3 for (R1)..(R3)
@@ -289,6 +303,10 @@ private:
     void ApplyPlacement(const FormPlacement& p);
     void BuildMenus();
     void BuildCommandMenu(QMenu* ustaw);
+    // The publisher's link, its timer and dialog (TMonitorTMqtt.cpp).
+    void CreateMqtt();
+    // One MQTT event line: the "POST" page, and the journal without a window.
+    void MqttEvent(const std::string& cp1250);
     void ApplyChartAveraging(bool attach);
     // Puts the log's lines since the last save into the station's data file
     // (a file already written in this period of the date mask takes them at
@@ -321,6 +339,7 @@ private:
     std::unique_ptr<ReceivePath> rx_;
     std::unique_ptr<Readings> readings_;
     std::unique_ptr<UploadSink> uploadSink_;
+    std::unique_ptr<mqtt::MqttLink> mqtt_;
     std::unique_ptr<StationCommands> commands_;
     std::unique_ptr<QtMainThreadDispatcher> dispatcher_;
     std::unique_ptr<TSerialPort> SerialPort1;
@@ -332,6 +351,7 @@ private:
     TfOKhostSQL* hostDialog_ = nullptr;
     TfEdLegendy* legendsDialog_ = nullptr;
     TfEDwsp* edWspDialog_ = nullptr;
+    TfMqtt* mqttDialog_ = nullptr;
     TAboutBox* aboutBox_ = nullptr;
 
     std::string stationKind_ = "DS3231";
@@ -399,6 +419,7 @@ private:
     QAction* mExit = nullptr;
     QAction* mLegendy = nullptr;
     QAction* mHostConfig = nullptr;
+    QAction* mMqtt = nullptr;
     QAction* mIleDoSredniej = nullptr;
     QAction* mPlotAvgDelta = nullptr;
     QAction* mMaskaDaty = nullptr;
@@ -411,6 +432,8 @@ private:
     QTimer TimerStartCOMa;
     QTimer TimerCzytajZalegle;
     QTimer Timer4WWW;
+    // Drives the MQTT publisher: the connection's news and the queue.
+    QTimer TimerMqtt;
     // The connection: retries every 5 s, the indicator every second.
     std::unique_ptr<PortWatchHost> watchHost_;
     std::unique_ptr<PortWatch> watch_;

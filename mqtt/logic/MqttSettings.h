@@ -31,6 +31,27 @@ MqttSettings ReadMqttSettings(const TdmUtil& util, std::string* problem = nullpt
 // Writes every key; throws as TdmUtil's writes do.
 void WriteMqttSettings(TdmUtil& util, const MqttSettings& s);
 
+// The dialog's fields as typed (Windows-1250); the port still a text.
+struct MqttForm {
+    bool enabled = false;
+    std::string host;
+    std::string port;
+    std::string user;
+    std::string password;
+    bool tls = false;
+    std::string caFile;
+    std::string baseTopic;
+    std::string discoveryPrefix;
+};
+
+// The form of the settings, for the dialog to show.
+MqttForm ToForm(const MqttSettings& s);
+// The settings a form gives; false and `problem` (Polish, Windows-1250,
+// naming the field) when they cannot be used: a port that is no number in
+// 1..65535, no host while publishing is on, an empty base topic or prefix,
+// TLS on without a CA file that can be read.
+bool FromForm(const MqttForm& form, MqttSettings* out, std::string* problem);
+
 // Where a station's messages go under these settings.
 Target MakeTarget(const MqttSettings& s, std::string table, std::string stationKind,
                   std::string version);
