@@ -100,5 +100,77 @@ TEST(MqttTarget, TakesTopicsFromTheSettings) {
               "ha/sensor/pomiarnik_test/sonda1/config");
 }
 
+// --- the dialog's form: only usable settings are saved
+
+struct FormCase {
+    const char* name;
+    void (*edit)(MqttForm&, const std::string& ca);
+    const char* problem;  // part of the message; empty: accepted
+};
+
+class MqttFormTable : public ::testing::TestWithParam<FormCase> {};
+
+TEST_P(MqttFormTable, RefusesWhatCannotBeUsedAndSaysWhich) {
+    TempDir dir;
+    const std::string ca = dir.file("ca.crt");
+    WriteFile(ca, "-----BEGIN CERTIFICATE-----\n");
+    MqttSettings on;
+    on.enabled = true;
+    MqttForm form = ToForm(on);
+    GetParam().edit(form, ca);
+    MqttSettings out;
+    out.host = "untouched";
+    std::string problem;
+    const bool ok = FromForm(form, &out, &problem);
+    const std::string expected = Cp(GetParam().problem);
+    EXPECT_EQ(ok, expected.empty()) << problem;
+    if (ok) {
+        EXPECT_EQ(out.port, std::stoi(form.port));
+        EXPECT_FALSE(out.host.empty());
+    } else {
+        EXPECT_NE(problem.find(expected), std::string::npos) << problem;
+        EXPECT_EQ(out.host, "untouched");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Mqtt, MqttFormTable,
+    ::testing::Values(
+        FormCase{"Defaults", [](MqttForm&, const std::string&) {}, ""},
+        FormCase{"PortZero", [](MqttForm& f, const std::string&) { f.port = "0"; },
+                 "od 1 do 65535"},
+        FormCase{"PortTooBig", [](MqttForm& f, const std::string&) { f.port = "65536"; },
+                 "od 1 do 65535"},
+        FormCase{"PortNotANumber", [](MqttForm& f, const std::string&) { f.port = "18x3"; },
+                 "(jest: \"18x3\")"},
+        FormCase{"PortWithBlanks", [](MqttForm& f, const std::string&) { f.port = " 8883 "; }, ""},
+        FormCase{"NoHostWhileOn", [](MqttForm& f, const std::string&) { f.host = "  "; },
+                 "Podaj adres brokera"},
+        FormCase{"NoHostWhileOffTakesTheDefault",
+                 [](MqttForm& f, const std::string&) {
+                     f.enabled = false;
+                     f.host = "";
+                 },
+                 ""},
+        FormCase{"EmptyBaseTopic", [](MqttForm& f, const std::string&) { f.baseTopic = ""; },
+                 "Temat główny"},
+        FormCase{"EmptyPrefix", [](MqttForm& f, const std::string&) { f.discoveryPrefix = ""; },
+                 "Prefiks odkrywania"},
+        FormCase{"TlsWithoutCa", [](MqttForm& f, const std::string&) { f.tls = true; },
+                 "podaj plik CA"},
+        FormCase{"TlsWithAMissingCa",
+                 [](MqttForm& f, const std::string& ca) {
+                     f.tls = true;
+                     f.caFile = ca + ".brak";
+                 },
+                 "Nie można odczytać pliku CA"},
+        FormCase{"TlsWithItsCa",
+                 [](MqttForm& f, const std::string& ca) {
+                     f.tls = true;
+                     f.caFile = ca;
+                 },
+                 ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace
 }  // namespace pom::mqtt
