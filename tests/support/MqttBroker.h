@@ -99,6 +99,8 @@ public:
         for (const Got& g : got_) n += g.topic == topic;
         return n;
     }
+    // What came so far; only inside a Wait condition (it holds the lock).
+    const std::vector<Got>& Received() const { return got_; }
     std::vector<Got> Messages() {
         std::lock_guard<std::mutex> lock(mutex_);
         return got_;
