@@ -33,6 +33,12 @@ MqttSettings ReadMqttSettings(const TdmUtil& util, std::string* problem) {
     s.caFile = util.Read(kMqttPlikCa);
     s.baseTopic = util.Read(kMqttTemat);
     s.discoveryPrefix = util.Read(kMqttPrefiksOdkrywania);
+    s.protocol = util.Read(kMqttWersja);
+    if (s.protocol != kMqtt311 && s.protocol != kMqtt5) {
+        problems += Cp("MQTT: Wersja ") + std::to_string(s.protocol) +
+                    Cp(" to ani 4 (MQTT 3.1.1), ani 5 (MQTT 5), używam 4. ");
+        s.protocol = kMqtt311;
+    }
     if (s.port < 1 || s.port > 65535) {
         problems += Cp("MQTT: port ") + std::to_string(s.port) +
                     Cp(" poza zakresem 1..65535, używam ") + std::to_string(kMqttPort.def) + ". ";
@@ -57,11 +63,20 @@ void WriteMqttSettings(TdmUtil& util, const MqttSettings& s) {
     util.Write(kMqttPlikCa, s.caFile);
     util.Write(kMqttTemat, s.baseTopic);
     util.Write(kMqttPrefiksOdkrywania, s.discoveryPrefix);
+    util.Write(kMqttWersja, s.protocol);
 }
 
 MqttForm ToForm(const MqttSettings& s) {
-    return {s.enabled, s.host,      std::to_string(s.port), s.user, s.password, s.tls,
-            s.caFile,  s.baseTopic, s.discoveryPrefix};
+    return {s.enabled,
+            s.host,
+            std::to_string(s.port),
+            s.user,
+            s.password,
+            s.tls,
+            s.caFile,
+            s.baseTopic,
+            s.discoveryPrefix,
+            s.protocol == kMqtt5};
 }
 
 namespace {
@@ -91,6 +106,7 @@ bool FromForm(const MqttForm& form, MqttSettings* out, std::string* problem) {
     s.caFile = Trimmed(form.caFile);
     s.baseTopic = Trimmed(form.baseTopic);
     s.discoveryPrefix = Trimmed(form.discoveryPrefix);
+    s.protocol = form.mqtt5 ? kMqtt5 : kMqtt311;
     const std::string_view port = Trimmed(form.port);
     int n = 0;
     const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), n);

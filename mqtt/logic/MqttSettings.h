@@ -7,6 +7,9 @@
 
 namespace pom::mqtt {
 
+inline constexpr int kMqtt311 = 4;
+inline constexpr int kMqtt5 = 5;
+
 // The [MQTT] section of the station kind's settings. Texts are Windows-1250.
 struct MqttSettings {
     bool enabled = false;
@@ -19,6 +22,8 @@ struct MqttSettings {
     std::string caFile;
     std::string baseTopic = "pomiarnik";
     std::string discoveryPrefix = "homeassistant";
+    // kMqtt311 or kMqtt5.
+    int protocol = 4;
 
     bool operator==(const MqttSettings&) const = default;
 };
@@ -26,7 +31,8 @@ struct MqttSettings {
 // Reads the section of the current station's file. A value that cannot be
 // used (a port outside 1..65535, an empty host, base topic or prefix) gives
 // way to its default, and `problem` (if given) gets a Polish line saying so;
-// it is emptied when all values were usable.
+// it is emptied when all values were usable. A protocol other than 4 or 5
+// gives way to 4 (MQTT 3.1.1).
 MqttSettings ReadMqttSettings(const TdmUtil& util, std::string* problem = nullptr);
 // Writes every key; throws as TdmUtil's writes do.
 void WriteMqttSettings(TdmUtil& util, const MqttSettings& s);
@@ -42,6 +48,7 @@ struct MqttForm {
     std::string caFile;
     std::string baseTopic;
     std::string discoveryPrefix;
+    bool mqtt5 = false;
 };
 
 // The form of the settings, for the dialog to show.

@@ -39,6 +39,7 @@ void TfMqtt::SetForm(const mqtt::MqttForm& f) {
     ui_->edPlikCA->setText(Q(f.caFile));
     ui_->edTemat->setText(Q(f.baseTopic));
     ui_->edPrefiks->setText(Q(f.discoveryPrefix));
+    ui_->cbMQTT5->setChecked(f.mqtt5);
     ui_->labBlad->clear();
     ui_->labBlad->setVisible(false);
     ShowTlsState();
@@ -55,6 +56,7 @@ mqtt::MqttForm TfMqtt::Form() const {
     f.caFile = S(ui_->edPlikCA->text());
     f.baseTopic = S(ui_->edTemat->text());
     f.discoveryPrefix = S(ui_->edPrefiks->text());
+    f.mqtt5 = ui_->cbMQTT5->isChecked();
     return f;
 }
 

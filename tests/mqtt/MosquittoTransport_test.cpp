@@ -188,6 +188,42 @@ void MakeCertificate(const std::string& key, const std::string& cert) {
     ASSERT_EQ(openssl.WaitExit(10s), 0);
 }
 
+// Both protocols the settings offer, against the real broker: the right
+// password delivers, a wrong one is said in Polish.
+class MosquittoProtocolTest : public MosquittoTransportTest,
+                              public ::testing::WithParamInterface<int> {};
+
+TEST_P(MosquittoProtocolTest, ConnectsDeliversAndRefusesAWrongPasswordInPolish) {
+    const std::string passwords = dir.file("hasla");
+    test::ChildProcess make(kPasswd, {"-c", "-b", passwords, "jan", "dobre-haslo"});
+    ASSERT_EQ(make.WaitExit(5s), 0);
+    Broker broker(dir, port, "allow_anonymous false\npassword_file " + passwords + "\n");
+    ASSERT_TRUE(broker.Start());
+    settings.protocol = GetParam();
+    settings.user = "jan";
+    settings.password = "dobre-haslo";
+    {
+        auto p = Make();
+        p->RecordClosed(Record(0));
+        ASSERT_TRUE(Run(*p, [&] { return p->Pending() == 0; }));
+        p->Stop();
+    }
+    settings.password = "zle-haslo";
+    log.clear();
+    auto p = Make();
+    p->RecordClosed(Record(1));
+    ASSERT_TRUE(Run(*p, [&] { return Logged(Cp("hasło")); }))
+        << (log.empty() ? "" : Cp1250ToUtf8(log.back()));
+    EXPECT_TRUE(Logged(MosquittoTransport::RefusalText(5)) ||
+                Logged(MosquittoTransport::RefusalText(4)));
+    EXPECT_EQ(p->Pending(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Mqtt, MosquittoProtocolTest, ::testing::Values(kMqtt311, kMqtt5),
+                         [](const auto& info) {
+                             return std::string(info.param == kMqtt5 ? "Mqtt5" : "Mqtt311");
+                         });
+
 struct TlsCase {
     const char* name;
     const char* caFile;  // in the test's folder; "server.pem" is the broker's own

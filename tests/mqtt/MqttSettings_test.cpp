@@ -44,14 +44,15 @@ TEST_F(MqttSettingsTest, WithoutASectionEveryKeyHasItsDefault) {
 TEST_F(MqttSettingsTest, KeysReadUnderTheirFixedNamesAndWrittenBack) {
     Section(
         "Wlacz=1\r\nHost=broker.lan\r\nPort=8883\r\nUzytkownik=ola\r\nHaslo=tajne\r\n"
-        "TLS=1\r\nPlikCA=/etc/ssl/ca.pem\r\nTemat=dom/stacja\r\nPrefiksOdkrywania=ha\r\n");
+        "TLS=1\r\nPlikCA=/etc/ssl/ca.pem\r\nTemat=dom/stacja\r\nPrefiksOdkrywania=ha\r\n"
+        "Wersja=5\r\n");
     MqttSettings s{true, "broker.lan",      8883,         "ola", "tajne",
-                   true, "/etc/ssl/ca.pem", "dom/stacja", "ha"};
+                   true, "/etc/ssl/ca.pem", "dom/stacja", "ha",  kMqtt5};
     EXPECT_EQ(ReadMqttSettings(util), s);
 
     util.Write(settings::kTabela, "pomiary");
     s = {true, "10.0.0.5",    1884,       Cp("użytkownik"), "p=a;s s",
-         true, "/tmp/ca.crt", Cp("łąka"), "homeassistant"};
+         true, "/tmp/ca.crt", Cp("łąka"), "homeassistant",  kMqtt311};
     WriteMqttSettings(util, s);
     std::string problem;
     EXPECT_EQ(ReadMqttSettings(util, &problem), s);
@@ -85,6 +86,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "MQTT: port 0 poza zakresem 1..65535, używam 1883."},
         BadCase{"PortTooLarge", "Port=70000\r\nHost=b\r\n", "b",
                 "MQTT: port 70000 poza zakresem 1..65535, używam 1883."},
+        BadCase{"UnknownProtocol", "Wersja=3\r\n", "127.0.0.1",
+                "MQTT: Wersja 3 to ani 4 (MQTT 3.1.1), ani 5 (MQTT 5), używam 4."},
         BadCase{"EmptyTexts", "Host=\r\nTemat=\r\nPrefiksOdkrywania=\r\n", "127.0.0.1",
                 "MQTT: pusty klucz Host, używam \"127.0.0.1\". MQTT: pusty klucz Temat, używam "
                 "\"pomiarnik\". MQTT: pusty klucz PrefiksOdkrywania, używam \"homeassistant\"."}),
