@@ -101,23 +101,6 @@ TEST_F(MqttLinkTest, OffByDefaultTakesNoRecordAndMakesNoConnection) {
     EXPECT_FALSE(test::FileExists(station.folder + "/" + MqttLink::kQueueFile));
 }
 
-TEST_F(MqttLinkTest, StartsFromTheStationsFileWithItsLegendsAndSaysWhatItCouldNotUse) {
-    test::WriteFile(util.IniFileName(), "[MQTT]\r\nWlacz=1\r\nPort=99999\r\n[Legendy]\r\nkan1=" +
-                                            Cp("Woda") + "\r\nJed1=" + Cp("°C") + "\r\n");
-    MqttLink link = Make();
-    link.StartFrom(util, station);
-    ASSERT_TRUE(link.Running());
-    ASSERT_EQ(journal.events.size(), 1u);
-    EXPECT_NE(journal.events[0].find("99999"), std::string::npos) << journal.events[0];
-    link.RecordClosed(Record(0, 2));
-    Run(link);
-    EXPECT_EQ(Count("/sonda0/config", "\"name\":\"Woda\""), 1u);
-    EXPECT_EQ(Count("/sonda1/config", "\"name\":\"B1\""), 1u);  // the window's default
-    // Renamed in the window: the config follows at once.
-    link.SetLegends({Legend{"Rzeka", "m"}, Legend{}, Legend{}, Legend{}});
-    EXPECT_EQ(Count("/sonda0/config", "\"name\":\"Rzeka\""), 1u);
-}
-
 TEST_F(MqttLinkTest, ARestartSaysOfflineAndTheNextPublisherTakesTheQueue) {
     MqttSettings on;
     on.enabled = true;
