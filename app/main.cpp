@@ -42,7 +42,9 @@ constexpr const char* kHelp =
     "\n"
     "Ustawienia: $XDG_CONFIG_HOME/ardu/ (domyślnie ~/.config/ardu/): port w\n"
     "ardu/pomiarnik.ini, wysyłka (POST=1 włącza, adres [PostWWW] adresSkryptu)\n"
-    "w ardu/DS3231/pomiarnik.ini lub ardu/BME280/pomiarnik.ini, wg rodzaju stacji.\n"
+    "w ardu/DS3231/pomiarnik.ini lub ardu/BME280/pomiarnik.ini, wg rodzaju stacji;\n"
+    "tam też publikowanie MQTT: sekcja [MQTT] (Wlacz=1, Host, Port, Uzytkownik,\n"
+    "Haslo, TLS, PlikCA, Temat, PrefiksOdkrywania, Wersja).\n"
     "Kod wyjścia 3: rekordy kolejki wysyłki nie zapisane na dysku (wypisane\n"
     "na standardowe wyjście błędów).\n";
 
@@ -64,6 +66,7 @@ int main(int argc, char** argv) {
     ::signal(SIGXFSZ, SIG_IGN);
     pom::MonitorOptions options;
     options.programPath = ProgramPath(argv[0]);
+    options.version = pom::version_record::ProgramVersionNumber();
     std::size_t recordsLost = 0;
     options.recordsLostAtExit = [&recordsLost](std::size_t n) { recordsLost = n; };
     for (int i = 1; i < argc; ++i) {

@@ -88,10 +88,6 @@ public:
     }
     void SetMacText(const std::string&) override {}
     void ShiftSeries(int, int, int) override {}
-    bool UploadChecked() const override { return false; }
-    std::size_t AppendToUploadQueue(const std::string&) override { return 0; }
-    void AppendWeb(const std::string&) override {}
-    void SetUploadInterval(int) override {}
     void SetStatusText(const std::string&) override {}
     void ShowBarometerLabels(const pom::BarometerLabels&) override {}
     void SetAllSeriesVisible(bool) override {}

@@ -104,6 +104,8 @@ inline constexpr BoolKey kMqttTls{kMqtt, "TLS", false};
 inline constexpr StringKey kMqttPlikCa{kMqtt, "PlikCA", ""};
 inline constexpr StringKey kMqttTemat{kMqtt, "Temat", "pomiarnik"};
 inline constexpr StringKey kMqttPrefiksOdkrywania{kMqtt, "PrefiksOdkrywania", "homeassistant"};
+// The protocol: 4 = MQTT 3.1.1, 5 = MQTT 5.
+inline constexpr IntKey kMqttWersja{kMqtt, "Wersja", 4};
 
 // Window placement sections and keys.
 inline constexpr std::string_view kFormMonitorT = "MonitorT";

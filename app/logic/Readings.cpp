@@ -228,7 +228,7 @@ void Readings::AccumulateValue(Period& period, int i, int valueCount, double v, 
 
 void Readings::CloseRecord(ClosedRecord record) {
     if (record.text == lastQueued_) return;
-    QueueForUpload(record.text);
+    lastQueued_ = record.text;
     std::replace(record.text.begin(), record.text.end(), ',', '.');
     for (RecordSink* sink : sinks_) {
         try {
@@ -238,24 +238,6 @@ void Readings::CloseRecord(ClosedRecord record) {
             // other sinks.
             host_.SetStatusText(std::string("Error 261208 ") + e.what());
         }
-    }
-}
-
-void Readings::QueueForUpload(std::string text) {
-    if (text == lastQueued_) return;
-    lastQueued_ = text;
-    try {
-        if (!host_.UploadChecked() || text == "brak") return;
-        std::replace(text.begin(), text.end(), ',', '.');
-        const std::size_t position = host_.AppendToUploadQueue(text);
-        host_.AppendWeb(host_.Stamp() + "dopisuje do kolejki[" + std::to_string(position) +
-                        "]: " + text);
-        host_.SetUploadInterval(5000);
-    } catch (const std::exception& e) {
-        // The record waits in memory and reaches the file with the next write
-        // that succeeds; until then the station keeps its readings (the window
-        // says so on the "POST" page once).
-        host_.SetStatusText("Error 160329 " + Cp("kolejka tylko w pamięci: ") + e.what());
     }
 }
 

@@ -22,8 +22,8 @@ struct BarometerLabels {
     std::string labBaroNPM2B;  // its caption
 };
 
-// What the measurement messages need from the window: the chart, the upload
-// queue with its timer and check box, the memos and the status bar.
+// What the measurement messages need from the window: the chart, the memos
+// and the status bar. Closed records go to the sinks (AddSink).
 class ReadingsHost {
 public:
     virtual ~ReadingsHost() = default;
@@ -44,15 +44,6 @@ public:
     virtual void ShiftSeries(int first, int count, int by) = 0;
     // The whole text of meMAC; lines separated by CR LF.
     virtual void SetMacText(const std::string& text) = 0;
-    // cbPOST.
-    virtual bool UploadChecked() const = 0;
-    // Appends an entry at the end of the upload queue; returns its 1-based
-    // position. May throw when the entry cannot be kept.
-    virtual std::size_t AppendToUploadQueue(const std::string& entry) = 0;
-    // One line into logiWeb.
-    virtual void AppendWeb(const std::string& line) = 0;
-    // Interval of the upload timer Timer4WWW, in ms.
-    virtual void SetUploadInterval(int ms) = 0;
     // The status bar's simple text.
     virtual void SetStatusText(const std::string& text) = 0;
     virtual void ShowBarometerLabels(const BarometerLabels& labels) = 0;
@@ -131,11 +122,13 @@ public:
     void NoteReadingsSeen(bool movePlotted);
     bool ReadingsSeen() const { return readingsSeen_; }
     int BarometerFirstSeries() const { return readingsSeen_ ? kBarometerSeriesWithReadings : 0; }
-    void QueueForUpload(std::string text);
-    // Another place for every closed record of both kinds (the MQTT
-    // publisher), told after the upload queue and whether or not uploads
-    // are on. The sink must outlive this object.
+    // A place for every closed record of both kinds (the upload queue, the
+    // MQTT publisher), told in the order added. The sink must outlive this
+    // object.
     void AddSink(RecordSink& sink) { sinks_.push_back(&sink); }
+    // A closed record to every sink (decimal commas of its text become
+    // points); a record equal to the last one goes nowhere.
+    void CloseRecord(ClosedRecord record);
 
     const std::string& LastQueued() const { return lastQueued_; }
     double LastPressure() const { return lastPressure_; }
@@ -158,9 +151,6 @@ private:
     // that closes an upload period, builds the closed record into `out`.
     void AccumulateValue(Period& period, int i, int valueCount, double v, std::time_t t,
                          ClosedRecord& out);
-    // A closed record to the upload queue and to the other sinks; a record
-    // equal to the last one goes nowhere.
-    void CloseRecord(ClosedRecord record);
 
     ReadingsHost& host_;
     StationValues& values_;

@@ -22,7 +22,6 @@
 #include "app/ui/ElidedLabel.h"
 #include "app/ui/LogMemo.h"
 #include "app/ui/QtMainThreadDispatcher.h"
-#include "app/ui/QtText.h"
 #include "dialogs/ui/TfEDwsp.h"
 #include "plot/ui/TPlotPanel.h"
 #include "plot/ui/TfEdLegendy.h"
@@ -32,6 +31,7 @@
 #include "util/Cp1250.h"
 #include "util/FileUtil.h"
 #include "util/FormPlacement.h"
+#include "util/qt/QtText.h"
 #include "web/HttpPoster.h"
 #include "web/THttpClient.h"
 #include "web/Upload.h"
@@ -89,6 +89,10 @@ TMonitorT::TMonitorT(TdmUtil& util, MonitorOptions options, QWidget* parent)
     ReadingsHost& readingsHost = *this;
     CommandsHost& commandsHost = *this;
     readings_ = std::make_unique<Readings>(readingsHost, rx_->Values());
+    UploadQueueHost& uploadQueueHost = *this;
+    uploadSink_ = std::make_unique<UploadSink>(uploadQueueHost);
+    readings_->AddSink(*uploadSink_);
+    CreateMqtt();
     commands_ = std::make_unique<StationCommands>(*rx_, commandsHost);
 
     BuildUi();
@@ -382,6 +386,8 @@ void TMonitorT::BuildMenus() {
     mZakres[2] = wsp->addAction("(R3) Zakres 3");
     mLegendy = edycja->addAction("Legendy");
     mHostConfig = edycja->addAction("gdzie wysyłać");
+    mMqtt = edycja->addAction("MQTT");
+    mMqtt->setObjectName("mMqtt");
 
     QMenu* narzedzia = bar->addMenu("narzędzia");
     mIleDoSredniej = narzedzia->addAction("zapis średnich z ilu pomiarów ? (jest:)");
@@ -397,6 +403,7 @@ void TMonitorT::BuildMenus() {
             [this] { RunGuarded([this] { mHostConfigClick(); }); });
     connect(mLegendy, &QAction::triggered, this,
             [this] { RunGuarded([this] { mLegendyClick(); }); });
+    connect(mMqtt, &QAction::triggered, this, [this] { RunGuarded([this] { mMqttClick(); }); });
     connect(mIleDoSredniej, &QAction::triggered, this,
             [this] { RunGuarded([this] { mIleDoSredniejClick(); }); });
     connect(mMaskaDaty, &QAction::triggered, this,
@@ -607,6 +614,8 @@ void TMonitorT::AttachStation(const std::string& kind) {
     for (int k = 0; k < 4; ++k) cbKanal[k]->setChecked(util_.Read(settings::kAktywneKan[k]));
     // Enabled, not restarted: a second attach must not hold the upload off.
     uploader_->SetTimerEnabled(true);
+    // MQTT publishing under this station's settings.
+    StartMqtt();
     // A service tells its journal where this station's settings are and
     // whether it uploads (off by default).
     if (options_.headless) {
@@ -657,6 +666,8 @@ void TMonitorT::CheckQueuePersisted() {
 }
 
 void TMonitorT::FormDestroy() {
+    // "offline" to the broker, and its queue into its file.
+    mqtt_->Stop();
     const std::string path = util_.UnsentFileName();
     // The queue goes back to its file first, whatever else fails later; a
     // file that could not be read keeps its records. After a port change
@@ -939,6 +950,9 @@ void TMonitorT::ApplyLegends(const Legends& l) {
         util_.Write(settings::kLegendName[k], l.names[k]);
         util_.Write(settings::kLegendUnit[k], l.units[k]);
     }
+    std::array<mqtt::Legend, 4> legends;
+    for (std::size_t k = 0; k < 4; ++k) legends[k] = {l.names[k], l.units[k]};
+    mqtt_->SetLegends(legends);
 }
 
 void TMonitorT::mTestClick() {

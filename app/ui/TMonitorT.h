@@ -27,6 +27,8 @@
 #include "app/logic/Readings.h"
 #include "app/logic/ReceivePath.h"
 #include "app/logic/StationCommands.h"
+#include "app/logic/UploadSink.h"
+#include "mqtt/logic/MqttLink.h"
 #include "plot/logic/Legends.h"
 #include "util/FormPlacement.h"
 #include "util/TdmUtil.h"
@@ -40,6 +42,7 @@ class TPlotPanel;
 class TfOKhostSQL;
 class TfEdLegendy;
 class TfEDwsp;
+class TfMqtt;
 class TAboutBox;
 class THttpClient;
 
@@ -73,6 +76,10 @@ struct MonitorOptions {
     // Called at the end of the run with the number of queued records that
     // could not be saved (they are on standard error then).
     std::function<void(std::size_t)> recordsLostAtExit;
+    // The program's version, for the MQTT device block.
+    std::string version;
+    // The MQTT broker connection; unset: libmosquitto's.
+    mqtt::MqttLink::TransportFactory mqttTransport;
 };
 
 // The main window: pages, menus, check boxes, timers and the port, and the
@@ -81,6 +88,7 @@ class TMonitorT final : public QMainWindow,
                         private ReceiveHost,
                         private DataLogHost,
                         private ReadingsHost,
+                        private UploadQueueHost,
                         private CommandsHost,
                         private UploadHost,
                         private ChartRebuildHost {
@@ -102,6 +110,11 @@ public:
     DataLog& Log() { return dataLog_; }
     ReceivePath& Receive() { return *rx_; }
     Readings& Measurements() { return *readings_; }
+    UploadSink& UploadRecords() { return *uploadSink_; }
+    mqtt::MqttLink& Mqtt() { return *mqtt_; }
+    QTimer& MqttTimer() { return TimerMqtt; }
+    TfMqtt& MqttDialog() { return *mqttDialog_; }
+    QAction& MqttItem() { return *mMqtt; }
     StationCommands& Commands() { return *commands_; }
     QPlainTextEdit& MacMemo() { return *meMAC; }
     QLineEdit& SecondsField() { return *edSekund; }
@@ -175,6 +188,10 @@ public:
     void mPOSTdeltaClick();
     void mHostConfigClick();
     void mLegendyClick();
+    // MQTT publishing (TMonitorTMqtt.cpp): the dialog, and a start afresh
+    // from the attached station's settings.
+    void mMqttClick();
+    void StartMqtt();
     // Calibration dialog and About box (TMonitorTDialogs.cpp).
     void CreateDialogs();
     void mZakresClick(int channel);  // channel = 1..3 for (R1)..(R3)
@@ -220,11 +237,13 @@ private:
     void AddPoint(int series, int colorIndex, double time, double value) override;
     void ShiftSeries(int first, int count, int by) override;
     void SetMacText(const std::string& text) override;
+    void ShowBarometerLabels(const BarometerLabels& labels) override;
+
+    // UploadQueueHost
     bool UploadChecked() const override;
     std::size_t AppendToUploadQueue(const std::string& entry) override;
     void AppendWeb(const std::string& cp1250) override;
     void SetUploadInterval(int ms) override;
-    void ShowBarometerLabels(const BarometerLabels& labels) override;
 
     // CommandsHost
     std::optional<std::string> InputQuery(const std::string& caption, const std::string& prompt,
@@ -284,6 +303,10 @@ private:
     void ApplyPlacement(const FormPlacement& p);
     void BuildMenus();
     void BuildCommandMenu(QMenu* ustaw);
+    // The publisher's link, its timer and dialog (TMonitorTMqtt.cpp).
+    void CreateMqtt();
+    // One MQTT event line: the "POST" page, and the journal without a window.
+    void MqttEvent(const std::string& cp1250);
     void ApplyChartAveraging(bool attach);
     // Puts the log's lines since the last save into the station's data file
     // (a file already written in this period of the date mask takes them at
@@ -315,6 +338,8 @@ private:
     std::unique_ptr<DataLogFiles> files_;
     std::unique_ptr<ReceivePath> rx_;
     std::unique_ptr<Readings> readings_;
+    std::unique_ptr<UploadSink> uploadSink_;
+    std::unique_ptr<mqtt::MqttLink> mqtt_;
     std::unique_ptr<StationCommands> commands_;
     std::unique_ptr<QtMainThreadDispatcher> dispatcher_;
     std::unique_ptr<TSerialPort> SerialPort1;
@@ -326,6 +351,7 @@ private:
     TfOKhostSQL* hostDialog_ = nullptr;
     TfEdLegendy* legendsDialog_ = nullptr;
     TfEDwsp* edWspDialog_ = nullptr;
+    TfMqtt* mqttDialog_ = nullptr;
     TAboutBox* aboutBox_ = nullptr;
 
     std::string stationKind_ = "DS3231";
@@ -393,6 +419,7 @@ private:
     QAction* mExit = nullptr;
     QAction* mLegendy = nullptr;
     QAction* mHostConfig = nullptr;
+    QAction* mMqtt = nullptr;
     QAction* mIleDoSredniej = nullptr;
     QAction* mPlotAvgDelta = nullptr;
     QAction* mMaskaDaty = nullptr;
@@ -405,6 +432,8 @@ private:
     QTimer TimerStartCOMa;
     QTimer TimerCzytajZalegle;
     QTimer Timer4WWW;
+    // Drives the MQTT publisher: the connection's news and the queue.
+    QTimer TimerMqtt;
     // The connection: retries every 5 s, the indicator every second.
     std::unique_ptr<PortWatchHost> watchHost_;
     std::unique_ptr<PortWatch> watch_;

@@ -4,10 +4,10 @@
 
 #include "app/logic/ChartPage.h"
 #include "app/logic/ChartRebuild.h"
-#include "app/ui/QtText.h"
 #include "app/ui/TMonitorT.h"
 #include "plot/ui/TPlotPanel.h"
 #include "serial/SerialPort.h"
+#include "util/qt/QtText.h"
 
 namespace pom {
 

@@ -7,10 +7,10 @@
 
 #include "app/logic/PortDiagnosis.h"
 #include "app/ui/ElidedLabel.h"
-#include "app/ui/QtText.h"
 #include "app/ui/TMonitorT.h"
 #include "serial/SerialPort.h"
 #include "util/Cp1250.h"
+#include "util/qt/QtText.h"
 
 namespace pom {
 

@@ -6,11 +6,11 @@
 #include <vector>
 
 #include "app/ui/InputDialog.h"
-#include "app/ui/QtText.h"
 #include "app/ui/TMonitorT.h"
 #include "plot/logic/PlotModel.h"
 #include "plot/ui/TPlotPanel.h"
 #include "serial/SerialPort.h"
+#include "util/qt/QtText.h"
 #include "web/ui/TfOKhostSQL.h"
 
 namespace pom {

@@ -6,10 +6,10 @@
 #include <QPixmap>
 #include <QScreen>
 
-#include "app/ui/QtText.h"
 #include "dialogs/JpegImage.h"
 #include "dialogs/VersionInfo.h"
 #include "ui_TAboutBox.h"
+#include "util/qt/QtText.h"
 
 namespace pom {
 

@@ -4,7 +4,7 @@
 #include <QKeyEvent>
 #include <QMessageBox>
 
-#include "app/ui/QtText.h"
+#include "util/qt/QtText.h"
 
 namespace pom {
 

@@ -2,7 +2,6 @@
 
 #include <QKeyEvent>
 
-#include "app/ui/QtText.h"
 #include "dialogs/CalibrationResult.h"
 #include "dialogs/ui/DialogPlacement.h"
 #include "dialogs/ui/TFloatEdit.h"
@@ -10,6 +9,7 @@
 #include "util/FormPlacement.h"
 #include "util/SettingsKeys.h"
 #include "util/TdmUtil.h"
+#include "util/qt/QtText.h"
 
 namespace pom {
 

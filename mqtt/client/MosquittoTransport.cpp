@@ -36,6 +36,18 @@ std::string MosquittoTransport::RefusalText(int code) {
     switch (code) {
         case 1:
             return Cp("broker nie obsługuje wersji protokołu MQTT 3.1.1");
+        // MQTT 5's reason codes for the same refusals.
+        case 132:
+            return Cp("broker nie obsługuje wersji protokołu MQTT 5");
+        case 133:
+            return RefusalText(2);
+        case 136:
+        case 137:
+            return RefusalText(3);
+        case 134:
+            return RefusalText(4);
+        case 135:
+            return RefusalText(5);
         case 2:
             return Cp("broker odrzucił identyfikator klienta");
         case 3:
@@ -63,7 +75,8 @@ bool MosquittoTransport::Connect(const Options& o, std::string* error) {
         client_ = nullptr;
         return false;
     };
-    mosquitto_int_option(client_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    mosquitto_int_option(client_, MOSQ_OPT_PROTOCOL_VERSION,
+                         s.protocol == kMqtt5 ? MQTT_PROTOCOL_V5 : MQTT_PROTOCOL_V311);
     // Tries again only when the publisher says so.
     mosquitto_reconnect_delay_set(client_, 3600, 3600, false);
     int rc = MOSQ_ERR_SUCCESS;

@@ -30,7 +30,8 @@ public:
     int Publish(const Message& m) override;
     std::vector<TransportEvent> Poll() override;
 
-    // A Polish line for a CONNACK refusal code of MQTT 3.1.1 (Windows-1250).
+    // A Polish line for a CONNACK refusal code of MQTT 3.1.1 or reason code
+    // of MQTT 5 (Windows-1250).
     static std::string RefusalText(int code);
 
 private:

@@ -169,6 +169,16 @@ Message DiscoveryConfig(const Target& t, ClosedRecord::Kind kind, int index, con
     return {DiscoveryTopic(t, kind, index), std::move(json), true, 1};
 }
 
+Legend BarometerLegend(int index, int count) {
+    if (index == 0) return {Cp("Ciśnienie"), "hPa"};
+    // Past the last slot the derived values are not in the record.
+    if (count < 4 || count >= ClosedRecord::kSlots) return {};
+    if (index == count - 3) return {Cp("Ciśnienie n.p.m."), "hPa"};
+    if (index == count - 2) return {Cp("Ciśnienie"), "mmHg"};
+    if (index == count - 1) return {Cp("Ciśnienie n.p.m."), "mmHg"};
+    return {};
+}
+
 Message DiscoveryRemoval(const Target& t, ClosedRecord::Kind kind, int index) {
     return {DiscoveryTopic(t, kind, index), {}, true, 1};
 }

@@ -73,6 +73,11 @@ std::string DeviceClass(std::string_view unitCp1250);
 // The retained discovery config of one channel. A legend without a name
 // gives "Sonda N".
 Message DiscoveryConfig(const Target& t, ClosedRecord::Kind kind, int index, const Legend& legend);
+// The legend of barometer channel `index` in a record of `count` channels:
+// the station pressure first, the three values derived from it last (sea-level
+// pressure in hPa, station and sea-level pressure in mmHg); no legend for the
+// station's further fields between them.
+Legend BarometerLegend(int index, int count);
 // The empty retained config that removes a channel from Home Assistant.
 Message DiscoveryRemoval(const Target& t, ClosedRecord::Kind kind, int index);
 

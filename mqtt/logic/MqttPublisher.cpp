@@ -1,10 +1,12 @@
 #include "mqtt/logic/MqttPublisher.h"
 
 #include <algorithm>
+#include <charconv>
 #include <stdexcept>
 #include <utility>
 
 #include "util/Cp1250.h"
+#include "util/FileUtil.h"
 
 namespace pom::mqtt {
 
@@ -31,7 +33,25 @@ std::string MqttPublisher::Entry(const Message& m) {
     return m.topic + '\t' + m.payload;
 }
 
-bool MqttPublisher::Open(const std::string& queuePath, std::string* error) {
+bool MqttPublisher::Open(const std::string& queuePath, std::string* error,
+                         const std::string& announcedPath) {
+    announcedPath_ = announcedPath;
+    if (!announcedPath_.empty()) {
+        // "<readings> <barometer>"; a file missing or unreadable announces
+        // nothing (no removal can be lost by that: the configs go again).
+        if (const auto text = ReadWholeFile(announcedPath_)) {
+            std::size_t at = 0;
+            for (int& n : announced_) {
+                const std::size_t end = std::min(text->find(' ', at), text->size());
+                int v = 0;
+                const char* first = text->data() + at;
+                if (std::from_chars(first, text->data() + end, v).ec != std::errc()) v = 0;
+                n = std::clamp(v, 0, ClosedRecord::kSlots);
+                at = std::min(end + 1, text->size());
+            }
+            channels_ = announced_;
+        }
+    }
     std::string why;
     const bool ok = queue_.Load(queuePath, &why);
     if (!ok) Event(Cp("MQTT: nie można odczytać kolejki ") + queuePath + ": " + why);
@@ -62,9 +82,15 @@ void MqttPublisher::RecordClosed(const ClosedRecord& record) {
     }
     int& seen = channels_[KindIndex(record.kind)];
     const int count = std::clamp(record.count, 0, ClosedRecord::kSlots);
-    if (count > seen) {
-        if (state_ == State::Connected) SendDiscovery(record.kind, seen, count);
+    if (count != seen) {
+        const int before = seen;
         seen = count;
+        // A barometer channel's name follows from its place counted from the
+        // record's end: all of them again.
+        if (state_ == State::Connected)
+            Announce(record.kind, record.kind == ClosedRecord::Kind::Barometer
+                                      ? 0
+                                      : std::min(before, announced_[KindIndex(record.kind)]));
     }
     if (state_ == State::Connected) Drain();
 }
@@ -156,7 +182,27 @@ void MqttPublisher::OnConnected() {
     Event(Cp("MQTT: połączono z ") + Where() +
           (settings_.user.empty() ? std::string() : Cp(" jako ") + settings_.user));
     transport_.Publish(Availability(target_, true));
-    for (int k = 0; k < 2; ++k) SendDiscovery(KindOf(k), 0, channels_[k]);
+    for (int k = 0; k < 2; ++k) Announce(KindOf(k), 0);
+}
+
+void MqttPublisher::Announce(ClosedRecord::Kind kind, int from) {
+    const int k = KindIndex(kind);
+    SendDiscovery(kind, from, channels_[k]);
+    for (int i = channels_[k]; i < announced_[k]; ++i)
+        transport_.Publish(DiscoveryRemoval(target_, kind, i));
+    if (announced_[k] == channels_[k]) return;
+    announced_[k] = channels_[k];
+    SaveAnnounced();
+}
+
+void MqttPublisher::SaveAnnounced() {
+    if (announcedPath_.empty()) return;
+    try {
+        WriteFileAtomic(announcedPath_,
+                        std::to_string(announced_[0]) + ' ' + std::to_string(announced_[1]) + '\n');
+    } catch (const std::exception& e) {
+        Event(Cp("MQTT: nie zapisano listy ogłoszonych kanałów: ") + e.what());
+    }
 }
 
 void MqttPublisher::OnAcked(int id) {
@@ -173,9 +219,11 @@ void MqttPublisher::OnAcked(int id) {
 
 void MqttPublisher::SendDiscovery(ClosedRecord::Kind kind, int from, int to) {
     for (int i = from; i < to; ++i) {
-        const Legend legend = kind == ClosedRecord::Kind::Readings && i < 4
-                                  ? legends_[static_cast<std::size_t>(i)]
-                                  : Legend{};
+        Legend legend;
+        if (kind == ClosedRecord::Kind::Barometer)
+            legend = BarometerLegend(i, channels_[1]);
+        else if (i < 4)
+            legend = legends_[static_cast<std::size_t>(i)];
         transport_.Publish(DiscoveryConfig(target_, kind, i, legend));
     }
 }

@@ -72,8 +72,12 @@ public:
     MqttPublisher(MqttTransport& transport, MqttSettings settings, Target target, EventSink events);
 
     // Takes the records a previous run left in `queuePath` (empty: memory
-    // only). False and `error` when the file cannot be read.
-    bool Open(const std::string& queuePath, std::string* error = nullptr);
+    // only), and the channels whose configs the broker keeps from
+    // `announcedPath` (empty: memory only), so that a channel the station no
+    // longer sends is removed after a restart too. False and `error` when the
+    // queue file cannot be read.
+    bool Open(const std::string& queuePath, std::string* error = nullptr,
+              const std::string& announcedPath = {});
     // The station's legends kan1..kan4 / Jed1..Jed4; the discovery configs
     // follow at once when connected.
     void SetLegends(const std::array<Legend, 4>& legends);
@@ -104,6 +108,10 @@ private:
     void OnConnected();
     void OnAcked(int id);
     void SendDiscovery(ClosedRecord::Kind kind, int from, int to);
+    // Configs for the channels the records carry now, removals for those
+    // the broker keeps beyond them.
+    void Announce(ClosedRecord::Kind kind, int from);
+    void SaveAnnounced();
     void Drain();
     void Persist(Clock::time_point now);
     std::string Where() const;
@@ -114,9 +122,14 @@ private:
     EventSink events_;
     UploadQueue queue_;
     std::array<Legend, 4> legends_{};
-    // Channels the station's records carried, per kind: their configs go out
-    // at each connect.
+    // Channels the station's records carry, per kind: their configs go out
+    // at each connect. Until a record says otherwise, those announced before.
     std::array<int, 2> channels_{};
+    // Channels whose configs went to the broker, per kind, kept in
+    // announcedPath_: those beyond channels_ get the empty config that
+    // removes them.
+    std::array<int, 2> announced_{};
+    std::string announcedPath_;
     State state_ = State::Idle;
     Clock::time_point nextAttempt_{};
     Clock::time_point attemptStarted_{};

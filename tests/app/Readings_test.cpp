@@ -21,6 +21,15 @@ using Point = test::FakeReadingsHost::Point;
 
 class ReadingsTest : public ::testing::Test {
 protected:
+    ReadingsTest() { readings.AddSink(upload); }
+
+    // A closed record given by its upload text only.
+    static ClosedRecord Closed(const std::string& text) {
+        ClosedRecord r;
+        r.text = text;
+        return r;
+    }
+
     // "R:" + time + values + the count token.
     int R(const std::string& time, const std::string& values, int waiting = 0) {
         return readings.HandleReading("R:2023-05-01 " + time + " " + values +
@@ -30,6 +39,7 @@ protected:
     test::FakeReadingsHost host;
     StationValues values;
     Readings readings{host, values};
+    UploadSink upload{host};
 };
 
 TEST_F(ReadingsTest, ReadingLineBecomesARecordQueuedAndCounted) {
@@ -98,21 +108,21 @@ TEST_F(ReadingsTest, ReadingWithFewerNumbersThanExpectedClosesNoPeriod) {
 }
 
 TEST_F(ReadingsTest, EqualRecordIsQueuedOnceAlsoAcrossUncheckingUpload) {
-    readings.QueueForUpload("2023-05-01 12:00:00 1,5; ");
-    readings.QueueForUpload("2023-05-01 12:00:00 1,5; ");
+    readings.CloseRecord(Closed("2023-05-01 12:00:00 1,5; "));
+    readings.CloseRecord(Closed("2023-05-01 12:00:00 1,5; "));
     EXPECT_THAT(host.queue, ElementsAre("2023-05-01 12:00:00 1.5; "));
     host.uploadChecked = false;
-    readings.QueueForUpload("2023-05-01 12:05:00 2; ");
+    readings.CloseRecord(Closed("2023-05-01 12:05:00 2; "));
     host.uploadChecked = true;
-    readings.QueueForUpload("2023-05-01 12:05:00 2; ");
-    readings.QueueForUpload("brak");
+    readings.CloseRecord(Closed("2023-05-01 12:05:00 2; "));
+    readings.CloseRecord(Closed("brak"));
     EXPECT_EQ(host.queue.size(), 1u);
     EXPECT_EQ(readings.LastQueued(), "brak");
 }
 
 TEST_F(ReadingsTest, QueueThatCannotKeepTheEntrySaysSoInTheStatusBar) {
     host.queueFails = true;
-    readings.QueueForUpload("2023-05-01 12:00:00 1; ");
+    upload.Queue("2023-05-01 12:00:00 1; ");
     EXPECT_THAT(host.status,
                 ElementsAre("Error 160329 " + Cp("kolejka tylko w pamięci: disk full")));
     EXPECT_TRUE(host.web.empty());

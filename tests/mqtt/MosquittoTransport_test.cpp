@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "tests/support/ChildProcess.h"
+#include "tests/support/MqttBroker.h"
 #include "tests/support/TestSupport.h"
 #include "util/Cp1250.h"
 
@@ -22,113 +23,12 @@ namespace pom::mqtt {
 namespace {
 
 using namespace std::chrono_literals;
-
-constexpr const char* kBroker = "/usr/sbin/mosquitto";
-constexpr const char* kPasswd = "/usr/bin/mosquitto_passwd";
-
 using test::Accepts;
+using test::Broker;
 using test::FreePort;
-
-// Debian's broker on 127.0.0.1, with a configuration of the test's own.
-class Broker {
-public:
-    // `extra`: lines after the plain listener's (more listeners, security).
-    Broker(const test::TempDir& dir, int port, const std::string& extra = "allow_anonymous true\n")
-        : conf_(dir.file("mosquitto.conf")), port_(port) {
-        test::WriteFile(conf_, "listener " + std::to_string(port) + " 127.0.0.1\n" +
-                                   // Run by root (a container), it stays root and reads the
-                                   // test's files; otherwise the line does nothing.
-                                   "persistence false\nlog_dest none\nuser root\n" + extra);
-    }
-    bool Start() {
-        proc_ =
-            std::make_unique<test::ChildProcess>(kBroker, std::vector<std::string>{"-c", conf_});
-        return proc_->started() && test::WaitFor([&] { return Accepts(port_); }, 5s);
-    }
-    void Stop() {
-        proc_->Signal(SIGTERM);
-        proc_->WaitExit(5s);
-        proc_.reset();
-    }
-
-private:
-    std::string conf_;
-    int port_;
-    std::unique_ptr<test::ChildProcess> proc_;
-};
-
-// A second client that takes everything under a topic filter.
-class Subscriber {
-public:
-    struct Got {
-        std::string topic;
-        std::string payload;
-        bool retained = false;
-    };
-
-    Subscriber(int port, const std::string& filter) : filter_(filter) {
-        client_ = mosquitto_new(nullptr, true, this);
-        mosquitto_connect_callback_set(client_, [](mosquitto* m, void* self, int rc) {
-            if (rc == 0)
-                mosquitto_subscribe(m, nullptr, static_cast<Subscriber*>(self)->filter_.c_str(), 1);
-        });
-        mosquitto_subscribe_callback_set(client_, [](mosquitto*, void* self, int, int, const int*) {
-            auto* s = static_cast<Subscriber*>(self);
-            std::lock_guard<std::mutex> lock(s->mutex_);
-            s->subscribed_ = true;
-            s->changed_.notify_all();
-        });
-        mosquitto_message_callback_set(
-            client_, [](mosquitto*, void* self, const mosquitto_message* m) {
-                auto* s = static_cast<Subscriber*>(self);
-                std::lock_guard<std::mutex> lock(s->mutex_);
-                s->got_.push_back({m->topic,
-                                   std::string(static_cast<const char*>(m->payload),
-                                               static_cast<std::size_t>(m->payloadlen)),
-                                   m->retain});
-                s->changed_.notify_all();
-            });
-        ok_ = mosquitto_connect(client_, "127.0.0.1", port, 30) == MOSQ_ERR_SUCCESS &&
-              mosquitto_loop_start(client_) == MOSQ_ERR_SUCCESS &&
-              Wait([&] { return subscribed_; });
-    }
-    ~Subscriber() {
-        mosquitto_disconnect(client_);
-        mosquitto_loop_stop(client_, false);
-        mosquitto_destroy(client_);
-    }
-    bool ok() const { return ok_; }
-    // Waits until `cond` holds over what came (called under the lock).
-    template <class Cond>
-    bool Wait(Cond cond, std::chrono::milliseconds deadline = 5s) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, deadline, cond);
-    }
-    std::size_t Count(const std::string& topic) {
-        std::size_t n = 0;
-        for (const Got& g : got_) n += g.topic == topic;
-        return n;
-    }
-    std::vector<Got> Messages() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return got_;
-    }
-    std::vector<std::string> Payloads(const std::string& topic) {
-        std::vector<std::string> r;
-        for (const Got& g : Messages())
-            if (g.topic == topic) r.push_back(g.payload);
-        return r;
-    }
-
-private:
-    std::string filter_;
-    mosquitto* client_ = nullptr;
-    bool ok_ = false;
-    bool subscribed_ = false;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<Got> got_;
-};
+using test::kBroker;
+using test::kPasswd;
+using test::Subscriber;
 
 ClosedRecord Record(int minute) {
     ClosedRecord r;
@@ -287,6 +187,42 @@ void MakeCertificate(const std::string& key, const std::string& cert) {
          "subjectAltName=IP:127.0.0.1"});
     ASSERT_EQ(openssl.WaitExit(10s), 0);
 }
+
+// Both protocols the settings offer, against the real broker: the right
+// password delivers, a wrong one is said in Polish.
+class MosquittoProtocolTest : public MosquittoTransportTest,
+                              public ::testing::WithParamInterface<int> {};
+
+TEST_P(MosquittoProtocolTest, ConnectsDeliversAndRefusesAWrongPasswordInPolish) {
+    const std::string passwords = dir.file("hasla");
+    test::ChildProcess make(kPasswd, {"-c", "-b", passwords, "jan", "dobre-haslo"});
+    ASSERT_EQ(make.WaitExit(5s), 0);
+    Broker broker(dir, port, "allow_anonymous false\npassword_file " + passwords + "\n");
+    ASSERT_TRUE(broker.Start());
+    settings.protocol = GetParam();
+    settings.user = "jan";
+    settings.password = "dobre-haslo";
+    {
+        auto p = Make();
+        p->RecordClosed(Record(0));
+        ASSERT_TRUE(Run(*p, [&] { return p->Pending() == 0; }));
+        p->Stop();
+    }
+    settings.password = "zle-haslo";
+    log.clear();
+    auto p = Make();
+    p->RecordClosed(Record(1));
+    ASSERT_TRUE(Run(*p, [&] { return Logged(Cp("hasło")); }))
+        << (log.empty() ? "" : Cp1250ToUtf8(log.back()));
+    EXPECT_TRUE(Logged(MosquittoTransport::RefusalText(5)) ||
+                Logged(MosquittoTransport::RefusalText(4)));
+    EXPECT_EQ(p->Pending(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Mqtt, MosquittoProtocolTest, ::testing::Values(kMqtt311, kMqtt5),
+                         [](const auto& info) {
+                             return std::string(info.param == kMqtt5 ? "Mqtt5" : "Mqtt311");
+                         });
 
 struct TlsCase {
     const char* name;

@@ -148,6 +148,22 @@ TEST(MqttUnits, DeviceClassOnlyForUnitsHomeAssistantTakes) {
     for (const auto& [unit, deviceClass] : cases) EXPECT_EQ(DeviceClass(unit), deviceClass) << unit;
 }
 
+TEST(MqttUnits, BarometerChannelsAreNamedFromBothEndsOfTheRecord) {
+    const Legend p{Cp("Ciśnienie"), "hPa"}, sea{Cp("Ciśnienie n.p.m."), "hPa"},
+        mm{Cp("Ciśnienie"), "mmHg"}, seaMm{Cp("Ciśnienie n.p.m."), "mmHg"};
+    // count -> the legends of channels 0..count-1
+    const std::vector<std::pair<int, std::vector<Legend>>> cases{
+        {4, {p, sea, mm, seaMm}},
+        {6, {p, {}, {}, sea, mm, seaMm}},
+        {2, {p, {}}},                                       // too short to hold the derived values
+        {11, {p, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}}},  // may be cut: no guess
+    };
+    for (const auto& [count, legends] : cases)
+        for (int i = 0; i < count; ++i)
+            EXPECT_EQ(BarometerLegend(i, count), legends[static_cast<std::size_t>(i)])
+                << count << " " << i;
+}
+
 // --- topics stay valid whatever the settings hold
 
 TEST(MqttTopics, WildcardsAndSlashesInTheTableCannotBreakATopic) {

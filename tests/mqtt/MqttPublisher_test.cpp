@@ -243,6 +243,79 @@ TEST_F(MqttPublisherTest, AKilledRunLeavesItsRecordsToTheNext) {
     EXPECT_EQ(Minutes(transport.States()), (std::vector<int>{0, 1, 2}));
 }
 
+// The discovery messages sent, as "sondaN" for a config and "-sondaN" for a
+// removal (barometer channels "b:"), cleared after each look.
+std::vector<std::string> Discovery(FakeTransport& t) {
+    std::vector<std::string> r;
+    for (const Message& m : t.sent) {
+        if (!m.topic.ends_with("/config")) continue;
+        const std::size_t end = m.topic.rfind('/');
+        std::string object = m.topic.substr(m.topic.rfind('/', end - 1) + 1);
+        object = object.substr(0, end - m.topic.rfind('/', end - 1) - 1);
+        if (object.starts_with("barometr_")) object = "b:" + object.substr(9);
+        EXPECT_TRUE(m.retained) << m.topic;
+        r.push_back((m.payload.empty() ? "-" : "") + object);
+    }
+    t.sent.clear();
+    return r;
+}
+
+using Names = std::vector<std::string>;
+
+TEST_F(MqttPublisherTest, AChannelNoLongerSentIsRemovedAlsoAfterARestart) {
+    const std::string announced = dir.file("kanaly.txt");
+    {
+        MqttPublisher p = Make();
+        ASSERT_TRUE(p.Open(path, nullptr, announced));
+        Tick(p);
+        Tick(p);
+        p.RecordClosed(Record(0, {1, 2, 3}));
+        EXPECT_EQ(Discovery(transport), (Names{"sonda0", "sonda1", "sonda2"}));
+        p.Stop();
+    }
+    EXPECT_EQ(test::ReadFile(announced), "3 0\n");
+    // The next run announces the same at once, then learns of a channel gone.
+    transport = FakeTransport{};
+    MqttPublisher p = Make();
+    ASSERT_TRUE(p.Open(path, nullptr, announced));
+    Tick(p);
+    Tick(p);
+    EXPECT_EQ(Discovery(transport), (Names{"sonda0", "sonda1", "sonda2"}));
+    p.RecordClosed(Record(1, {1, 2}));
+    EXPECT_EQ(Discovery(transport), (Names{"-sonda2"}));
+    EXPECT_EQ(test::ReadFile(announced), "2 0\n");
+    // Noticed while the broker is away: removed at the next connect.
+    transport.Drop();
+    Tick(p);
+    p.RecordClosed(Record(2, {1}));
+    for (int i = 0; i < 300 && !p.Connected(); ++i) Tick(p, 100ms);
+    ASSERT_TRUE(p.Connected());
+    EXPECT_EQ(Discovery(transport), (Names{"sonda0", "-sonda1"}));
+    // A barometer record: its configs apart; all again when its count moves,
+    // since its names count from the record's end.
+    ClosedRecord b = Record(3, {1000, 20, 1000, 750, 750});
+    b.kind = ClosedRecord::Kind::Barometer;
+    p.RecordClosed(b);
+    EXPECT_EQ(Discovery(transport),
+              (Names{"b:sonda0", "b:sonda1", "b:sonda2", "b:sonda3", "b:sonda4"}));
+    b.count = 4;
+    p.RecordClosed(b);
+    EXPECT_EQ(Discovery(transport),
+              (Names{"b:sonda0", "b:sonda1", "b:sonda2", "b:sonda3", "-b:sonda4"}));
+    EXPECT_EQ(test::ReadFile(announced), "1 4\n");
+}
+
+TEST_F(MqttPublisherTest, AnUnreadableListOfChannelsRemovesNothing) {
+    const std::string announced = dir.file("kanaly.txt");
+    test::WriteFile(announced, "x\n");
+    MqttPublisher p = Make();
+    ASSERT_TRUE(p.Open(path, nullptr, announced));
+    Tick(p);
+    Tick(p);
+    p.RecordClosed(Record(0, {1}));
+    EXPECT_EQ(Discovery(transport), (Names{"sonda0"}));
+}
+
 // --- back-off, for both ways a connection fails
 
 struct FailCase {

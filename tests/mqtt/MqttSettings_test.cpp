@@ -44,14 +44,15 @@ TEST_F(MqttSettingsTest, WithoutASectionEveryKeyHasItsDefault) {
 TEST_F(MqttSettingsTest, KeysReadUnderTheirFixedNamesAndWrittenBack) {
     Section(
         "Wlacz=1\r\nHost=broker.lan\r\nPort=8883\r\nUzytkownik=ola\r\nHaslo=tajne\r\n"
-        "TLS=1\r\nPlikCA=/etc/ssl/ca.pem\r\nTemat=dom/stacja\r\nPrefiksOdkrywania=ha\r\n");
+        "TLS=1\r\nPlikCA=/etc/ssl/ca.pem\r\nTemat=dom/stacja\r\nPrefiksOdkrywania=ha\r\n"
+        "Wersja=5\r\n");
     MqttSettings s{true, "broker.lan",      8883,         "ola", "tajne",
-                   true, "/etc/ssl/ca.pem", "dom/stacja", "ha"};
+                   true, "/etc/ssl/ca.pem", "dom/stacja", "ha",  kMqtt5};
     EXPECT_EQ(ReadMqttSettings(util), s);
 
     util.Write(settings::kTabela, "pomiary");
     s = {true, "10.0.0.5",    1884,       Cp("użytkownik"), "p=a;s s",
-         true, "/tmp/ca.crt", Cp("łąka"), "homeassistant"};
+         true, "/tmp/ca.crt", Cp("łąka"), "homeassistant",  kMqtt311};
     WriteMqttSettings(util, s);
     std::string problem;
     EXPECT_EQ(ReadMqttSettings(util, &problem), s);
@@ -85,6 +86,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "MQTT: port 0 poza zakresem 1..65535, używam 1883."},
         BadCase{"PortTooLarge", "Port=70000\r\nHost=b\r\n", "b",
                 "MQTT: port 70000 poza zakresem 1..65535, używam 1883."},
+        BadCase{"UnknownProtocol", "Wersja=3\r\n", "127.0.0.1",
+                "MQTT: Wersja 3 to ani 4 (MQTT 3.1.1), ani 5 (MQTT 5), używam 4."},
         BadCase{"EmptyTexts", "Host=\r\nTemat=\r\nPrefiksOdkrywania=\r\n", "127.0.0.1",
                 "MQTT: pusty klucz Host, używam \"127.0.0.1\". MQTT: pusty klucz Temat, używam "
                 "\"pomiarnik\". MQTT: pusty klucz PrefiksOdkrywania, używam \"homeassistant\"."}),
@@ -99,6 +102,78 @@ TEST(MqttTarget, TakesTopicsFromTheSettings) {
     EXPECT_EQ(DiscoveryTopic(t, ClosedRecord::Kind::Readings, 1),
               "ha/sensor/pomiarnik_test/sonda1/config");
 }
+
+// --- the dialog's form: only usable settings are saved
+
+struct FormCase {
+    const char* name;
+    void (*edit)(MqttForm&, const std::string& ca);
+    const char* problem;  // part of the message; empty: accepted
+};
+
+class MqttFormTable : public ::testing::TestWithParam<FormCase> {};
+
+TEST_P(MqttFormTable, RefusesWhatCannotBeUsedAndSaysWhich) {
+    TempDir dir;
+    const std::string ca = dir.file("ca.crt");
+    WriteFile(ca, "-----BEGIN CERTIFICATE-----\n");
+    MqttSettings on;
+    on.enabled = true;
+    MqttForm form = ToForm(on);
+    GetParam().edit(form, ca);
+    MqttSettings out;
+    out.host = "untouched";
+    std::string problem;
+    const bool ok = FromForm(form, &out, &problem);
+    const std::string expected = Cp(GetParam().problem);
+    EXPECT_EQ(ok, expected.empty()) << problem;
+    if (ok) {
+        EXPECT_EQ(out.port, std::stoi(form.port));
+        EXPECT_FALSE(out.host.empty());
+    } else {
+        EXPECT_NE(problem.find(expected), std::string::npos) << problem;
+        EXPECT_EQ(out.host, "untouched");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Mqtt, MqttFormTable,
+    ::testing::Values(
+        FormCase{"Defaults", [](MqttForm&, const std::string&) {}, ""},
+        FormCase{"PortZero", [](MqttForm& f, const std::string&) { f.port = "0"; },
+                 "od 1 do 65535"},
+        FormCase{"PortTooBig", [](MqttForm& f, const std::string&) { f.port = "65536"; },
+                 "od 1 do 65535"},
+        FormCase{"PortNotANumber", [](MqttForm& f, const std::string&) { f.port = "18x3"; },
+                 "(jest: \"18x3\")"},
+        FormCase{"PortWithBlanks", [](MqttForm& f, const std::string&) { f.port = " 8883 "; }, ""},
+        FormCase{"NoHostWhileOn", [](MqttForm& f, const std::string&) { f.host = "  "; },
+                 "Podaj adres brokera"},
+        FormCase{"NoHostWhileOffTakesTheDefault",
+                 [](MqttForm& f, const std::string&) {
+                     f.enabled = false;
+                     f.host = "";
+                 },
+                 ""},
+        FormCase{"EmptyBaseTopic", [](MqttForm& f, const std::string&) { f.baseTopic = ""; },
+                 "Temat główny"},
+        FormCase{"EmptyPrefix", [](MqttForm& f, const std::string&) { f.discoveryPrefix = ""; },
+                 "Prefiks odkrywania"},
+        FormCase{"TlsWithoutCa", [](MqttForm& f, const std::string&) { f.tls = true; },
+                 "podaj plik CA"},
+        FormCase{"TlsWithAMissingCa",
+                 [](MqttForm& f, const std::string& ca) {
+                     f.tls = true;
+                     f.caFile = ca + ".brak";
+                 },
+                 "Nie można odczytać pliku CA"},
+        FormCase{"TlsWithItsCa",
+                 [](MqttForm& f, const std::string& ca) {
+                     f.tls = true;
+                     f.caFile = ca;
+                 },
+                 ""}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace pom::mqtt

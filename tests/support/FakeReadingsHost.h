@@ -6,11 +6,13 @@
 #include <vector>
 
 #include "app/logic/Readings.h"
+#include "app/logic/UploadSink.h"
 
 namespace pom::test {
 
-// Records what the measurement handlers do to the window.
-class FakeReadingsHost : public ReadingsHost {
+// Records what the measurement handlers and the upload queue's sink do to
+// the window.
+class FakeReadingsHost : public ReadingsHost, public UploadQueueHost {
 public:
     struct Point {
         int series;

@@ -446,7 +446,7 @@ TEST_F(MonitorWindow, RefusedQueueFileHoldsTheStationSaysSoAndResumesByItself) {
     EXPECT_TRUE(w->ReleasingReadings());
 
     blockData();
-    w->Measurements().QueueForUpload("2023-05-01 12:00:00 21.5; ");
+    w->UploadRecords().Queue("2023-05-01 12:00:00 21.5; ");
     EXPECT_EQ(w->QueueEntries().size(), 1u);
     EXPECT_FALSE(w->ReleasingReadings());
     EXPECT_TRUE(WebHas(*w, Cp("BŁĄD zapisu kolejki niewysłanych")));
@@ -466,7 +466,7 @@ TEST_F(MonitorWindow, RefusedQueueFileHoldsTheStationSaysSoAndResumesByItself) {
     // Refused again up to the end: the record is named and the run fails.
     post->setChecked(true);
     blockData();
-    w->Measurements().QueueForUpload("2023-05-01 12:05:00 21.6; ");
+    w->UploadRecords().Queue("2023-05-01 12:05:00 21.6; ");
     EXPECT_FALSE(w->ReleasingReadings());
     w.reset();
     EXPECT_EQ(lostAtExit_, 1u);
