@@ -21,6 +21,8 @@
 namespace pom::recorder {
 namespace {
 
+constexpr std::array<bool, kChannels> kAll = {true, true, true, true, true, true,
+                                              true, true, true, true, true};
 const std::int64_t kStart = *StampSeconds("2026-03-01 00:00:00");
 constexpr std::int64_t kDay = 86400;
 
@@ -135,7 +137,9 @@ INSTANTIATE_TEST_SUITE_P(
     Ranges, Downsampling,
     ::testing::Values(Range{"rows", kStart + 3600, kStart + kDay + 7199, 1600, 1},
                       Range{"ten_minutes", kStart + 3333, kStart + 3 * kDay - 1, 300, 600},
+                      Range{"twenty_minutes", kStart + 60, kStart + 3 * kDay - 61, 200, 1200},
                       Range{"hours_unaligned", kStart + 1234, kStart + 3 * kDay - 777, 40, 3600},
+                      Range{"four_hours", kStart + 7000, kStart + 3 * kDay - 1, 15, 14400},
                       Range{"day", kStart, kStart + 3 * kDay - 1, 2, 86400},
                       Range{"one_point", kStart, kStart + 3 * kDay - 1, 1, 86400}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -183,13 +187,14 @@ INSTANTIATE_TEST_SUITE_P(
                       Cut{"rows_bucketed", kStart, kStart + 3 * kDay - 60, 4000},
                       Cut{"ten_minutes", kStart + 3000, kStart + 3 * kDay - 60, 300},
                       Cut{"hours", kStart, kStart + 3 * kDay - 60, 50},
+                      Cut{"four_hours", kStart + 7000, kStart + 3 * kDay - 60, 15},
                       Cut{"inside_a_hole", kStart + 36100, kStart + 2 * kDay + 20000, 10}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // An older database without summaries (or with rows the summaries missed)
 // gets them rebuilt at start, equal to those the writer kept row by row.
 TEST_F(RecorderApiTest, SummariesBuiltAtStartEqualThoseKeptByTheWriter) {
-    const auto kept = store->Cells("seeded", 600, kStart, kStart + 3 * kDay);
+    const auto kept = store->Cells("seeded", 600, kStart, kStart + 3 * kDay, kAll);
     ASSERT_TRUE(kept);
     store.reset();
     sqlite3* db = nullptr;
@@ -199,7 +204,7 @@ TEST_F(RecorderApiTest, SummariesBuiltAtStartEqualThoseKeptByTheWriter) {
               SQLITE_OK);
     sqlite3_close(db);
     store = std::make_unique<Store>(dir->file("seeded.sqlite"));
-    const auto built = store->Cells("seeded", 600, kStart, kStart + 3 * kDay);
+    const auto built = store->Cells("seeded", 600, kStart, kStart + 3 * kDay, kAll);
     ASSERT_TRUE(built);
     ASSERT_EQ(built->size(), kept->size());
     for (std::size_t i = 0; i < kept->size(); ++i) {

@@ -278,7 +278,7 @@ Series BuildSeries(ReadingsView& view, const TableFacts& facts,
     if (level > 1) {
         a = FloorDiv(req.from + level - 1, level) * level;
         b = FloorDiv(req.to + 1, level) * level;
-        auto got = a < b ? view.Cells(req.table, level, a, b) : std::nullopt;
+        auto got = a < b ? view.Cells(req.table, level, a, b, req.channels) : std::nullopt;
         if (got)
             cells = std::move(*got);
         else

@@ -56,7 +56,9 @@ struct Cell {
 };
 
 // Cell widths the stores keep summaries for, finest first; each divides a day.
-inline constexpr std::array<std::int64_t, 3> kLevels = {600, 3600, 86400};
+// Steps of at most 6 keep a range's cells read within 6 per bucket: 24 h at
+// 1600 points reads rows, 30 d 20-minute cells, a year 4-hour cells.
+inline constexpr std::array<std::int64_t, 5> kLevels = {600, 1200, 3600, 14400, 86400};
 
 // What a readings table looks like now, cheap to ask for.
 struct TableFacts {
@@ -83,10 +85,12 @@ public:
     // Rows with from <= Data <= to (stamps), oldest first.
     virtual std::vector<Row> Rows(const std::string& table, const std::string& from,
                                   const std::string& to) = 0;
-    // The level's cells with from <= start < to, oldest first; nullopt when the
-    // table has no summaries.
+    // The level's cells with from <= start < to, oldest first, holding the
+    // chosen channels (the others left empty); nullopt when the table has no
+    // summaries.
     virtual std::optional<std::vector<Cell>> Cells(const std::string& table, std::int64_t level,
-                                                   std::int64_t from, std::int64_t to) = 0;
+                                                   std::int64_t from, std::int64_t to,
+                                                   const std::array<bool, kChannels>& channels) = 0;
     // The newest stamp before `from` and the oldest after `to`, empty when none.
     virtual std::pair<std::string, std::string> Around(const std::string& table,
                                                        const std::string& from,

@@ -214,7 +214,8 @@ void Server::Impl::HandleCsv(const httplib::Request& req, httplib::Response& res
         res.set_content("from i to: RRRR-MM-DD albo RRRR-MM-DD GG:MM:SS\n", kPlain);
         return;
     }
-    auto channels = AllChannels();
+    std::array<bool, kChannels> channels;
+    channels.fill(true);
     if (!Param(req, "channels").empty()) {
         const auto chosen = ParseChannels(Param(req, "channels"));
         if (!chosen) {

@@ -78,7 +78,8 @@ public:
     std::vector<std::string> TableNames() override;
     std::optional<TableFacts> Facts(const std::string& table) override;
     std::optional<std::vector<Cell>> Cells(const std::string& table, std::int64_t level,
-                                           std::int64_t from, std::int64_t to) override;
+                                           std::int64_t from, std::int64_t to,
+                                           const std::array<bool, kChannels>& channels) override;
     std::pair<std::string, std::string> Around(const std::string& table, const std::string& from,
                                                const std::string& to) override;
 
