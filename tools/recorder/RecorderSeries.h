@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -82,9 +83,10 @@ public:
     virtual std::vector<std::string> TableNames() = 0;
     virtual std::optional<std::string> FindTable(const std::string& name) = 0;
     virtual std::optional<TableFacts> Facts(const std::string& table) = 0;
-    // Rows with from <= Data <= to (stamps), oldest first.
-    virtual std::vector<Row> Rows(const std::string& table, const std::string& from,
-                                  const std::string& to) = 0;
+    // Hands over the rows with from <= Data <= to (stamps), oldest first, one
+    // at a time: an export of a year need not sit in memory as rows.
+    virtual void EachRow(const std::string& table, const std::string& from, const std::string& to,
+                         const std::function<void(const Row&)>& visit) = 0;
     // The level's cells with from <= start < to, oldest first, holding the
     // chosen channels (the others left empty); nullopt when the table has no
     // summaries.
@@ -117,8 +119,9 @@ struct SeriesRequest {
 struct Series {
     std::int64_t level = 1;  // 1: read from the rows, else the cell width used
     std::vector<std::int64_t> t;
-    // Per chosen channel, aligned with t; nullopt where that time has no value sent.
-    std::array<std::vector<std::optional<double>>, kChannels> values;
+    // Per chosen channel, aligned with t; NaN (never a reading) where that
+    // time has no value sent.
+    std::array<std::vector<double>, kChannels> values;
     std::array<Aggregate, kChannels> stats{};
     std::vector<std::pair<std::int64_t, std::int64_t>> gaps;
     std::vector<DayShare> days;

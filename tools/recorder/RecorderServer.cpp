@@ -227,7 +227,7 @@ void Server::Impl::HandleCsv(const httplib::Request& req, httplib::Response& res
     }
     res.set_header("Content-Disposition", "attachment; filename=\"" + *table + ".csv\"");
     res.set_header("X-Content-Type-Options", "nosniff");
-    res.set_content(CsvOf(store.Rows(*table, *from, *to), channels), "text/csv; charset=utf-8");
+    res.set_content(CsvOf(store, *table, *from, *to, channels), "text/csv; charset=utf-8");
 }
 
 Server::Server(Store& store, ServerConfig config)

@@ -621,18 +621,26 @@ std::string Store::LastStamp(const std::string& table) {
 std::vector<Row> Store::Rows(const std::string& table, const std::string& from,
                              const std::string& to) {
     std::vector<Row> out;
-    if (!IsTableName(table)) return out;
+    EachRow(table, from, to, [&](const Row& r) { out.push_back(r); });
+    return out;
+}
+
+void Store::EachRow(const std::string& table, const std::string& from, const std::string& to,
+                    const std::function<void(const Row&)>& visit) {
+    if (!IsTableName(table)) return;
     Reader r(*this);
-    if (!r.db()) return out;
+    if (!r.db()) return;
     Stmt q(r.db(), "SELECT Data" + ChannelColumns("") + " FROM " + Quote(table) +
                        " WHERE Data >= ?1 AND Data <= ?2 ORDER BY Data");
-    if (!q) return out;
+    if (!q) return;
     q.Text(1, from);
     q.Text(2, to);
+    Row row;
     while (q.Step() == SQLITE_ROW) {
-        out.push_back({q.Column(0), GetValues(q.get(), 1)});
+        row.stamp = q.Column(0);
+        row.values = GetValues(q.get(), 1);
+        visit(row);
     }
-    return out;
 }
 
 std::string Store::LegendsText(const std::string& table) {

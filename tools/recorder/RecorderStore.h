@@ -66,8 +66,9 @@ public:
     std::optional<std::string> FindTable(const std::string& name) override;
     std::string LastStamp(const std::string& table);
     // Rows with from <= Data <= to, oldest first.
-    std::vector<Row> Rows(const std::string& table, const std::string& from,
-                          const std::string& to) override;
+    std::vector<Row> Rows(const std::string& table, const std::string& from, const std::string& to);
+    void EachRow(const std::string& table, const std::string& from, const std::string& to,
+                 const std::function<void(const Row&)>& visit) override;
     // The legends text stored for a readings table, empty when none.
     std::string LegendsText(const std::string& table);
 
