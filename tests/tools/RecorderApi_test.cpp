@@ -324,7 +324,12 @@ TEST_F(RecorderApiHttp, AnswersCarryNamesUnitsAndATagThatHoldsUntilAReadingArriv
                             "\"last\":\"2026-12-08T18:01:00\""),
         std::string::npos)
         << stations->body;
-    EXPECT_NE(stations->body.find("\"interval\":60,"), std::string::npos);
+    EXPECT_NE(stations->body.find("\"interval\":60,\"ageSeconds\":"), std::string::npos);
+    const std::int64_t last = *StampSeconds("2026-12-08 18:01:00");
+    for (const auto& [age, stale] : {std::pair{180, "false"}, std::pair{181, "true"}})
+        EXPECT_NE(StationsReply(*store, "", last + age)
+                      .body.find("\"ageSeconds\":" + std::to_string(age) + ",\"stale\":" + stale),
+                  std::string::npos);
     EXPECT_NE(stations->body.find("\"latest\":{\"sonda0\":22,\"sonda1\":3.2}"), std::string::npos);
     const auto table = Get("/api/table/Sonda?from=2026-12-08T17:58&to=2026-12-08T17:59:00");
     EXPECT_NE(table->body.find("\"t\":[1796752680,1796752740],\"values\":{\"sonda0\":[21.25,21.5],"
@@ -337,7 +342,7 @@ TEST_F(RecorderApiHttp, AnswersCarryNamesUnitsAndATagThatHoldsUntilAReadingArriv
               std::string::npos);
 }
 
-TEST_F(RecorderApiHttp, BadQueriesAndUnknownTablesGetAJsonErrorAndCsvTakesChannels) {
+TEST_F(RecorderApiHttp, BadQueriesAndUnknownTablesGetAJsonErrorAndBothExportsTakeChannels) {
     Post("2026-12-08 17:58:00", "21.25", "3.3");
     const std::vector<std::pair<std::string, int>> cases = {
         {"/api/table/nope", 404},
@@ -355,9 +360,16 @@ TEST_F(RecorderApiHttp, BadQueriesAndUnknownTablesGetAJsonErrorAndCsvTakesChanne
             EXPECT_TRUE(r->body.starts_with("{\"error\":\"")) << path << " " << r->body;
         }
     }
-    EXPECT_EQ(Get("/table/Sonda.csv?channels=sonda1,sonda0")->body,
+    Post("2026-12-08 17:59:00", "-999", "3.25");
+    // Without points: every row; only the channels asked for.
+    EXPECT_NE(Get("/api/table/Sonda?channels=sonda1")
+                  ->body.find("\"channels\":[{\"key\":\"sonda1\",\"column\":\"Sonda1\",\"index\":1,"
+                              "\"name\":\"Sonda1\",\"unit\":\"\"}],\"t\":[1796752680,1796752740],"
+                              "\"values\":{\"sonda1\":[3.3,3.25]},"),
+              std::string::npos);
+    EXPECT_EQ(Get("/table/Sonda.csv?to=2026-12-08T17:58:00&channels=sonda1,sonda0")->body,
               "Data,Sonda0,Sonda1\r\n2026-12-08 17:58:00,21.25,3.3\r\n");
-    EXPECT_EQ(store->Rows("Sonda", "", "9999").size(), 1u);
+    EXPECT_EQ(store->Rows("Sonda", "", "9999").size(), 2u);
 }
 
 }  // namespace
