@@ -9,6 +9,7 @@
 #include <cmath>
 #include <map>
 #include <memory>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -86,6 +87,10 @@ struct Range {
     std::int64_t level;
 };
 
+void PrintTo(const Range& r, std::ostream* os) {
+    *os << r.name;
+}
+
 class Downsampling : public RecorderApiTest, public ::testing::WithParamInterface<Range> {};
 
 // Every bucket's true extremes, from rows or from summary cells: the answer
@@ -157,6 +162,10 @@ struct Cut {
     std::int64_t from, to;
     int points;
 };
+void PrintTo(const Cut& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class Completeness : public RecorderApiTest, public ::testing::WithParamInterface<Cut> {};
 
 // Whatever the level read, the seeded holes come out exactly.
