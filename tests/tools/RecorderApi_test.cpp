@@ -27,17 +27,20 @@ constexpr std::array<bool, kChannels> kAll = {true, true, true, true, true, true
 const std::int64_t kStart = *StampSeconds("2026-03-01 00:00:00");
 constexpr std::int64_t kDay = 86400;
 
-// Three days at 60 s, holes: day 1 10:00-10:29 (30 readings), day 2 12:07
-// (one, inside any cell), day 3 05:00-06:59 (120).
+// Three days at 60 s from 00:03 (not at a cell's start), holes: day 1
+// 10:00-10:29 (30 readings), day 2 12:07 (one, inside any cell), day 3
+// 05:00-06:59 (120).
 bool Missing(std::int64_t t) {
     const std::int64_t d = (t - kStart) / kDay, s = (t - kStart) % kDay;
-    return (d == 0 && s >= 36000 && s < 37800) || (d == 1 && s == 43620) ||
+    return (d == 0 && s < 180) || (d == 0 && s >= 36000 && s < 37800) || (d == 1 && s == 43620) ||
            (d == 2 && s >= 18000 && s < 25200);
 }
 const std::vector<std::pair<std::int64_t, std::int64_t>> kHoles = {
     {kStart + 35940, kStart + 37800},
     {kStart + kDay + 43560, kStart + kDay + 43680},
     {kStart + 2 * kDay + 17940, kStart + 2 * kDay + 25200}};
+
+const std::int64_t kFirst = kStart + 180, kLastRow = kStart + 3 * kDay - 60;
 
 std::vector<Reading> Seed() {
     std::vector<Reading> out;
@@ -152,9 +155,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(RecorderApiTest, ABucketWithOneReadingSendsItOnce) {
     // 30 minutes of 1-minute readings in 600 buckets: one reading per bucket.
-    const Series s = Build(kStart, kStart + 1799, 600);
+    const Series s = Build(kFirst, kFirst + 1799, 600);
     EXPECT_EQ(s.t.size(), 30u);
-    for (std::size_t i = 0; i < s.t.size(); ++i) EXPECT_EQ(s.t[i], kStart + 60 * std::int64_t(i));
+    for (std::size_t i = 0; i < s.t.size(); ++i) EXPECT_EQ(s.t[i], kFirst + 60 * std::int64_t(i));
 }
 
 struct Cut {
@@ -176,11 +179,13 @@ TEST_P(Completeness, SeededHolesShowAsGapsAndDayShares) {
     for (const auto& h : kHoles)
         if (h.first < c.to && h.second > c.from) holes.push_back(h);
     EXPECT_EQ(s.gaps, holes);
+    // Days count only between the table's first and last reading.
+    const std::int64_t from = std::max(c.from, kFirst), to = std::min(c.to, kLastRow);
     std::int64_t presentSum = 0;
     ASSERT_EQ(s.days.size(),
-              static_cast<std::size_t>((c.to - kStart) / kDay - (c.from - kStart) / kDay + 1));
+              static_cast<std::size_t>((to - kStart) / kDay - (from - kStart) / kDay + 1));
     for (const DayShare& d : s.days) {
-        const std::int64_t lo = std::max(d.day, c.from), hi = std::min(d.day + kDay - 1, c.to);
+        const std::int64_t lo = std::max(d.day, from), hi = std::min(d.day + kDay - 1, to);
         std::int64_t present = 0;
         for (std::int64_t t = lo + (60 - (lo - kStart) % 60) % 60; t <= hi; t += 60)
             present += !Missing(t);
@@ -198,7 +203,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Cut{"ten_minutes", kStart + 3000, kStart + 3 * kDay - 60, 300},
                       Cut{"hours", kStart, kStart + 3 * kDay - 60, 50},
                       Cut{"four_hours", kStart + 7000, kStart + 3 * kDay - 60, 15},
-                      Cut{"inside_a_hole", kStart + 36100, kStart + 2 * kDay + 20000, 10}),
+                      Cut{"inside_a_hole", kStart + 36100, kStart + 2 * kDay + 20000, 10},
+                      Cut{"beyond_both_ends", kStart - 2 * kDay + 77, kStart + 5 * kDay, 300}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Every level's cells, one line each, for comparing two stores.

@@ -116,7 +116,9 @@ public:
     }
 
     void Take(const Cell& cell) {
-        const std::size_t day = DayIndex(cell.start);
+        // A cell lies within one day; its start may lie before the table's
+        // first reading, where the days begin, its first row never does.
+        const std::size_t day = DayIndex(cell.first);
         if (day < present_.size()) present_[day] += cell.rows;
         auto& bucket = buckets_[Bucket(cell.start)];
         for (std::size_t c = 0; c < kChannels; ++c) {
