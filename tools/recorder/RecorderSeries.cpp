@@ -73,8 +73,11 @@ public:
     // regular readings would give.
     bool Suspect(const Cell& c) const {
         if (!on() || c.rows < 2) return false;
-        const std::int64_t span = c.last - c.first;
-        return 2 * span > 3 * *interval_ * (c.rows - 1) || span >= *interval_ * c.rows;
+        return Certain(c) || c.last - c.first >= *interval_ * c.rows;
+    }
+    // Its rows cannot all follow each other within 1.5 intervals.
+    bool Certain(const Cell& c) const {
+        return on() && c.rows >= 2 && 2 * (c.last - c.first) > 3 * *interval_ * (c.rows - 1);
     }
 
     std::vector<std::pair<std::int64_t, std::int64_t>> gaps;
@@ -315,7 +318,8 @@ Series BuildSeries(ReadingsView& view, const TableFacts& facts,
         // A cell's inside is looked at again, row by row, only when its
         // counts say a wide step may hide in it: a hole narrower than a cell
         // in irregular readings can go unseen, and past the row budget a
-        // suspect cell is shown as one gap (at cell resolution).
+        // cell certain to hold one is shown whole as a gap (at cell
+        // resolution).
         std::vector<const Cell*> suspects;
         for (const Cell& c : cells) {
             build.Take(c);
@@ -326,7 +330,7 @@ Series BuildSeries(ReadingsView& view, const TableFacts& facts,
         std::int64_t budget = kRefineRowBudget;
         for (const Cell* c : suspects) {
             if (c->rows > budget) {
-                gaps.gaps.emplace_back(c->first, c->last);
+                if (gaps.Certain(*c)) gaps.gaps.emplace_back(c->first, c->last);
                 continue;
             }
             budget -= c->rows;
