@@ -149,6 +149,8 @@ int main(int argc, char** argv) {
         t0 = Clock::now();
         { Store summarise(part); }
         std::printf("  summaries built at start %7.0f ms (all tables)\n", Ms(Clock::now() - t0));
+        // An earlier file's log beside the new file would be read into it.
+        for (const char* tail : {"", "-wal", "-shm"}) std::filesystem::remove(db + tail);
         std::filesystem::rename(part, db);
     }
 

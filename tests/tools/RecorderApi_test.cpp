@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <ostream>
@@ -254,6 +256,32 @@ TEST_F(RecorderApiTest, SummariesAgreeWhateverTheOrderOfRowsAndWhenBuiltAtStart)
     store = std::make_unique<Store>(dir->file("seeded.sqlite"));
     EXPECT_EQ(Summaries(*store, "seeded"), kept);
     EXPECT_EQ(Summaries(*store, "shuffled"), kept);
+}
+
+// A copy of the database file alone, taken after the recorder stopped, holds
+// every reading: nothing is left behind in the write-ahead log.
+TEST(RecorderStoreClose, LeavesEveryRowInTheDatabaseFile) {
+    test::TempDir dir;
+    const std::string path = dir.file("pomiary.sqlite");
+    {
+        Store store(path);
+        ASSERT_EQ(store.AddReading({"test", "2026-12-08 18:00:00", {}}), Outcome::CreatedTable);
+        ASSERT_TRUE(store.Facts("test"));  // a reading connection is open too
+    }
+    EXPECT_FALSE(std::filesystem::exists(path + "-wal"));
+    std::filesystem::copy_file(path, dir.file("copy.sqlite"));
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(dir.file("copy.sqlite").c_str(), &db), SQLITE_OK);
+    int rows = -1;
+    sqlite3_exec(
+        db, "SELECT COUNT(*) FROM test",
+        [](void* out, int, char** v, char**) {
+            *static_cast<int*>(out) = std::atoi(v[0]);
+            return 0;
+        },
+        &rows, nullptr);
+    sqlite3_close(db);
+    EXPECT_EQ(rows, 1);
 }
 
 TEST(RecorderApiParse, BoundsPointsAndChannels) {

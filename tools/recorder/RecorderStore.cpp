@@ -310,8 +310,11 @@ Store::~Store() {
     wake_.notify_all();
     thread_.join();
     cache_.reset();
-    sqlite3_close(writer_);
+    // The last connection to close moves the log into the database file and
+    // removes it, but only one that may write can: the readers go first, so
+    // a copy of the file alone holds every reading once the recorder stopped.
     for (sqlite3* db : readers_) sqlite3_close(db);
+    sqlite3_close(writer_);
 }
 
 Outcome Store::AddReading(const Reading& reading) {
