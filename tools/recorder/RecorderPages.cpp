@@ -40,9 +40,11 @@ std::string TableLink(const std::string& table) {
 // Length of the UTF-8 sequence starting at s[i], 0 when it is not one.
 std::size_t Utf8Length(std::string_view s, std::size_t i) {
     const auto b = static_cast<unsigned char>(s[i]);
-    const std::size_t n = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3
-                                     : (b & 0xF8) == 0xF0   ? 4
-                                                            : 0;
+    const std::size_t n = b < 0x80             ? 1
+                          : (b & 0xE0) == 0xC0 ? 2
+                          : (b & 0xF0) == 0xE0 ? 3
+                          : (b & 0xF8) == 0xF0 ? 4
+                                               : 0;
     if (n == 0 || i + n > s.size() || (n == 2 && b < 0xC2) || (n == 4 && b > 0xF4)) return 0;
     for (std::size_t k = 1; k < n; ++k)
         if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
@@ -159,8 +161,8 @@ std::string IndexPage(const std::vector<TableSummary>& tables) {
     for (const auto& t : tables) {
         const std::string link = HtmlEscape(TableLink(t.name));
         body += "<article class=\"card\" data-table=\"" + HtmlEscape(t.name) + "\"><h3><a href=\"" +
-                link + "\">" + HtmlEscape(t.name) + "</a></h3><p class=\"meta\">Odczytów: " +
-                std::to_string(t.rows) +
+                link + "\">" + HtmlEscape(t.name) +
+                "</a></h3><p class=\"meta\">Odczytów: " + std::to_string(t.rows) +
                 ", ostatni: " + (t.last.empty() ? "—" : HtmlEscape(t.last)) +
                 "</p><p class=\"links\"><a href=\"" + link + ".csv\">CSV</a></p></article>";
     }
@@ -170,8 +172,9 @@ std::string IndexPage(const std::vector<TableSummary>& tables) {
 
 std::string StationPage(const std::string& table) {
     const std::string name = HtmlEscape(table);
-    std::string body = "<script type=\"application/json\" id=\"page-data\">{\"table\":" +
-                       ScriptJson(table) + "}</script>";
+    std::string body =
+        "<script type=\"application/json\" id=\"page-data\">{\"table\":" + ScriptJson(table) +
+        "}</script>";
     body += "<nav class=\"crumbs\"><a href=\"/\">« wszystkie stacje</a></nav>";
     body += "<h2>Stacja " + name + "</h2>";
     body +=
