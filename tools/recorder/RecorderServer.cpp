@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "tools/recorder/RecorderApi.h"
 #include "tools/recorder/RecorderAssets.h"
 #include "tools/recorder/RecorderInput.h"
 #include "tools/recorder/RecorderPages.h"
@@ -61,6 +62,16 @@ std::optional<std::string> Bound(std::string text, bool from) {
     if (text.size() == 19 && text[10] == 'T') text[10] = ' ';
     if (IsStamp(text)) return text;
     return std::nullopt;
+}
+
+// The answers change with every stored reading: the client asks again each
+// time, sending the tag, and is told 304 while nothing changed.
+void SetJson(httplib::Response& res, const ApiReply& reply) {
+    res.status = reply.status;
+    res.set_header("Cache-Control", "no-cache");
+    res.set_header("X-Content-Type-Options", "nosniff");
+    if (!reply.etag.empty()) res.set_header("ETag", reply.etag);
+    if (reply.status != 304) res.set_content(reply.body, "application/json; charset=utf-8");
 }
 
 std::string Param(const httplib::Request& req, const char* name) {
@@ -182,9 +193,19 @@ void Server::Impl::HandleCsv(const httplib::Request& req, httplib::Response& res
         res.set_content("from i to: RRRR-MM-DD albo RRRR-MM-DD GG:MM:SS\n", kPlain);
         return;
     }
+    auto channels = AllChannels();
+    if (!Param(req, "channels").empty()) {
+        const auto chosen = ParseChannels(Param(req, "channels"));
+        if (!chosen) {
+            res.status = 400;
+            res.set_content("channels: lista kanałów po przecinku, od sonda0 do sonda10\n", kPlain);
+            return;
+        }
+        channels = *chosen;
+    }
     res.set_header("Content-Disposition", "attachment; filename=\"" + *table + ".csv\"");
     res.set_header("X-Content-Type-Options", "nosniff");
-    res.set_content(Csv(store.Rows(*table, *from, *to)), "text/csv; charset=utf-8");
+    res.set_content(CsvOf(store.Rows(*table, *from, *to), channels), "text/csv; charset=utf-8");
 }
 
 Server::Server(Store& store, ServerConfig config)
@@ -232,6 +253,14 @@ int Server::Start(std::string* error) {
         s.HandlePost(req, res);
     });
     s.http.Get("/", [&s](const httplib::Request&, httplib::Response& res) { s.HandleIndex(res); });
+    s.http.Get("/api/stations", [&s](const httplib::Request& req, httplib::Response& res) {
+        SetJson(res, StationsReply(s.store, req.get_header_value("If-None-Match"),
+                                   ToCalendarSeconds(SystemClock().now())));
+    });
+    s.http.Get(R"(/api/table/([^/]*))", [&s](const httplib::Request& req, httplib::Response& res) {
+        SetJson(res, TableReply(s.store, req.matches[1], req.params,
+                                req.get_header_value("If-None-Match")));
+    });
     s.http.Get(R"(/table/([^/]*)\.csv)", [&s](const httplib::Request& req, httplib::Response& res) {
         s.HandleCsv(req, res);
     });

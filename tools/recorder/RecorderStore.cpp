@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <map>
 
@@ -76,6 +78,145 @@ std::string ChannelColumns(const char* type) {
     return s;
 }
 
+// The summary cells of a readings table, beside it under a name outside the
+// allow-list (no post can name it, and the table lists pass it by).
+std::string SummaryTable(const std::string& table) {
+    return "pomiarnik:zbiorcze:" + Lower(table);
+}
+
+// Per cell: its rows, the first and last row's time, and per channel the count,
+// sum, minimum and maximum of the valid values with their times.
+std::string SummarySchema(const std::string& table) {
+    std::string sql = "CREATE TABLE " + Quote(SummaryTable(table)) +
+                      " (level INTEGER NOT NULL, start INTEGER NOT NULL, n INTEGER NOT NULL,"
+                      " first INTEGER NOT NULL, last INTEGER NOT NULL";
+    for (int i = 0; i < kChannels; ++i) {
+        const std::string c = std::to_string(i);
+        sql += ", c" + c + " INTEGER NOT NULL, s" + c + " REAL NOT NULL, lo" + c + " REAL, lot" +
+               c + " INTEGER, hi" + c + " REAL, hit" + c + " INTEGER";
+    }
+    return sql + ", PRIMARY KEY (level, start)) WITHOUT ROWID";
+}
+
+constexpr int kCellColumns = 5 + 6 * kChannels;
+
+// Adds a cell to the one stored at the same level and start, or stores it.
+std::string SummaryUpsert(const std::string& table) {
+    std::string sql = "INSERT INTO " + Quote(SummaryTable(table)) + " VALUES (?1";
+    for (int i = 2; i <= kCellColumns; ++i) sql += ", ?" + std::to_string(i);
+    sql +=
+        ") ON CONFLICT (level, start) DO UPDATE SET n = n + excluded.n,"
+        " first = MIN(first, excluded.first), last = MAX(last, excluded.last)";
+    for (int i = 0; i < kChannels; ++i) {
+        const std::string c = std::to_string(i);
+        // The earlier time wins a tie, whatever order the rows came in.
+        const std::string lower = "excluded.lo" + c + " IS NOT NULL AND (lo" + c +
+                                  " IS NULL OR excluded.lo" + c + " < lo" + c + " OR (excluded.lo" +
+                                  c + " = lo" + c + " AND excluded.lot" + c + " < lot" + c + "))";
+        const std::string higher = "excluded.hi" + c + " IS NOT NULL AND (hi" + c +
+                                   " IS NULL OR excluded.hi" + c + " > hi" + c +
+                                   " OR (excluded.hi" + c + " = hi" + c + " AND excluded.hit" + c +
+                                   " < hit" + c + "))";
+        sql += ", c" + c + " = c" + c + " + excluded.c" + c + ", s" + c + " = s" + c +
+               " + excluded.s" + c;
+        sql += ", lo" + c + " = CASE WHEN " + lower + " THEN excluded.lo" + c + " ELSE lo" + c +
+               " END, lot" + c + " = CASE WHEN " + lower + " THEN excluded.lot" + c + " ELSE lot" +
+               c + " END";
+        sql += ", hi" + c + " = CASE WHEN " + higher + " THEN excluded.hi" + c + " ELSE hi" + c +
+               " END, hit" + c + " = CASE WHEN " + higher + " THEN excluded.hit" + c + " ELSE hit" +
+               c + " END";
+    }
+    return sql;
+}
+
+bool PutCell(sqlite3_stmt* s, std::int64_t level, const Cell& cell) {
+    sqlite3_reset(s);
+    sqlite3_clear_bindings(s);
+    sqlite3_bind_int64(s, 1, level);
+    sqlite3_bind_int64(s, 2, cell.start);
+    sqlite3_bind_int64(s, 3, cell.rows);
+    sqlite3_bind_int64(s, 4, cell.first);
+    sqlite3_bind_int64(s, 5, cell.last);
+    for (int i = 0; i < kChannels; ++i) {
+        const Aggregate& a = cell.ch[static_cast<std::size_t>(i)];
+        const int at = 6 + 6 * i;
+        sqlite3_bind_int64(s, at, a.count);
+        sqlite3_bind_double(s, at + 1, a.sum);
+        if (a.count == 0) continue;  // extremes stay NULL
+        sqlite3_bind_double(s, at + 2, a.min);
+        sqlite3_bind_int64(s, at + 3, a.minT);
+        sqlite3_bind_double(s, at + 4, a.max);
+        sqlite3_bind_int64(s, at + 5, a.maxT);
+    }
+    const int rc = sqlite3_step(s);
+    sqlite3_reset(s);
+    return rc == SQLITE_DONE;
+}
+
+Cell GetCell(sqlite3_stmt* s) {
+    Cell cell;
+    cell.start = sqlite3_column_int64(s, 1);
+    cell.rows = sqlite3_column_int64(s, 2);
+    cell.first = sqlite3_column_int64(s, 3);
+    cell.last = sqlite3_column_int64(s, 4);
+    for (int i = 0; i < kChannels; ++i) {
+        Aggregate& a = cell.ch[static_cast<std::size_t>(i)];
+        const int at = 5 + 6 * i;
+        a.count = sqlite3_column_int64(s, at);
+        a.sum = sqlite3_column_double(s, at + 1);
+        if (a.count == 0) continue;
+        a.min = sqlite3_column_double(s, at + 2);
+        a.minT = sqlite3_column_int64(s, at + 3);
+        a.max = sqlite3_column_double(s, at + 4);
+        a.maxT = sqlite3_column_int64(s, at + 5);
+    }
+    return cell;
+}
+
+Values GetValues(sqlite3_stmt* s, int at) {
+    Values v;
+    for (int i = 0; i < kChannels; ++i)
+        if (sqlite3_column_type(s, at + i) != SQLITE_NULL)
+            v[static_cast<std::size_t>(i)] = sqlite3_column_double(s, at + i);
+    return v;
+}
+
+// (Re)builds a table's summary cells from its rows, oldest first so each
+// level's cells are finished one after another. Within the caller's
+// transaction; false leaves it to be rolled back.
+bool BuildSummary(sqlite3* db, const std::string& table) {
+    const std::string drop = "DROP TABLE IF EXISTS " + Quote(SummaryTable(table));
+    if (!Exec(db, drop.c_str()) || !Exec(db, SummarySchema(table).c_str())) return false;
+    Stmt put(db, SummaryUpsert(table));
+    Stmt rows(db, "SELECT Data" + ChannelColumns("") + " FROM " + Quote(table) + " ORDER BY Data");
+    if (!put || !rows) return false;
+    std::array<Cell, kLevels.size()> open{};
+    bool any = false;
+    const auto flush = [&] {
+        for (std::size_t l = 0; l < kLevels.size(); ++l)
+            if (!PutCell(put.get(), kLevels[l], open[l])) return false;
+        return true;
+    };
+    int rc;
+    while ((rc = rows.Step()) == SQLITE_ROW) {
+        const auto t = StampSeconds(rows.Column(0));
+        if (!t) continue;  // not a stamp of ours: no place in time
+        const Values values = GetValues(rows.get(), 1);
+        for (std::size_t l = 0; l < kLevels.size(); ++l) {
+            const std::int64_t start = *t - ((*t % kLevels[l]) + kLevels[l]) % kLevels[l];
+            if (any && open[l].start != start) {
+                if (!PutCell(put.get(), kLevels[l], open[l])) return false;
+                open[l] = Cell{};
+            }
+            open[l].start = start;
+            open[l].Add(*t, values);
+        }
+        any = true;
+    }
+    if (rc != SQLITE_DONE) return false;
+    return !any || flush();
+}
+
 std::string Folder(const std::string& path) {
     const auto slash = path.rfind('/');
     if (slash == std::string::npos) return ".";
@@ -93,11 +234,19 @@ struct Store::Job {
 
 struct Store::Cache {
     std::map<std::string, std::unique_ptr<Stmt>> inserts;
+    std::map<std::string, std::unique_ptr<Stmt>> summaries;  // upserts of present summaries
     std::unique_ptr<Stmt> exists;
     std::unique_ptr<Stmt> legends;
 };
 
-Store::Store(std::string path) : path_(std::move(path)), cache_(std::make_unique<Cache>()) {
+// The version starts from the clock in milliseconds, so a tag a browser kept
+// from an earlier run of the recorder does not match this run's answers.
+Store::Store(std::string path)
+    : path_(std::move(path)),
+      cache_(std::make_unique<Cache>()),
+      version_(static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                              std::chrono::system_clock::now().time_since_epoch())
+                                              .count())) {
     if (!MakeFolders(Folder(path_))) throw StoreError(path_ + ": cannot create its folder");
     if (sqlite3_open_v2(path_.c_str(), &writer_,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
@@ -113,6 +262,7 @@ Store::Store(std::string path) : path_(std::move(path)), cache_(std::make_unique
     // the former.
     Stmt wal(writer_, "PRAGMA journal_mode=WAL");
     const bool walOk = wal && wal.Step() == SQLITE_ROW && Lower(wal.Column(0)) == "wal";
+    sqlite3_reset(wal.get());  // an unfinished statement would keep tables from being dropped
     if (!walOk) {
         const std::string why = sqlite3_errmsg(writer_);
         sqlite3_close(writer_);
@@ -133,6 +283,7 @@ Store::Store(std::string path) : path_(std::move(path)), cache_(std::make_unique
                      " (tabela, tekst, zmieniono) VALUES (?1, ?2, datetime('now','localtime'))"
                      " ON CONFLICT(tabela) DO UPDATE SET tekst=excluded.tekst,"
                      " zmieniono=excluded.zmieniono");
+    SummariseAtStart();
     thread_ = std::thread([this] { WriterLoop(); });
 }
 
@@ -159,6 +310,23 @@ Outcome Store::AddReading(const Reading& reading) {
     return job.outcome;
 }
 
+std::vector<Outcome> Store::AddReadings(const std::vector<Reading>& readings) {
+    std::vector<Job> jobs(readings.size());
+    std::vector<Outcome> out(readings.size(), Outcome::Failed);
+    std::unique_lock lock(mutex_);
+    if (stopping_) return out;
+    for (std::size_t i = 0; i < readings.size(); ++i) {
+        jobs[i].reading = &readings[i];
+        queue_.push_back(&jobs[i]);
+    }
+    wake_.notify_one();
+    done_.wait(lock, [&] {
+        return std::all_of(jobs.begin(), jobs.end(), [](const Job& j) { return j.done; });
+    });
+    for (std::size_t i = 0; i < jobs.size(); ++i) out[i] = jobs[i].outcome;
+    return out;
+}
+
 bool Store::SetLegends(const Legends& legends) {
     Job job;
     job.legends = &legends;
@@ -183,7 +351,8 @@ void Store::WriterLoop() {
                 queue_.pop_front();
             }
         }
-        RunBatch(batch);
+        // Pages waiting on a change see it only once it is committed.
+        if (RunBatch(batch)) ++version_;
         {
             std::lock_guard lock(mutex_);
             for (Job* j : batch) j->done = true;
@@ -193,9 +362,9 @@ void Store::WriterLoop() {
     }
 }
 
-void Store::RunBatch(std::vector<Job*>& batch) {
+bool Store::RunBatch(std::vector<Job*>& batch) {
     for (Job* j : batch) j->outcome = Outcome::Failed;
-    if (!Exec(writer_, "BEGIN IMMEDIATE")) return;
+    if (!Exec(writer_, "BEGIN IMMEDIATE")) return false;
     for (Job* j : batch) {
         // A post that fails leaves nothing behind and does not sink the others.
         Exec(writer_, "SAVEPOINT post");
@@ -207,7 +376,12 @@ void Store::RunBatch(std::vector<Job*>& batch) {
         Exec(writer_, "ROLLBACK");
         for (Job* j : batch) j->outcome = Outcome::Failed;
         cache_->inserts.clear();
+        cache_->summaries.clear();
+        return false;
     }
+    return std::any_of(batch.begin(), batch.end(), [](const Job* j) {
+        return j->outcome == Outcome::Stored || j->outcome == Outcome::CreatedTable;
+    });
 }
 
 Outcome Store::Apply(Job& job) {
@@ -274,8 +448,74 @@ Outcome Store::Apply(Job& job) {
         cache_->inserts.erase(key);
         return Outcome::Failed;
     }
-    if (created) return Outcome::CreatedTable;
-    return sqlite3_changes(writer_) == 0 ? Outcome::Exists : Outcome::Stored;
+    if (sqlite3_changes(writer_) == 0) return Outcome::Exists;
+    if (const auto t = StampSeconds(r.stamp); t && !Summarise(r.table, key, *t, r.values)) {
+        std::fprintf(stderr, "pomiarnik-recorder: table %s: summary: %s\n", r.table.c_str(),
+                     sqlite3_errmsg(writer_));
+        // The savepoint is rolled back, which may undo a summary table made here.
+        cache_->summaries.erase(key);
+        return Outcome::Failed;
+    }
+    return created ? Outcome::CreatedTable : Outcome::Stored;
+}
+
+// Adds the row just inserted to its cell at every level; a table without
+// summaries yet (new, or made by something else) gets them built, row included.
+bool Store::Summarise(const std::string& table, const std::string& key, std::int64_t t,
+                      const Values& values) {
+    auto it = cache_->summaries.find(key);
+    if (it == cache_->summaries.end()) {
+        Stmt& exists = *cache_->exists;
+        sqlite3_reset(exists.get());
+        exists.Text(1, SummaryTable(table));
+        const bool present = exists.Step() == SQLITE_ROW;
+        sqlite3_reset(exists.get());
+        if (!present) return BuildSummary(writer_, table);
+        if (cache_->summaries.size() >= kMaxCachedTables) cache_->summaries.clear();
+        auto s = std::make_unique<Stmt>(writer_, SummaryUpsert(table));
+        if (!*s) return false;
+        it = cache_->summaries.emplace(key, std::move(s)).first;
+    }
+    for (std::int64_t level : kLevels) {
+        Cell cell;
+        cell.start = t - ((t % level) + level) % level;
+        cell.Add(t, values);
+        if (!PutCell(it->second->get(), level, cell)) return false;
+    }
+    return true;
+}
+
+// Tables written before summaries existed, or by a recorder that did not keep
+// them, get them (re)built: a summary whose row count differs from the table's.
+void Store::SummariseAtStart() {
+    std::vector<std::string> stale;
+    {
+        Stmt names(writer_, "SELECT name FROM sqlite_schema WHERE type='table' ORDER BY name");
+        while (names && names.Step() == SQLITE_ROW) {
+            const std::string name = names.Column(0);
+            if (!IsTableName(name)) continue;
+            Stmt count(writer_, "SELECT COUNT(*) FROM " + Quote(name));
+            Stmt data(writer_, "SELECT Data FROM " + Quote(name) + " LIMIT 0");
+            if (!count || !data || count.Step() != SQLITE_ROW) continue;
+            Stmt summed(writer_, "SELECT COALESCE(SUM(n), 0) FROM " + Quote(SummaryTable(name)) +
+                                     " WHERE level = " + std::to_string(kLevels.back()));
+            if (!summed || summed.Step() != SQLITE_ROW ||
+                sqlite3_column_int64(summed.get(), 0) != sqlite3_column_int64(count.get(), 0))
+                stale.push_back(name);
+        }
+    }
+    for (const std::string& name : stale) {
+        // Readings stay readable without them (the answers then read rows),
+        // so a failure here is reported and the recorder goes on.
+        if (Exec(writer_, "BEGIN IMMEDIATE") && BuildSummary(writer_, name) &&
+            Exec(writer_, "COMMIT")) {
+            std::fprintf(stderr, "pomiarnik-recorder: table %s: summaries built\n", name.c_str());
+            continue;
+        }
+        std::fprintf(stderr, "pomiarnik-recorder: table %s: summaries not built: %s\n",
+                     name.c_str(), sqlite3_errmsg(writer_));
+        Exec(writer_, "ROLLBACK");
+    }
 }
 
 sqlite3* Store::TakeReader() {
@@ -368,12 +608,7 @@ std::vector<Row> Store::Rows(const std::string& table, const std::string& from,
     q.Text(1, from);
     q.Text(2, to);
     while (q.Step() == SQLITE_ROW) {
-        Row row;
-        row.stamp = q.Column(0);
-        for (int i = 0; i < kChannels; ++i)
-            if (sqlite3_column_type(q.get(), i + 1) != SQLITE_NULL)
-                row.values[static_cast<std::size_t>(i)] = sqlite3_column_double(q.get(), i + 1);
-        out.push_back(std::move(row));
+        out.push_back({q.Column(0), GetValues(q.get(), 1)});
     }
     return out;
 }
@@ -385,6 +620,102 @@ std::string Store::LegendsText(const std::string& table) {
     if (!q) return {};
     q.Text(1, table);
     return q.Step() == SQLITE_ROW ? q.Column(0) : std::string();
+}
+
+std::vector<std::string> Store::TableNames() {
+    std::vector<std::string> out;
+    Reader r(*this);
+    if (!r.db()) return out;
+    Stmt names(r.db(), "SELECT name FROM sqlite_schema WHERE type='table' ORDER BY name");
+    while (names && names.Step() == SQLITE_ROW) {
+        std::string name = names.Column(0);
+        // Preparing fails for a table without a Data column: not one of ours.
+        if (IsTableName(name) && Stmt(r.db(), "SELECT Data FROM " + Quote(name) + " LIMIT 0"))
+            out.push_back(std::move(name));
+    }
+    return out;
+}
+
+std::optional<TableFacts> Store::Facts(const std::string& table) {
+    if (!IsTableName(table)) return std::nullopt;
+    Reader r(*this);
+    if (!r.db()) return std::nullopt;
+    // One snapshot for all the statements below.
+    if (!Exec(r.db(), "BEGIN")) return std::nullopt;
+    struct End {
+        sqlite3* db;
+        ~End() { Exec(db, "COMMIT"); }
+    } end{r.db()};
+    TableFacts f;
+    f.name = table;
+    // One MIN or MAX alone is a single index step; both in one statement scan.
+    for (auto [sql, out] : {std::pair{"MIN", &f.first}, std::pair{"MAX", &f.last}}) {
+        Stmt q(r.db(), std::string("SELECT ") + sql + "(Data) FROM " + Quote(table));
+        if (!q || q.Step() != SQLITE_ROW) return std::nullopt;
+        *out = q.Column(0);
+    }
+    Stmt newest(r.db(), "SELECT Data" + ChannelColumns("") + " FROM " + Quote(table) +
+                            " ORDER BY Data DESC LIMIT " + std::to_string(kNewestRows));
+    if (!newest) return std::nullopt;
+    while (newest.Step() == SQLITE_ROW)
+        f.newest.push_back({newest.Column(0), GetValues(newest.get(), 1)});
+
+    std::string sums = "SELECT COALESCE(SUM(n), 0)";
+    for (int i = 0; i < kChannels; ++i) sums += ", COALESCE(SUM(c" + std::to_string(i) + "), 0)";
+    Stmt q(r.db(), sums + " FROM " + Quote(SummaryTable(table)) +
+                       " WHERE level = " + std::to_string(kLevels.back()));
+    if (q && q.Step() == SQLITE_ROW) {
+        f.summarised = true;
+        f.rows = sqlite3_column_int64(q.get(), 0);
+        for (int i = 0; i < kChannels; ++i)
+            f.hasData[static_cast<std::size_t>(i)] = sqlite3_column_int64(q.get(), i + 1) > 0;
+    } else {
+        Stmt count(r.db(), "SELECT COUNT(*) FROM " + Quote(table));
+        if (count && count.Step() == SQLITE_ROW) f.rows = sqlite3_column_int64(count.get(), 0);
+        for (const Row& row : f.newest)
+            for (std::size_t c = 0; c < kChannels; ++c)
+                f.hasData[c] = f.hasData[c] || (row.values[c] && IsReading(*row.values[c]));
+    }
+    Stmt legends(r.db(), std::string("SELECT tekst FROM ") + kLegendsTable + " WHERE tabela=?1");
+    if (legends) {
+        legends.Text(1, table);
+        if (legends.Step() == SQLITE_ROW) f.legendsText = legends.Column(0);
+    }
+    return f;
+}
+
+std::optional<std::vector<Cell>> Store::Cells(const std::string& table, std::int64_t level,
+                                              std::int64_t from, std::int64_t to) {
+    if (!IsTableName(table)) return std::nullopt;
+    Reader r(*this);
+    if (!r.db()) return std::nullopt;
+    Stmt q(r.db(), "SELECT * FROM " + Quote(SummaryTable(table)) +
+                       " WHERE level = ?1 AND start >= ?2 AND start < ?3 ORDER BY start");
+    if (!q) return std::nullopt;
+    sqlite3_bind_int64(q.get(), 1, level);
+    sqlite3_bind_int64(q.get(), 2, from);
+    sqlite3_bind_int64(q.get(), 3, to);
+    std::vector<Cell> out;
+    int rc;
+    while ((rc = q.Step()) == SQLITE_ROW) out.push_back(GetCell(q.get()));
+    if (rc != SQLITE_DONE) return std::nullopt;
+    return out;
+}
+
+std::pair<std::string, std::string> Store::Around(const std::string& table, const std::string& from,
+                                                  const std::string& to) {
+    std::pair<std::string, std::string> out;
+    if (!IsTableName(table)) return out;
+    Reader r(*this);
+    if (!r.db()) return out;
+    Stmt before(r.db(), "SELECT MAX(Data) FROM " + Quote(table) + " WHERE Data < ?1");
+    Stmt after(r.db(), "SELECT MIN(Data) FROM " + Quote(table) + " WHERE Data > ?1");
+    if (!before || !after) return out;
+    before.Text(1, from);
+    after.Text(1, to);
+    if (before.Step() == SQLITE_ROW) out.first = before.Column(0);
+    if (after.Step() == SQLITE_ROW) out.second = after.Column(0);
+    return out;
 }
 
 }  // namespace pom::recorder

@@ -1,0 +1,358 @@
+// The dashboard's data: buckets with true extremes, gaps and day shares on
+// seeded holes, the summaries kept by the writer, and the JSON over HTTP.
+#include "tools/recorder/RecorderApi.h"
+
+#include <sqlite3.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tests/support/TestSupport.h"
+#include "tests/tools/RecorderClient.h"
+#include "tools/recorder/RecorderServer.h"
+#include "tools/recorder/RecorderStore.h"
+
+namespace pom::recorder {
+namespace {
+
+const std::int64_t kStart = *StampSeconds("2026-03-01 00:00:00");
+constexpr std::int64_t kDay = 86400;
+
+// Three days at 60 s, holes: day 1 10:00-10:29 (30 readings), day 2 12:00
+// (one), day 3 05:00-06:59 (120).
+bool Missing(std::int64_t t) {
+    const std::int64_t d = (t - kStart) / kDay, s = (t - kStart) % kDay;
+    return (d == 0 && s >= 36000 && s < 37800) || (d == 1 && s == 43200) ||
+           (d == 2 && s >= 18000 && s < 25200);
+}
+const std::vector<std::pair<std::int64_t, std::int64_t>> kHoles = {
+    {kStart + 35940, kStart + 37800},
+    {kStart + kDay + 43140, kStart + kDay + 43260},
+    {kStart + 2 * kDay + 17940, kStart + 2 * kDay + 25200}};
+
+std::vector<Reading> Seed() {
+    std::vector<Reading> out;
+    unsigned x = 12345;
+    for (std::int64_t t = kStart; t < kStart + 3 * kDay; t += 60) {
+        if (Missing(t)) continue;
+        x = x * 1103515245 + 12345;
+        Reading r{"seeded", StampText(t), {}};
+        r.values[0] = static_cast<int>(x >> 16 & 0x3ff) / 10.0 - 40;  // -40 .. 62.3
+        r.values[1] = 1000 + (t / 60) % 7;                            // ties: earliest wins
+        r.values[2] = -888;                                           // never sent
+        out.push_back(std::move(r));
+    }
+    return out;
+}
+
+class RecorderApiTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        dir = new test::TempDir;
+        Store seeded(dir->file("seeded.sqlite"));
+        for (Outcome o : seeded.AddReadings(Seed())) ASSERT_NE(o, Outcome::Failed);
+    }
+    static void TearDownTestSuite() {
+        delete dir;
+        dir = nullptr;
+    }
+    void SetUp() override { store = std::make_unique<Store>(dir->file("seeded.sqlite")); }
+
+    Series Build(std::int64_t from, std::int64_t to, int points) {
+        const auto facts = store->Facts("seeded");
+        EXPECT_TRUE(facts && facts->summarised);
+        SeriesRequest req{"seeded", from, to, points, {}};
+        req.channels[0] = req.channels[1] = req.channels[2] = true;
+        return BuildSeries(*store, *facts, UsualInterval(facts->newest), req);
+    }
+
+    static test::TempDir* dir;
+    std::unique_ptr<Store> store;
+};
+test::TempDir* RecorderApiTest::dir = nullptr;
+
+struct Range {
+    const char* name;
+    std::int64_t from, to;
+    int points;
+    std::int64_t level;
+};
+
+class Downsampling : public RecorderApiTest, public ::testing::WithParamInterface<Range> {};
+
+// Every bucket's true extremes, from rows or from summary cells: the answer
+// equals the one worked out here from the raw rows, with buckets made of
+// whole cells of the level used.
+TEST_P(Downsampling, EachBucketHoldsItsTrueMinimumAndMaximumInTimeOrder) {
+    const Range& r = GetParam();
+    const Series s = Build(r.from, r.to, r.points);
+    EXPECT_EQ(s.level, r.level);
+
+    const std::int64_t span = r.to - r.from + 1, L = r.level;
+    std::map<std::pair<std::int64_t, int>, Aggregate> buckets;
+    std::array<Aggregate, kChannels> stats{};
+    for (const Row& row : store->Rows("seeded", StampText(r.from), StampText(r.to))) {
+        const std::int64_t t = *StampSeconds(row.stamp);
+        const std::int64_t cell = std::max(t - t % L, r.from);
+        const std::int64_t k =
+            std::min<std::int64_t>((cell - r.from) * r.points / span, r.points - 1);
+        for (int c = 0; c < 2; ++c) {
+            buckets[{k, c}].Add(*row.values[static_cast<std::size_t>(c)], t);
+            stats[static_cast<std::size_t>(c)].Add(*row.values[static_cast<std::size_t>(c)], t);
+        }
+    }
+    std::map<std::int64_t, std::map<int, double>> expected;
+    for (const auto& [key, a] : buckets) {
+        expected[a.minT][key.second] = a.min;
+        expected[a.maxT][key.second] = a.max;
+    }
+    std::map<std::int64_t, std::map<int, double>> got;
+    for (std::size_t i = 0; i < s.t.size(); ++i) {
+        if (i) {
+            EXPECT_LT(s.t[i - 1], s.t[i]);
+        }
+        for (int c = 0; c < 3; ++c)
+            if (const auto& v = s.values[static_cast<std::size_t>(c)].at(i)) got[s.t[i]][c] = *v;
+    }
+    EXPECT_EQ(got, expected);
+    for (int c = 0; c < 2; ++c) {
+        const auto& a = s.stats[static_cast<std::size_t>(c)];
+        const auto& e = stats[static_cast<std::size_t>(c)];
+        EXPECT_EQ(std::tie(a.count, a.min, a.minT, a.max, a.maxT),
+                  std::tie(e.count, e.min, e.minT, e.max, e.maxT));
+        EXPECT_NEAR(a.sum, e.sum, 1e-6);
+    }
+    EXPECT_EQ(s.stats[2].count, 0);  // -888 is no reading
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ranges, Downsampling,
+    ::testing::Values(Range{"rows", kStart + 3600, kStart + kDay + 7199, 1600, 1},
+                      Range{"ten_minutes", kStart + 3333, kStart + 3 * kDay - 1, 300, 600},
+                      Range{"hours_unaligned", kStart + 1234, kStart + 3 * kDay - 777, 40, 3600},
+                      Range{"day", kStart, kStart + 3 * kDay - 1, 2, 86400},
+                      Range{"one_point", kStart, kStart + 3 * kDay - 1, 1, 86400}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(RecorderApiTest, ABucketWithOneReadingSendsItOnce) {
+    // 30 minutes of 1-minute readings in 600 buckets: one reading per bucket.
+    const Series s = Build(kStart, kStart + 1799, 600);
+    EXPECT_EQ(s.t.size(), 30u);
+    for (std::size_t i = 0; i < s.t.size(); ++i) EXPECT_EQ(s.t[i], kStart + 60 * std::int64_t(i));
+}
+
+struct Cut {
+    const char* name;
+    std::int64_t from, to;
+    int points;
+};
+class Completeness : public RecorderApiTest, public ::testing::WithParamInterface<Cut> {};
+
+// Whatever the level read, the seeded holes come out exactly.
+TEST_P(Completeness, SeededHolesShowAsGapsAndDayShares) {
+    const Cut& c = GetParam();
+    const Series s = Build(c.from, c.to, c.points);
+    std::vector<std::pair<std::int64_t, std::int64_t>> holes;
+    for (const auto& h : kHoles)
+        if (h.first < c.to && h.second > c.from) holes.push_back(h);
+    EXPECT_EQ(s.gaps, holes);
+    std::int64_t presentSum = 0;
+    ASSERT_EQ(s.days.size(),
+              static_cast<std::size_t>((c.to - kStart) / kDay - (c.from - kStart) / kDay + 1));
+    for (const DayShare& d : s.days) {
+        const std::int64_t lo = std::max(d.day, c.from), hi = std::min(d.day + kDay - 1, c.to);
+        std::int64_t present = 0;
+        for (std::int64_t t = lo + (60 - (lo - kStart) % 60) % 60; t <= hi; t += 60)
+            present += !Missing(t);
+        EXPECT_EQ(d.expected, (hi - lo) / 60 + 1) << StampText(d.day);
+        EXPECT_EQ(d.present, present) << StampText(d.day);
+        presentSum += present;
+    }
+    EXPECT_GT(presentSum, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Levels, Completeness,
+    ::testing::Values(Cut{"rows", kStart, kStart + 3 * kDay - 60, 0},
+                      Cut{"rows_bucketed", kStart, kStart + 3 * kDay - 60, 4000},
+                      Cut{"ten_minutes", kStart + 3000, kStart + 3 * kDay - 60, 300},
+                      Cut{"hours", kStart, kStart + 3 * kDay - 60, 50},
+                      Cut{"inside_a_hole", kStart + 36100, kStart + 2 * kDay + 20000, 10}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// An older database without summaries (or with rows the summaries missed)
+// gets them rebuilt at start, equal to those the writer kept row by row.
+TEST_F(RecorderApiTest, SummariesBuiltAtStartEqualThoseKeptByTheWriter) {
+    const auto kept = store->Cells("seeded", 600, kStart, kStart + 3 * kDay);
+    ASSERT_TRUE(kept);
+    store.reset();
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(dir->file("seeded.sqlite").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "DELETE FROM \"pomiarnik:zbiorcze:seeded\" WHERE start % 7200 = 0",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    store = std::make_unique<Store>(dir->file("seeded.sqlite"));
+    const auto built = store->Cells("seeded", 600, kStart, kStart + 3 * kDay);
+    ASSERT_TRUE(built);
+    ASSERT_EQ(built->size(), kept->size());
+    for (std::size_t i = 0; i < kept->size(); ++i) {
+        const Cell &a = (*kept)[i], &b = (*built)[i];
+        EXPECT_EQ(std::tie(a.start, a.rows, a.first, a.last),
+                  std::tie(b.start, b.rows, b.first, b.last));
+        for (std::size_t c = 0; c < kChannels; ++c)
+            EXPECT_EQ(
+                std::tie(a.ch[c].count, a.ch[c].min, a.ch[c].minT, a.ch[c].max, a.ch[c].maxT),
+                std::tie(b.ch[c].count, b.ch[c].min, b.ch[c].minT, b.ch[c].max, b.ch[c].maxT));
+    }
+}
+
+TEST(RecorderApiParse, BoundsPointsAndChannels) {
+    struct Case {
+        Params params;
+        std::string error;  // empty: accepted
+    };
+    const std::vector<Case> cases = {
+        {{{"from", "2026-12-08T18:00:00"}, {"to", "2026-12-08 19:00"}}, ""},
+        {{{"from", "2026-12-08"}, {"points", "10000"}, {"channels", "sonda0,Sonda10"}}, ""},
+        {{{"from", ""}, {"points", "0"}}, ""},
+        {{{"from", "2026-02-30"}}, "from: zła data"},
+        {{{"to", "2026-12-08T25:00:00"}}, "to: zła data"},
+        {{{"from", "yesterday"}}, "from: zła data"},
+        {{{"from", "2026-12-08T18:00:00'--"}}, "from: zła data"},
+        {{{"from", "2026-12-09"}, {"to", "2026-12-08"}}, "from jest późniejsze"},
+        {{{"points", "-1"}}, "points:"},
+        {{{"points", "10001"}}, "points:"},
+        {{{"points", "12abc"}}, "points:"},
+        {{{"points", "1e3"}}, "points:"},
+        {{{"channels", "sonda11"}}, "channels:"},
+        {{{"channels", "sonda0,,sonda1"}}, "channels:"},
+        {{{"channels", "Sonda0); DROP TABLE x"}}, "channels:"},
+    };
+    for (const auto& c : cases) {
+        const auto r = ParseTableQuery(c.params);
+        const auto* error = std::get_if<std::string>(&r);
+        if (c.error.empty()) {
+            EXPECT_EQ(error, nullptr) << *error;
+        } else {
+            EXPECT_TRUE(error && error->starts_with(c.error)) << c.params.begin()->second;
+        }
+    }
+    const auto q =
+        std::get<TableQuery>(ParseTableQuery({{"from", "2026-12-08"}, {"to", "2026-12-08"}}));
+    EXPECT_EQ(IsoText(*q.from), "2026-12-08T00:00:00");
+    EXPECT_EQ(IsoText(*q.to), "2026-12-08T23:59:59");
+}
+
+class RecorderApiHttp : public ::testing::Test {
+protected:
+    void SetUp() override {
+        store = std::make_unique<Store>(dir.file("pomiary.sqlite"));
+        server = std::make_unique<Server>(*store, ServerConfig{"127.0.0.1", 0, "", 4});
+        std::string error;
+        port = server->Start(&error);
+        ASSERT_GT(port, 0) << error;
+    }
+    void Post(const std::string& stamp, const std::string& v0, const std::string& v1) {
+        const auto r = test::PostMultipart(port, "/Zapisz2Pomiary.php",
+                                           {{"Miasto", "Sonda"},
+                                            {"Data", stamp},
+                                            {"Sonda0", v0},
+                                            {"Sonda1", v1},
+                                            {"Sonda2", "-888"}});
+        ASSERT_EQ(r.status, 200) << r.body;
+    }
+    httplib::Result Get(const std::string& path, const std::string& tag = "") {
+        httplib::Client c("127.0.0.1", port);
+        return tag.empty() ? c.Get(path) : c.Get(path, {{"If-None-Match", tag}});
+    }
+
+    test::TempDir dir;
+    std::unique_ptr<Store> store;
+    std::unique_ptr<Server> server;
+    int port = -1;
+};
+
+TEST_F(RecorderApiHttp, AnswersCarryNamesUnitsAndATagThatHoldsUntilAReadingArrives) {
+    Post("2026-12-08 17:58:00", "21.25", "3.3");
+    Post("2026-12-08 17:59:00", "21.5", "-888");
+    test::PostMultipart(port, "/Zapisz2Pomiaryopisy.php",
+                        {{"Miasto", "Sondaopisy"},
+                         {"Data",
+                          "pomT0;\xC2\xB0"
+                          "C;Tz;Tz)(pomT1;V;U\"1;U1"}});
+    for (const char* path : {"/api/stations", "/api/table/sonda?points=100"}) {
+        const auto first = Get(path);
+        ASSERT_TRUE(first);
+        EXPECT_EQ(first->status, 200) << path;
+        EXPECT_EQ(first->get_header_value("Content-Type"), "application/json; charset=utf-8");
+        EXPECT_EQ(first->get_header_value("Cache-Control"), "no-cache");
+        const std::string tag = first->get_header_value("ETag");
+        EXPECT_TRUE(tag.starts_with("\"v")) << tag;
+        EXPECT_NE(first->body.find("{\"key\":\"sonda0\",\"column\":\"Sonda0\",\"index\":0,"
+                                   "\"name\":\"Tz\",\"unit\":\"\xC2\xB0"
+                                   "C\"}"),
+                  std::string::npos)
+            << first->body;
+        EXPECT_NE(first->body.find("\"name\":\"U\\\"1\",\"unit\":\"V\""), std::string::npos);
+        EXPECT_EQ(first->body.find("-888"), std::string::npos);
+        const auto again = Get(path, tag);
+        ASSERT_TRUE(again);
+        EXPECT_EQ(again->status, 304) << path;
+        EXPECT_TRUE(again->body.empty());
+        Post(std::string("2026-12-08 18:0") + (path[5] == 's' ? "0" : "1") + ":00", "22", "3.2");
+        const auto changed = Get(path, tag);
+        ASSERT_TRUE(changed);
+        EXPECT_EQ(changed->status, 200) << path;
+        EXPECT_NE(changed->get_header_value("ETag"), tag);
+    }
+    const auto stations = Get("/api/stations");
+    EXPECT_NE(
+        stations->body.find("\"table\":\"Sonda\",\"rows\":4,\"first\":\"2026-12-08T17:58:00\","
+                            "\"last\":\"2026-12-08T18:01:00\""),
+        std::string::npos)
+        << stations->body;
+    EXPECT_NE(stations->body.find("\"interval\":60,"), std::string::npos);
+    EXPECT_NE(stations->body.find("\"latest\":{\"sonda0\":22,\"sonda1\":3.2}"), std::string::npos);
+    const auto table = Get("/api/table/Sonda?from=2026-12-08T17:58&to=2026-12-08T17:59:00");
+    EXPECT_NE(table->body.find("\"t\":[1796752680,1796752740],\"values\":{\"sonda0\":[21.25,21.5],"
+                               "\"sonda1\":[3.3,null]}"),
+              std::string::npos)
+        << table->body;
+    EXPECT_NE(table->body.find("\"sonda0\":{\"min\":21.25,\"minTime\":\"2026-12-08T17:58:00\","
+                               "\"max\":21.5,\"maxTime\":\"2026-12-08T17:59:00\",\"mean\":21.375,"
+                               "\"count\":2}"),
+              std::string::npos);
+}
+
+TEST_F(RecorderApiHttp, BadQueriesAndUnknownTablesGetAJsonErrorAndCsvTakesChannels) {
+    Post("2026-12-08 17:58:00", "21.25", "3.3");
+    const std::vector<std::pair<std::string, int>> cases = {
+        {"/api/table/nope", 404},
+        {"/api/table/x%22%3B%20DROP%20TABLE%20Sonda", 404},
+        {"/api/table/Sonda?from=wczoraj", 400},
+        {"/api/table/Sonda?points=99999", 400},
+        {"/api/table/Sonda?channels=sonda0,temp", 400},
+        {"/table/Sonda.csv?channels=sonda99", 400},
+    };
+    for (const auto& [path, status] : cases) {
+        const auto r = Get(path);
+        ASSERT_TRUE(r) << path;
+        EXPECT_EQ(r->status, status) << path;
+        if (path.starts_with("/api")) {
+            EXPECT_TRUE(r->body.starts_with("{\"error\":\"")) << path << " " << r->body;
+        }
+    }
+    EXPECT_EQ(Get("/table/Sonda.csv?channels=sonda1,sonda0")->body,
+              "Data,Sonda0,Sonda1\r\n2026-12-08 17:58:00,21.25,3.3\r\n");
+    EXPECT_EQ(store->Rows("Sonda", "", "9999").size(), 1u);
+}
+
+}  // namespace
+}  // namespace pom::recorder
