@@ -43,7 +43,7 @@ export function seededValue(channel, t) {
   const m = n % 1440;
   const d = Math.floor(t / 86400);
   if (channel === 0) return Math.round((m < 720 ? 2 + m / 60 : 2 + (1440 - m) / 60) * 100) / 100;
-  if (channel === 1) return 3 + (n % 7) / 10;
+  if (channel === 1) return Math.round((3 + (d % 7) / 10 + (m % 60) / 1000) * 1000) / 1000;
   if (channel === 2) return Math.round((990 + (d % 30) + m / 1440) * 10) / 10;
   return channel + (n % 11);
 }
@@ -96,6 +96,8 @@ export async function launch(puppeteer, chromium) {
 export async function openPage(browser, problems, width = 1280, height = 1000) {
   const page = await browser.newPage();
   await page.setViewport({ width, height });
+  // Polish date fields, as a person here would see them.
+  await (await page.createCDPSession()).send('Emulation.setLocaleOverride', { locale: 'pl-PL' });
   page.on('console', m => {
     if (m.type() === 'error') problems.push('console: ' + m.text());
   });

@@ -7,7 +7,7 @@ import * as h from './harness.mjs';
 
 const { puppeteer, chromium } = await h.loadPuppeteer();
 const { DAY, HOUR, MIN } = h;
-const END = h.localNowT() - 2 * MIN; // the newest seeded reading
+const END = h.localNowT(); // the newest seeded reading: now, so the card is not stale
 const GAPS = [
   [END - 10 * HOUR, END - 7 * HOUR], // in the last 24 h: 179 readings missing
   [END - 3 * DAY - 5 * HOUR, END - 3 * DAY - 4 * HOUR - 15 * MIN],
@@ -131,11 +131,12 @@ test('station: a channel toggled in the legend disappears from the chart and the
     return n;
   });
   assert.ok(await bluePixels() > 50);
-  await station.click('.u-legend .u-series:nth-child(3)'); // U1, the desktop's blue
+  await station.mouse.move(0, 0); // off the chart first: the legend's values change width then
+  await station.click('.u-legend .u-series:nth-child(3) .u-label'); // U1, the desktop's blue
   await station.waitForFunction(() => !window.pomChart.u.series[2].show);
   assert.equal(await bluePixels(), 0);
   assert.match(await station.$eval('#csv', a => a.href), /channels=sonda0,sonda2$/);
-  await station.click('.u-legend .u-series:nth-child(3)');
+  await station.click('.u-legend .u-series:nth-child(3) .u-label');
   await station.waitForFunction(() => window.pomChart.u.series[2].show);
 });
 
@@ -169,6 +170,7 @@ test('a new post appears on both pages without a reload', async () => {
   await station.waitForFunction(t => window.pomChart.answer.t.includes(t), { timeout: 15000 }, t);
   const v = await view(station);
   assert.equal(v.max, t);
+  await home.bringToFront(); // chromium may hold back the timers of a tab nobody looks at
   await home.waitForFunction(() => [...document.querySelectorAll('.card.live .number')]
     .some(n => n.textContent === '42,5'), { timeout: 15000 });
 });

@@ -10,7 +10,7 @@
 // at t (its time as seconds since 1970 counted as UTC), n = t / 60, m = its
 // minute of the day, d = its day number:
 //   sonda0 (°C)  = m < 720 ? 2 + m / 60 : 2 + (1440 - m) / 60, to 2 decimals
-//   sonda1 (V)   = 3 + (n % 7) / 10
+//   sonda1 (V)   = 3 + (d % 7) / 10 + (m % 60) / 1000
 //   sonda2 (hPa) = 990 + d % 30 + m / 1440, to 1 decimal
 //   sonda3...    = the channel's number + n % 11
 // (tests/browser/harness.mjs computes the same.)
@@ -58,7 +58,8 @@ double Value(int channel, long long t) {
         case 0:
             return Round(m < 720 ? 2 + m / 60.0 : 2 + (1440 - m) / 60.0, 100);
         case 1:
-            return 3 + static_cast<double>(n % 7) / 10;
+            return Round(3 + static_cast<double>(d % 7) / 10 + static_cast<double>(m % 60) / 1000,
+                         1000);
         case 2:
             return Round(990 + static_cast<double>(d % 30) + m / 1440.0, 10);
         default:
@@ -135,7 +136,8 @@ int main(int argc, char** argv) {
         create += ", Odebrano TEXT NOT NULL DEFAULT (datetime('now','localtime')))";
         ok = ok && Exec(db, create) &&
              Exec(db, "INSERT INTO \"pomiarnik:opisy\" VALUES ('" + table +
-                          "', 'pomT0;\xC2\xB0" "C;Tz;Tz)(pomT1;V;U1;U1)(pomT2;hPa;P;P', "
+                          "', 'pomT0;\xC2\xB0"
+                          "C;Tz;Tz)(pomT1;V;U1;U1)(pomT2;hPa;P;P', "
                           "datetime('now','localtime'))");
         std::string insert = "INSERT INTO \"" + table + "\" (Data";
         for (int c = 0; c < channels; ++c) insert += ", Sonda" + std::to_string(c);

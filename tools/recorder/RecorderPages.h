@@ -34,6 +34,12 @@ std::array<std::string, kChannels> ChannelLabels(std::string_view legendsText);
 // -888 marks a channel without a reading, -999 an empty slot.
 bool IsValidValue(double v);
 
+constexpr std::array<bool, kChannels> AllChannels() {
+    std::array<bool, kChannels> a{};
+    for (auto& b : a) b = true;
+    return a;
+}
+
 // "/": a card per station; the script fills them from /api/stations.
 std::string IndexPage(const std::vector<TableSummary>& tables);
 // "/table/NAME": the chart page of one table (its name as stored).

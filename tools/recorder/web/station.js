@@ -39,7 +39,8 @@
       from = Math.max(first, mid - MIN_SPAN / 2);
       to = Math.min(last, from + MIN_SPAN);
     }
-    return { from: Math.floor(from), to: Math.ceil(to) };
+    // Whole minutes, as the readings come and the date fields show them.
+    return { from: Math.max(first, Math.floor(from / 60) * 60), to: Math.min(last, Math.ceil(to / 60) * 60) };
   }
 
   function rangeView(key) {
