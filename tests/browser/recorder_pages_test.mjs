@@ -98,6 +98,28 @@ test('station: a drag zooms to the dragged span, a double-click goes back', asyn
   await waitLoads(station, 1, v.loads);
   const back = await view(station);
   assert.deepEqual([back.min, back.max], [before.min, before.max]);
+
+  // The wheel zooms in around the pointer: the time under it stays put.
+  const at = before.min + span * 0.75;
+  await station.mouse.move(x + w * 0.75, y + hgt / 2);
+  await station.mouse.wheel({ deltaY: -100 });
+  await waitLoads(station, 1, back.loads);
+  const z = await view(station);
+  const px = span / w; // the pointer lands on whole pixels
+  assert.ok(Math.abs(z.max - z.min - span * 0.8) < 120, JSON.stringify(z));
+  assert.ok(Math.abs(z.min + (z.max - z.min) * 0.75 - at) < 2 * px, JSON.stringify([before, at, z]));
+
+  // Shift + drag pans: a drag to the right by a tenth shows earlier readings.
+  await station.keyboard.down('Shift');
+  await station.mouse.move(x + w * 0.4, y + hgt / 2);
+  await station.mouse.down();
+  await station.mouse.move(x + w * 0.5, y + hgt / 2, { steps: 5 });
+  await station.mouse.up();
+  await station.keyboard.up('Shift');
+  await waitLoads(station, 1, z.loads);
+  const p = await view(station);
+  assert.ok(Math.abs(z.min - p.min - (z.max - z.min) / 10) < 2 * px, JSON.stringify([z, p]));
+  assert.ok(Math.abs(p.max - p.min - (z.max - z.min)) <= 60); // whole minutes
 });
 
 test('station: the crosshair shows every channel of a known row', async () => {
