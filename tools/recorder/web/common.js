@@ -106,6 +106,30 @@ window.Pom = (function () {
     return { now() { clearTimeout(timer); tick(); } };
   }
 
+  // The chart's columns: absent values become undefined, which uPlot spans
+  // (a bucket where only another channel read is no gap), and every gap the
+  // server found gets one row of nulls, which uPlot breaks the lines at.
+  function columns(d) {
+    const keys = d.channels.map(c => c.key);
+    const t = [];
+    const ys = keys.map(() => []);
+    const gaps = d.gaps || [];
+    let g = 0;
+    for (let i = 0; i < d.t.length; i++) {
+      while (g < gaps.length && (gaps[g][0] + gaps[g][1]) / 2 < d.t[i]) {
+        t.push((gaps[g][0] + gaps[g][1]) / 2);
+        ys.forEach(y => y.push(null));
+        g++;
+      }
+      t.push(d.t[i]);
+      keys.forEach((k, j) => {
+        const v = d.values[k] ? d.values[k][i] : null;
+        ys[j].push(v === null || v === undefined ? undefined : v);
+      });
+    }
+    return [t, ...ys];
+  }
+
   function showStatus(text) {
     const s = document.getElementById('status');
     if (s) {
@@ -116,6 +140,6 @@ window.Pom = (function () {
 
   return {
     colour, isoToT, tToIso, tToText, isoToText, tzDate, fmtDate, TIME_AXIS, fmtNumber,
-    fmtPercent, fmtAge, el, getJson, poll, showStatus, POLL_MS: 5000,
+    fmtPercent, fmtAge, el, getJson, poll, showStatus, columns, POLL_MS: 5000,
   };
 })();

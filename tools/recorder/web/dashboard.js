@@ -67,12 +67,12 @@
     const url = '/api/table/' + encodeURIComponent(st.table) + '?from=' + P.tToIso(from) + '&to=' +
       P.tToIso(st.lastT) + '&points=' + SPARK_W;
     const d = await P.getJson(url);
+    const cols = P.columns(d);
     for (const ch of st.channels) {
       const spark = card.sparks.get(ch.key);
-      const ys = d.values[ch.key];
-      if (!spark || !ys) continue;
-      // A bucket where only other channels read is no gap of this one.
-      const data = [d.t, ys.map(v => (v === null ? undefined : v))];
+      const j = d.channels.findIndex(c => c.key === ch.key);
+      if (!spark || j < 0) continue;
+      const data = [cols[0], cols[j + 1]];
       if (spark.u) {
         spark.u.setData(data);
         spark.u.setScale('x', { min: from, max: st.lastT });

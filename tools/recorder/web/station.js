@@ -105,30 +105,6 @@
 
   // ---- the chart --------------------------------------------------------
 
-  // The chart's columns: absent values become undefined, which uPlot spans
-  // (a bucket where only another channel read is no gap), and every gap the
-  // server found gets one row of nulls, which uPlot breaks the lines at.
-  function columns(d) {
-    const keys = d.channels.map(c => c.key);
-    const t = [];
-    const ys = keys.map(() => []);
-    const gaps = d.gaps || [];
-    let g = 0;
-    for (let i = 0; i < d.t.length; i++) {
-      while (g < gaps.length && (gaps[g][0] + gaps[g][1]) / 2 < d.t[i]) {
-        t.push((gaps[g][0] + gaps[g][1]) / 2);
-        ys.forEach(y => y.push(null));
-        g++;
-      }
-      t.push(d.t[i]);
-      keys.forEach((k, j) => {
-        const v = d.values[k] ? d.values[k][i] : null;
-        ys[j].push(v === null || v === undefined ? undefined : v);
-      });
-    }
-    return [t, ...ys];
-  }
-
   function unitsOf(channels) {
     const units = [...new Set(channels.map(c => c.unit))];
     // Temperatures on the left, whatever else on the right.
@@ -300,7 +276,7 @@
 
   let drawnOnce = false;
   function draw(d) {
-    const data = columns(d);
+    const data = P.columns(d);
     if (!u || chartKeys !== d.channels.map(c => c.key).join()) build(d, data);
     else u.setData(data);
     setX(view);
