@@ -9,6 +9,7 @@
 #include <cmath>
 #include <map>
 #include <memory>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -21,19 +22,21 @@
 namespace pom::recorder {
 namespace {
 
+constexpr std::array<bool, kChannels> kAll = {true, true, true, true, true, true,
+                                              true, true, true, true, true};
 const std::int64_t kStart = *StampSeconds("2026-03-01 00:00:00");
 constexpr std::int64_t kDay = 86400;
 
-// Three days at 60 s, holes: day 1 10:00-10:29 (30 readings), day 2 12:00
-// (one), day 3 05:00-06:59 (120).
+// Three days at 60 s, holes: day 1 10:00-10:29 (30 readings), day 2 12:07
+// (one, inside any cell), day 3 05:00-06:59 (120).
 bool Missing(std::int64_t t) {
     const std::int64_t d = (t - kStart) / kDay, s = (t - kStart) % kDay;
-    return (d == 0 && s >= 36000 && s < 37800) || (d == 1 && s == 43200) ||
+    return (d == 0 && s >= 36000 && s < 37800) || (d == 1 && s == 43620) ||
            (d == 2 && s >= 18000 && s < 25200);
 }
 const std::vector<std::pair<std::int64_t, std::int64_t>> kHoles = {
     {kStart + 35940, kStart + 37800},
-    {kStart + kDay + 43140, kStart + kDay + 43260},
+    {kStart + kDay + 43560, kStart + kDay + 43680},
     {kStart + 2 * kDay + 17940, kStart + 2 * kDay + 25200}};
 
 std::vector<Reading> Seed() {
@@ -84,6 +87,10 @@ struct Range {
     std::int64_t level;
 };
 
+void PrintTo(const Range& r, std::ostream* os) {
+    *os << r.name;
+}
+
 class Downsampling : public RecorderApiTest, public ::testing::WithParamInterface<Range> {};
 
 // Every bucket's true extremes, from rows or from summary cells: the answer
@@ -118,7 +125,8 @@ TEST_P(Downsampling, EachBucketHoldsItsTrueMinimumAndMaximumInTimeOrder) {
             EXPECT_LT(s.t[i - 1], s.t[i]);
         }
         for (int c = 0; c < 3; ++c)
-            if (const auto& v = s.values[static_cast<std::size_t>(c)].at(i)) got[s.t[i]][c] = *v;
+            if (const double v = s.values[static_cast<std::size_t>(c)].at(i); !std::isnan(v))
+                got[s.t[i]][c] = v;
     }
     EXPECT_EQ(got, expected);
     for (int c = 0; c < 2; ++c) {
@@ -135,7 +143,9 @@ INSTANTIATE_TEST_SUITE_P(
     Ranges, Downsampling,
     ::testing::Values(Range{"rows", kStart + 3600, kStart + kDay + 7199, 1600, 1},
                       Range{"ten_minutes", kStart + 3333, kStart + 3 * kDay - 1, 300, 600},
+                      Range{"twenty_minutes", kStart + 60, kStart + 3 * kDay - 61, 200, 1200},
                       Range{"hours_unaligned", kStart + 1234, kStart + 3 * kDay - 777, 40, 3600},
+                      Range{"four_hours", kStart + 7000, kStart + 3 * kDay - 1, 15, 14400},
                       Range{"day", kStart, kStart + 3 * kDay - 1, 2, 86400},
                       Range{"one_point", kStart, kStart + 3 * kDay - 1, 1, 86400}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -152,6 +162,10 @@ struct Cut {
     std::int64_t from, to;
     int points;
 };
+void PrintTo(const Cut& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class Completeness : public RecorderApiTest, public ::testing::WithParamInterface<Cut> {};
 
 // Whatever the level read, the seeded holes come out exactly.
@@ -183,34 +197,57 @@ INSTANTIATE_TEST_SUITE_P(
                       Cut{"rows_bucketed", kStart, kStart + 3 * kDay - 60, 4000},
                       Cut{"ten_minutes", kStart + 3000, kStart + 3 * kDay - 60, 300},
                       Cut{"hours", kStart, kStart + 3 * kDay - 60, 50},
+                      Cut{"four_hours", kStart + 7000, kStart + 3 * kDay - 60, 15},
                       Cut{"inside_a_hole", kStart + 36100, kStart + 2 * kDay + 20000, 10}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// An older database without summaries (or with rows the summaries missed)
-// gets them rebuilt at start, equal to those the writer kept row by row.
-TEST_F(RecorderApiTest, SummariesBuiltAtStartEqualThoseKeptByTheWriter) {
-    const auto kept = store->Cells("seeded", 600, kStart, kStart + 3 * kDay);
-    ASSERT_TRUE(kept);
+// Every level's cells, one line each, for comparing two stores.
+std::vector<std::string> Summaries(Store& store, const std::string& table) {
+    std::vector<std::string> out;
+    for (std::int64_t level : kLevels) {
+        const auto cells = store.Cells(table, level, kStart, kStart + 3 * kDay, kAll);
+        if (!cells) return {"no summaries"};
+        for (const Cell& c : *cells) {
+            std::string line = std::to_string(level) + " " + StampText(c.start) + " " +
+                               std::to_string(c.rows) + " " + StampText(c.first) + " " +
+                               StampText(c.last);
+            for (const Aggregate& a : c.ch)
+                if (a.count)
+                    line += " | " + std::to_string(a.count) + " " + std::to_string(a.min) + "@" +
+                            StampText(a.minT) + " " + std::to_string(a.max) + "@" +
+                            StampText(a.maxT);
+            out.push_back(line);
+        }
+    }
+    return out;
+}
+
+// Rows posted late and out of order (a station's buffer, a resent queue),
+// and an older database whose summaries lost cells, come to the summaries
+// the writer keeps row by row in order.
+TEST_F(RecorderApiTest, SummariesAgreeWhateverTheOrderOfRowsAndWhenBuiltAtStart) {
+    const auto kept = Summaries(*store, "seeded");
+    ASSERT_GT(kept.size(), 432u);
+
+    auto shuffled = Seed();
+    for (auto& r : shuffled) r.table = "shuffled";
+    for (std::size_t i = shuffled.size() - 1; i > 0; --i)
+        std::swap(shuffled[i], shuffled[(i * 7919 + 13) % (i + 1)]);
+    for (Outcome o : store->AddReadings(shuffled)) ASSERT_NE(o, Outcome::Failed);
+    EXPECT_EQ(Summaries(*store, "shuffled"), kept);
+
     store.reset();
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(dir->file("seeded.sqlite").c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, "DELETE FROM \"pomiarnik:zbiorcze:seeded\" WHERE start % 7200 = 0",
+    ASSERT_EQ(sqlite3_exec(db,
+                           "DELETE FROM \"pomiarnik:zbiorcze:seeded\" WHERE start % 7200 = 0;"
+                           "DROP TABLE \"pomiarnik:zbiorcze:shuffled\"",
                            nullptr, nullptr, nullptr),
               SQLITE_OK);
     sqlite3_close(db);
     store = std::make_unique<Store>(dir->file("seeded.sqlite"));
-    const auto built = store->Cells("seeded", 600, kStart, kStart + 3 * kDay);
-    ASSERT_TRUE(built);
-    ASSERT_EQ(built->size(), kept->size());
-    for (std::size_t i = 0; i < kept->size(); ++i) {
-        const Cell &a = (*kept)[i], &b = (*built)[i];
-        EXPECT_EQ(std::tie(a.start, a.rows, a.first, a.last),
-                  std::tie(b.start, b.rows, b.first, b.last));
-        for (std::size_t c = 0; c < kChannels; ++c)
-            EXPECT_EQ(
-                std::tie(a.ch[c].count, a.ch[c].min, a.ch[c].minT, a.ch[c].max, a.ch[c].maxT),
-                std::tie(b.ch[c].count, b.ch[c].min, b.ch[c].minT, b.ch[c].max, b.ch[c].maxT));
-    }
+    EXPECT_EQ(Summaries(*store, "seeded"), kept);
+    EXPECT_EQ(Summaries(*store, "shuffled"), kept);
 }
 
 TEST(RecorderApiParse, BoundsPointsAndChannels) {
@@ -318,7 +355,12 @@ TEST_F(RecorderApiHttp, AnswersCarryNamesUnitsAndATagThatHoldsUntilAReadingArriv
                             "\"last\":\"2026-12-08T18:01:00\""),
         std::string::npos)
         << stations->body;
-    EXPECT_NE(stations->body.find("\"interval\":60,"), std::string::npos);
+    EXPECT_NE(stations->body.find("\"interval\":60,\"ageSeconds\":"), std::string::npos);
+    const std::int64_t last = *StampSeconds("2026-12-08 18:01:00");
+    for (const auto& [age, stale] : {std::pair{180, "false"}, std::pair{181, "true"}})
+        EXPECT_NE(StationsReply(*store, "", last + age)
+                      .body.find("\"ageSeconds\":" + std::to_string(age) + ",\"stale\":" + stale),
+                  std::string::npos);
     EXPECT_NE(stations->body.find("\"latest\":{\"sonda0\":22,\"sonda1\":3.2}"), std::string::npos);
     const auto table = Get("/api/table/Sonda?from=2026-12-08T17:58&to=2026-12-08T17:59:00");
     EXPECT_NE(table->body.find("\"t\":[1796752680,1796752740],\"values\":{\"sonda0\":[21.25,21.5],"
@@ -331,7 +373,7 @@ TEST_F(RecorderApiHttp, AnswersCarryNamesUnitsAndATagThatHoldsUntilAReadingArriv
               std::string::npos);
 }
 
-TEST_F(RecorderApiHttp, BadQueriesAndUnknownTablesGetAJsonErrorAndCsvTakesChannels) {
+TEST_F(RecorderApiHttp, BadQueriesAndUnknownTablesGetAJsonErrorAndBothExportsTakeChannels) {
     Post("2026-12-08 17:58:00", "21.25", "3.3");
     const std::vector<std::pair<std::string, int>> cases = {
         {"/api/table/nope", 404},
@@ -349,9 +391,16 @@ TEST_F(RecorderApiHttp, BadQueriesAndUnknownTablesGetAJsonErrorAndCsvTakesChanne
             EXPECT_TRUE(r->body.starts_with("{\"error\":\"")) << path << " " << r->body;
         }
     }
-    EXPECT_EQ(Get("/table/Sonda.csv?channels=sonda1,sonda0")->body,
+    Post("2026-12-08 17:59:00", "-999", "3.25");
+    // Without points: every row; only the channels asked for.
+    EXPECT_NE(Get("/api/table/Sonda?channels=sonda1")
+                  ->body.find("\"channels\":[{\"key\":\"sonda1\",\"column\":\"Sonda1\",\"index\":1,"
+                              "\"name\":\"Sonda1\",\"unit\":\"\"}],\"t\":[1796752680,1796752740],"
+                              "\"values\":{\"sonda1\":[3.3,3.25]},"),
+              std::string::npos);
+    EXPECT_EQ(Get("/table/Sonda.csv?to=2026-12-08T17:58:00&channels=sonda1,sonda0")->body,
               "Data,Sonda0,Sonda1\r\n2026-12-08 17:58:00,21.25,3.3\r\n");
-    EXPECT_EQ(store->Rows("Sonda", "", "9999").size(), 1u);
+    EXPECT_EQ(store->Rows("Sonda", "", "9999").size(), 2u);
 }
 
 }  // namespace

@@ -330,7 +330,7 @@ ApiReply TableReply(ReadingsView& view, const std::string& name, const Params& p
         const auto& v = s.values[k];
         for (std::size_t i = 0; i < s.t.size(); ++i) {
             if (i) j.Raw(",");
-            i < v.size() && v[i] ? j.Num(*v[i]) : j.Null();
+            i < v.size() && !std::isnan(v[i]) ? j.Num(v[i]) : j.Null();
         }
         j.Raw("]");
     }
@@ -368,12 +368,13 @@ ApiReply TableReply(ReadingsView& view, const std::string& name, const Params& p
     return {200, j.Take(), etag};
 }
 
-std::string CsvOf(const std::vector<Row>& rows, const std::array<bool, kChannels>& channels) {
+std::string CsvOf(ReadingsView& view, const std::string& table, const std::string& from,
+                  const std::string& to, const std::array<bool, kChannels>& channels) {
     std::string out = "Data";
     for (int i = 0; i < kChannels; ++i)
         if (channels[static_cast<std::size_t>(i)]) out += ",Sonda" + std::to_string(i);
     out += "\r\n";
-    for (const auto& r : rows) {
+    view.EachRow(table, from, to, [&](const Row& r) {
         // Our stamps are plain; a table filled by something else may not be.
         if (r.stamp.find_first_of(",\"\r\n") == std::string::npos) {
             out += r.stamp;
@@ -392,7 +393,7 @@ std::string CsvOf(const std::vector<Row>& rows, const std::array<bool, kChannels
             }
         }
         out += "\r\n";
-    }
+    });
     return out;
 }
 

@@ -58,7 +58,9 @@ ApiReply StationsReply(ReadingsView& view, std::string_view ifNoneMatch, std::in
 ApiReply TableReply(ReadingsView& view, const std::string& name, const Params& params,
                     std::string_view ifNoneMatch);
 
-// "Data" and the chosen channels' columns, CRLF lines.
-std::string CsvOf(const std::vector<Row>& rows, const std::array<bool, kChannels>& channels);
+// "Data" and the chosen channels' columns of the rows with from <= Data <= to
+// (stamps), CRLF lines.
+std::string CsvOf(ReadingsView& view, const std::string& table, const std::string& from,
+                  const std::string& to, const std::array<bool, kChannels>& channels);
 
 }  // namespace pom::recorder

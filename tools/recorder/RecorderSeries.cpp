@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <tuple>
 
 namespace pom::recorder {
 namespace {
 
 constexpr std::int64_t kDay = 86400;
+constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
 // Rows read again to place gaps hidden inside summary cells; past this the
 // remaining suspect cells are shown whole.
 constexpr std::int64_t kRefineRowBudget = 20000;
@@ -99,7 +101,7 @@ public:
                 if (!req_.channels[static_cast<std::size_t>(c)]) continue;
                 const auto& v = r.values[static_cast<std::size_t>(c)];
                 const bool ok = v && IsReading(*v);
-                out_.values[static_cast<std::size_t>(c)].push_back(ok ? v : std::nullopt);
+                out_.values[static_cast<std::size_t>(c)].push_back(ok ? *v : kNone);
                 if (ok) out_.stats[static_cast<std::size_t>(c)].Add(*v, t);
             }
             return;
@@ -178,7 +180,7 @@ private:
             if (out_.t.empty() || out_.t.back() != t) {
                 out_.t.push_back(t);
                 for (std::size_t c = 0; c < kChannels; ++c)
-                    if (req_.channels[c]) out_.values[c].emplace_back();
+                    if (req_.channels[c]) out_.values[c].push_back(kNone);
             }
             out_.values[static_cast<std::size_t>(ch)].back() = v;
         }
@@ -278,7 +280,7 @@ Series BuildSeries(ReadingsView& view, const TableFacts& facts,
     if (level > 1) {
         a = FloorDiv(req.from + level - 1, level) * level;
         b = FloorDiv(req.to + 1, level) * level;
-        auto got = a < b ? view.Cells(req.table, level, a, b) : std::nullopt;
+        auto got = a < b ? view.Cells(req.table, level, a, b, req.channels) : std::nullopt;
         if (got)
             cells = std::move(*got);
         else
@@ -297,11 +299,12 @@ Series BuildSeries(ReadingsView& view, const TableFacts& facts,
     if (const auto t = StampSeconds(before)) gaps.Span(*t, *t);
     const auto rows = [&](std::int64_t from, std::int64_t to) {
         if (from > to) return;
-        for (const Row& r : view.Rows(req.table, StampText(from), StampText(to)))
+        view.EachRow(req.table, StampText(from), StampText(to), [&](const Row& r) {
             if (const auto t = StampSeconds(r.stamp)) {
                 build.Row(r, *t);
                 gaps.Span(*t, *t);
             }
+        });
     };
     if (level == 1) {
         rows(req.from, req.to);
@@ -326,8 +329,9 @@ Series BuildSeries(ReadingsView& view, const TableFacts& facts,
             }
             budget -= c->rows;
             GapFinder inside(interval);
-            for (const Row& r : view.Rows(req.table, StampText(c->first), StampText(c->last)))
+            view.EachRow(req.table, StampText(c->first), StampText(c->last), [&](const Row& r) {
                 if (const auto t = StampSeconds(r.stamp)) inside.Span(*t, *t);
+            });
             gaps.gaps.insert(gaps.gaps.end(), inside.gaps.begin(), inside.gaps.end());
         }
     }

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -56,7 +57,9 @@ struct Cell {
 };
 
 // Cell widths the stores keep summaries for, finest first; each divides a day.
-inline constexpr std::array<std::int64_t, 3> kLevels = {600, 3600, 86400};
+// Steps of at most 6 keep a range's cells read within 6 per bucket: 24 h at
+// 1600 points reads rows, 30 d 20-minute cells, a year 4-hour cells.
+inline constexpr std::array<std::int64_t, 5> kLevels = {600, 1200, 3600, 14400, 86400};
 
 // What a readings table looks like now, cheap to ask for.
 struct TableFacts {
@@ -80,13 +83,16 @@ public:
     virtual std::vector<std::string> TableNames() = 0;
     virtual std::optional<std::string> FindTable(const std::string& name) = 0;
     virtual std::optional<TableFacts> Facts(const std::string& table) = 0;
-    // Rows with from <= Data <= to (stamps), oldest first.
-    virtual std::vector<Row> Rows(const std::string& table, const std::string& from,
-                                  const std::string& to) = 0;
-    // The level's cells with from <= start < to, oldest first; nullopt when the
-    // table has no summaries.
+    // Hands over the rows with from <= Data <= to (stamps), oldest first, one
+    // at a time: an export of a year need not sit in memory as rows.
+    virtual void EachRow(const std::string& table, const std::string& from, const std::string& to,
+                         const std::function<void(const Row&)>& visit) = 0;
+    // The level's cells with from <= start < to, oldest first, holding the
+    // chosen channels (the others left empty); nullopt when the table has no
+    // summaries.
     virtual std::optional<std::vector<Cell>> Cells(const std::string& table, std::int64_t level,
-                                                   std::int64_t from, std::int64_t to) = 0;
+                                                   std::int64_t from, std::int64_t to,
+                                                   const std::array<bool, kChannels>& channels) = 0;
     // The newest stamp before `from` and the oldest after `to`, empty when none.
     virtual std::pair<std::string, std::string> Around(const std::string& table,
                                                        const std::string& from,
@@ -113,8 +119,9 @@ struct SeriesRequest {
 struct Series {
     std::int64_t level = 1;  // 1: read from the rows, else the cell width used
     std::vector<std::int64_t> t;
-    // Per chosen channel, aligned with t; nullopt where that time has no value sent.
-    std::array<std::vector<std::optional<double>>, kChannels> values;
+    // Per chosen channel, aligned with t; NaN (never a reading) where that
+    // time has no value sent.
+    std::array<std::vector<double>, kChannels> values;
     std::array<Aggregate, kChannels> stats{};
     std::vector<std::pair<std::int64_t, std::int64_t>> gaps;
     std::vector<DayShare> days;

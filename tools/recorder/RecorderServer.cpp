@@ -193,7 +193,8 @@ void Server::Impl::HandleCsv(const httplib::Request& req, httplib::Response& res
         res.set_content("from i to: RRRR-MM-DD albo RRRR-MM-DD GG:MM:SS\n", kPlain);
         return;
     }
-    auto channels = AllChannels();
+    std::array<bool, kChannels> channels;
+    channels.fill(true);
     if (!Param(req, "channels").empty()) {
         const auto chosen = ParseChannels(Param(req, "channels"));
         if (!chosen) {
@@ -205,7 +206,7 @@ void Server::Impl::HandleCsv(const httplib::Request& req, httplib::Response& res
     }
     res.set_header("Content-Disposition", "attachment; filename=\"" + *table + ".csv\"");
     res.set_header("X-Content-Type-Options", "nosniff");
-    res.set_content(CsvOf(store.Rows(*table, *from, *to), channels), "text/csv; charset=utf-8");
+    res.set_content(CsvOf(store, *table, *from, *to, channels), "text/csv; charset=utf-8");
 }
 
 Server::Server(Store& store, ServerConfig config)

@@ -153,22 +153,37 @@ bool PutCell(sqlite3_stmt* s, std::int64_t level, const Cell& cell) {
     return rc == SQLITE_DONE;
 }
 
-Cell GetCell(sqlite3_stmt* s) {
-    Cell cell;
-    cell.start = sqlite3_column_int64(s, 1);
-    cell.rows = sqlite3_column_int64(s, 2);
-    cell.first = sqlite3_column_int64(s, 3);
-    cell.last = sqlite3_column_int64(s, 4);
+// The columns of a cell with only the chosen channels: a year's cells are
+// many, and reading columns is most of their cost.
+std::string CellColumns(const std::array<bool, kChannels>& channels) {
+    std::string cols = "start, n, first, last";
     for (int i = 0; i < kChannels; ++i) {
+        if (!channels[static_cast<std::size_t>(i)]) continue;
+        const std::string c = std::to_string(i);
+        cols += ", c" + c + ", s" + c + ", lo" + c + ", lot" + c + ", hi" + c + ", hit" + c;
+    }
+    return cols;
+}
+
+Cell GetCell(sqlite3_stmt* s, const std::array<bool, kChannels>& channels) {
+    Cell cell;
+    cell.start = sqlite3_column_int64(s, 0);
+    cell.rows = sqlite3_column_int64(s, 1);
+    cell.first = sqlite3_column_int64(s, 2);
+    cell.last = sqlite3_column_int64(s, 3);
+    int at = 4;
+    for (int i = 0; i < kChannels; ++i) {
+        if (!channels[static_cast<std::size_t>(i)]) continue;
         Aggregate& a = cell.ch[static_cast<std::size_t>(i)];
-        const int at = 5 + 6 * i;
-        a.count = sqlite3_column_int64(s, at);
-        a.sum = sqlite3_column_double(s, at + 1);
+        const int k = at;
+        at += 6;
+        a.count = sqlite3_column_int64(s, k);
+        a.sum = sqlite3_column_double(s, k + 1);
         if (a.count == 0) continue;
-        a.min = sqlite3_column_double(s, at + 2);
-        a.minT = sqlite3_column_int64(s, at + 3);
-        a.max = sqlite3_column_double(s, at + 4);
-        a.maxT = sqlite3_column_int64(s, at + 5);
+        a.min = sqlite3_column_double(s, k + 2);
+        a.minT = sqlite3_column_int64(s, k + 3);
+        a.max = sqlite3_column_double(s, k + 4);
+        a.maxT = sqlite3_column_int64(s, k + 5);
     }
     return cell;
 }
@@ -497,10 +512,17 @@ void Store::SummariseAtStart() {
             Stmt count(writer_, "SELECT COUNT(*) FROM " + Quote(name));
             Stmt data(writer_, "SELECT Data FROM " + Quote(name) + " LIMIT 0");
             if (!count || !data || count.Step() != SQLITE_ROW) continue;
-            Stmt summed(writer_, "SELECT COALESCE(SUM(n), 0) FROM " + Quote(SummaryTable(name)) +
-                                     " WHERE level = " + std::to_string(kLevels.back()));
-            if (!summed || summed.Step() != SQLITE_ROW ||
-                sqlite3_column_int64(summed.get(), 0) != sqlite3_column_int64(count.get(), 0))
+            // Every level must hold every row once.
+            std::map<std::int64_t, std::int64_t> sums;
+            for (std::int64_t level : kLevels) sums[level] = 0;
+            Stmt summed(writer_, "SELECT level, SUM(n) FROM " + Quote(SummaryTable(name)) +
+                                     " GROUP BY level");
+            while (summed && summed.Step() == SQLITE_ROW)
+                sums[sqlite3_column_int64(summed.get(), 0)] = sqlite3_column_int64(summed.get(), 1);
+            const std::int64_t rows = sqlite3_column_int64(count.get(), 0);
+            if (!summed || sums.size() != kLevels.size() ||
+                std::any_of(sums.begin(), sums.end(),
+                            [&](const auto& s) { return s.second != rows; }))
                 stale.push_back(name);
         }
     }
@@ -599,18 +621,26 @@ std::string Store::LastStamp(const std::string& table) {
 std::vector<Row> Store::Rows(const std::string& table, const std::string& from,
                              const std::string& to) {
     std::vector<Row> out;
-    if (!IsTableName(table)) return out;
+    EachRow(table, from, to, [&](const Row& r) { out.push_back(r); });
+    return out;
+}
+
+void Store::EachRow(const std::string& table, const std::string& from, const std::string& to,
+                    const std::function<void(const Row&)>& visit) {
+    if (!IsTableName(table)) return;
     Reader r(*this);
-    if (!r.db()) return out;
+    if (!r.db()) return;
     Stmt q(r.db(), "SELECT Data" + ChannelColumns("") + " FROM " + Quote(table) +
                        " WHERE Data >= ?1 AND Data <= ?2 ORDER BY Data");
-    if (!q) return out;
+    if (!q) return;
     q.Text(1, from);
     q.Text(2, to);
+    Row row;
     while (q.Step() == SQLITE_ROW) {
-        out.push_back({q.Column(0), GetValues(q.get(), 1)});
+        row.stamp = q.Column(0);
+        row.values = GetValues(q.get(), 1);
+        visit(row);
     }
-    return out;
 }
 
 std::string Store::LegendsText(const std::string& table) {
@@ -685,19 +715,21 @@ std::optional<TableFacts> Store::Facts(const std::string& table) {
 }
 
 std::optional<std::vector<Cell>> Store::Cells(const std::string& table, std::int64_t level,
-                                              std::int64_t from, std::int64_t to) {
+                                              std::int64_t from, std::int64_t to,
+                                              const std::array<bool, kChannels>& channels) {
     if (!IsTableName(table)) return std::nullopt;
     Reader r(*this);
     if (!r.db()) return std::nullopt;
-    Stmt q(r.db(), "SELECT * FROM " + Quote(SummaryTable(table)) +
+    Stmt q(r.db(), "SELECT " + CellColumns(channels) + " FROM " + Quote(SummaryTable(table)) +
                        " WHERE level = ?1 AND start >= ?2 AND start < ?3 ORDER BY start");
     if (!q) return std::nullopt;
     sqlite3_bind_int64(q.get(), 1, level);
     sqlite3_bind_int64(q.get(), 2, from);
     sqlite3_bind_int64(q.get(), 3, to);
     std::vector<Cell> out;
+    if (to > from) out.reserve(static_cast<std::size_t>((to - from) / level + 1));
     int rc;
-    while ((rc = q.Step()) == SQLITE_ROW) out.push_back(GetCell(q.get()));
+    while ((rc = q.Step()) == SQLITE_ROW) out.push_back(GetCell(q.get(), channels));
     if (rc != SQLITE_DONE) return std::nullopt;
     return out;
 }

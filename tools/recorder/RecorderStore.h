@@ -66,8 +66,9 @@ public:
     std::optional<std::string> FindTable(const std::string& name) override;
     std::string LastStamp(const std::string& table);
     // Rows with from <= Data <= to, oldest first.
-    std::vector<Row> Rows(const std::string& table, const std::string& from,
-                          const std::string& to) override;
+    std::vector<Row> Rows(const std::string& table, const std::string& from, const std::string& to);
+    void EachRow(const std::string& table, const std::string& from, const std::string& to,
+                 const std::function<void(const Row&)>& visit) override;
     // The legends text stored for a readings table, empty when none.
     std::string LegendsText(const std::string& table);
 
@@ -78,7 +79,8 @@ public:
     std::vector<std::string> TableNames() override;
     std::optional<TableFacts> Facts(const std::string& table) override;
     std::optional<std::vector<Cell>> Cells(const std::string& table, std::int64_t level,
-                                           std::int64_t from, std::int64_t to) override;
+                                           std::int64_t from, std::int64_t to,
+                                           const std::array<bool, kChannels>& channels) override;
     std::pair<std::string, std::string> Around(const std::string& table, const std::string& from,
                                                const std::string& to) override;
 
