@@ -197,6 +197,19 @@ test('a new post appears on both pages without a reload', async () => {
     .some(n => n.textContent === '42,5'), { timeout: 15000 });
 });
 
+test('an empty recorder\'s home page shows the first station when it posts', async () => {
+  const empty = await h.startRecorder(join(work.dir, 'empty.sqlite'));
+  try {
+    await home.goto(empty.url + '/', { waitUntil: 'networkidle0' });
+    assert.match(await home.$eval('main', m => m.textContent), /Brak tabel/);
+    await h.postReading(empty.url, 'Nowa', END, [21.5, 3.3, 1000]);
+    await home.waitForSelector('.card.live[data-table="Nowa"] .tile .spark canvas', { timeout: 15000 });
+    assert.equal(await home.$eval('.card.live .number', n => n.textContent), '21,5');
+  } finally {
+    await empty.stop();
+  }
+});
+
 test('no script error reached the console', () => {
   assert.deepEqual(problems, []);
 });

@@ -150,11 +150,14 @@ std::string ScriptJson(std::string_view text) {
 
 std::string IndexPage(const std::vector<TableSummary>& tables) {
     std::string body = "<h2>Stacje</h2>";
+    // The script shows the first station's card when its first reading comes.
+    const std::vector<std::string_view> scripts = {"uPlot.iife.min.js", "common.js",
+                                                   "dashboard.js"};
     if (tables.empty()) {
         body +=
-            "<p>Brak tabel: pierwsza pojawi się, gdy program wyśle pierwszy odczyt "
+            "<p id=\"empty\">Brak tabel: pierwsza pojawi się, gdy program wyśle pierwszy odczyt "
             "(…/Zapisz2Pomiary.php).</p>";
-        return Page("Pomiarnik — stacje", body);
+        return Page("Pomiarnik — stacje", body, scripts);
     }
     // What the server knows now; the script turns each card into the live one.
     body += "<div id=\"cards\" class=\"cards\">";
@@ -167,7 +170,7 @@ std::string IndexPage(const std::vector<TableSummary>& tables) {
                 "</p><p class=\"links\"><a href=\"" + link + ".csv\">CSV</a></p></article>";
     }
     body += "</div><p id=\"status\" class=\"note\"></p>";
-    return Page("Pomiarnik — stacje", body, {"uPlot.iife.min.js", "common.js", "dashboard.js"});
+    return Page("Pomiarnik — stacje", body, scripts);
 }
 
 std::string StationPage(const std::string& table) {

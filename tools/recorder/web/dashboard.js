@@ -91,9 +91,9 @@
   function render(data) {
     fetchedAt = Date.now();
     if (!box) {
+      if (!data.stations.length) return;
       box = P.el('div', { id: 'cards', className: 'cards' });
-      document.querySelector('main').replaceChildren(P.el('h2', { text: 'Stacje' }), box,
-        P.el('p', { id: 'status', className: 'note' }));
+      document.getElementById('empty').replaceWith(box, P.el('p', { id: 'status', className: 'note' }));
     }
     const seen = new Set();
     for (const st of data.stations) {
