@@ -24,13 +24,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (const auto* l = std::get_if<Legends>(&legends); l && !IsTableName(l->table))
             std::abort();
     }
-    DayView view;
-    view.table = "t";
-    view.day = "2023-01-05";
-    view.legendsText = bytes;
-    view.rows.push_back({"2023-01-05 10:00:00", {}});
-    view.rows.back().values[0] = 1.5;
-    const std::string page = TablePage(view);
-    if (page.find("<script") != std::string::npos) std::abort();
+    // Whatever a page's data element carries cannot end it early.
+    const std::string json = ScriptJson(bytes);
+    if (json.find_first_of("<>&") != std::string::npos) std::abort();
+    const std::string page = StationPage(bytes);
+    std::size_t scripts = 0;
+    for (auto at = page.find("<script"); at != std::string::npos; at = page.find("<script", at + 1))
+        ++scripts;
+    if (scripts != 4 || page.find("</script", page.find("page-data")) !=
+                            page.find("}</script>", page.find("page-data")) + 1)
+        std::abort();
     return 0;
 }

@@ -12,6 +12,7 @@
 #include <cstdio>
 
 #include "tools/recorder/RecorderApi.h"
+#include "tools/recorder/RecorderAssets.h"
 #include "tools/recorder/RecorderInput.h"
 #include "tools/recorder/RecorderPages.h"
 #include "tools/recorder/RecorderStore.h"
@@ -37,11 +38,7 @@ bool IsLegendsPath(const std::string& path) {
 
 void SetPage(httplib::Response& res, int status, const std::string& html) {
     res.status = status;
-    // Nothing on these pages runs scripts or loads anything; say so, in case
-    // an escape is ever missed.
-    res.set_header("Content-Security-Policy",
-                   "default-src 'none'; style-src 'unsafe-inline'; form-action 'self'; "
-                   "base-uri 'none'; frame-ancestors 'none'");
+    res.set_header("Content-Security-Policy", kPagePolicy);
     res.set_header("X-Content-Type-Options", "nosniff");
     res.set_header("Cache-Control", "no-store");
     res.set_content(html, kHtml);
@@ -55,13 +52,6 @@ void SetRefusal(const httplib::Request& req, httplib::Response& res, int status,
     const std::string head =
         IsLegendsPath(req.path) ? std::string(kLegendsProblem) + ": " : std::string("Błąd: ");
     res.set_content(head + reason + "\n", kPlain);
-}
-
-std::string Today() {
-    const LocalDateTime t = SystemClock().now();
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", t.year % 10000, t.month, t.day);
-    return buf;
 }
 
 // A CSV bound: a day (whole day) or a date and time, "T" allowed as the
@@ -259,6 +249,7 @@ struct Server::Impl final : ConnectionHost {
     void HandleIndex(httplib::Response& res);
     void HandleTable(const httplib::Request& req, httplib::Response& res);
     void HandleCsv(const httplib::Request& req, httplib::Response& res);
+    void HandleAsset(const httplib::Request& req, httplib::Response& res);
 
     Store& store;
     ServerConfig config;
@@ -334,28 +325,16 @@ void Server::Impl::HandleTable(const httplib::Request& req, httplib::Response& r
                                    "Nazwa tabeli to od 1 do 64 liter A-Z, a-z, cyfr i znaków _."));
     const auto table = store.FindTable(asked);
     if (!table) return SetPage(res, 404, MessagePage("Nie ma takiej tabeli", asked));
-    DayView view;
-    view.table = *table;
-    view.day = Param(req, "day");
-    if (view.day.empty()) {
-        const std::string last = store.LastStamp(*table);
-        view.day = IsStamp(last) ? last.substr(0, 10) : Today();
-    } else if (!IsDay(view.day)) {
-        return SetPage(
-            res, 400,
-            MessagePage("Zły dzień", "Dzień podaje się jako RRRR-MM-DD, np. 2023-01-05."));
-    }
-    if (req.has_param("k")) {
-        view.shown = {};
-        for (std::size_t i = 0; i < req.get_param_value_count("ch"); ++i) {
-            const std::string ch = req.get_param_value("ch", i);
-            for (int c = 0; c < kChannels; ++c)
-                if (ch == std::to_string(c)) view.shown[static_cast<std::size_t>(c)] = true;
-        }
-    }
-    view.rows = store.Rows(*table, view.day + " 00:00:00", view.day + " 23:59:59");
-    view.legendsText = store.LegendsText(*table);
-    SetPage(res, 200, TablePage(view));
+    SetPage(res, 200, StationPage(*table));
+}
+
+void Server::Impl::HandleAsset(const httplib::Request& req, httplib::Response& res) {
+    const Asset* asset = FindAsset(std::string(req.matches[1]));
+    if (!asset) return SetPage(res, 404, MessagePage("Błąd", "nie ma takiego pliku"));
+    // The pages link each file with its hash: a new build is a new address.
+    res.set_header("Cache-Control", "public, max-age=31536000, immutable");
+    res.set_header("X-Content-Type-Options", "nosniff");
+    res.set_content(asset->body.data(), asset->body.size(), std::string(asset->type).c_str());
 }
 
 void Server::Impl::HandleCsv(const httplib::Request& req, httplib::Response& res) {
@@ -441,6 +420,9 @@ int Server::Start(std::string* error) {
     });
     s.http.Get(R"(/table/([^/]*))", [&s](const httplib::Request& req, httplib::Response& res) {
         s.HandleTable(req, res);
+    });
+    s.http.Get(R"(/assets/([^/]*))", [&s](const httplib::Request& req, httplib::Response& res) {
+        s.HandleAsset(req, res);
     });
     s.http.set_error_handler([&s](const httplib::Request& req, httplib::Response& res) {
         if (!res.body.empty()) return;
