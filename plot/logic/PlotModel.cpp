@@ -1,5 +1,6 @@
 #include "plot/logic/PlotModel.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace pom {
@@ -44,8 +45,33 @@ int SeriesColorSlot(int colorIndex) {
     return ((colorIndex % n) + n) % n;
 }
 
+namespace {
+
+// Strict comparisons keep the earliest of equal numbers (a +0 before a -0),
+// so the extents are the very numbers a walk over the points finds.
+void Widen(PointExtent& e, const PointExtent& by) {
+    e.xmin = by.xmin < e.xmin ? by.xmin : e.xmin;
+    e.xmax = by.xmax > e.xmax ? by.xmax : e.xmax;
+    e.ymin = by.ymin < e.ymin ? by.ymin : e.ymin;
+    e.ymax = by.ymax > e.ymax ? by.ymax : e.ymax;
+}
+
+PointExtent ExtentOf(PlotPoint p) {
+    return {p.x, p.x, p.y, p.y};
+}
+
+// Whether an extent stays right by widening it with the new number alone
+// when the number `was` in it is replaced by `now`.
+bool WidenSuffices(double was, double now, double lo, double hi) {
+    if (lo < was && was < hi) return true;
+    if (was == hi && was > lo && now > was) return true;
+    return was == lo && was < hi && now < was;
+}
+
+}  // namespace
+
 PlotSeries::PlotSeries() {
-    points_.reserve(capacity_);
+    chunks_.emplace_back().reserve(capacity_);
 }
 
 int PlotSeries::ColorSlotAt(int i) const {
@@ -58,27 +84,101 @@ int PlotSeries::ColorSlotAt(int i) const {
 }
 
 std::size_t PlotSeries::AllocatedBytes() const {
-    return points_.capacity() * sizeof(PlotPoint) + runs_.capacity() * sizeof(ColorRun);
+    std::size_t bytes = chunks_.capacity() * sizeof(std::vector<PlotPoint>) +
+                        levels_.capacity() * sizeof(std::vector<PointExtent>) +
+                        runs_.capacity() * sizeof(ColorRun);
+    for (const auto& c : chunks_) bytes += c.capacity() * sizeof(PlotPoint);
+    for (const auto& l : levels_) bytes += l.capacity() * sizeof(PointExtent);
+    return bytes;
+}
+
+PointExtent PlotSeries::Bounds() const {
+    PointExtent e;
+    if (levels_.empty()) return e;
+    const std::vector<PointExtent>& top = levels_.back();
+    e = top.front();
+    for (std::size_t j = 1; j < top.size(); ++j) Widen(e, top[j]);
+    return e;
 }
 
 void PlotSeries::Append(PlotPoint p, int slot) {
-    points_.push_back(p);
-    if (points_.size() >= capacity_) {
-        capacity_ = 2 * points_.size();
-        points_.reserve(capacity_);
-    }
-    const auto idx = static_cast<std::uint32_t>(points_.size() - 1);
+    if (chunks_.back().size() == kChunk) chunks_.emplace_back().reserve(kChunk);
+    std::vector<PlotPoint>& chunk = chunks_.back();
+    // The first chunk grows by half, so a short series wastes little.
+    if (chunk.size() == chunk.capacity())
+        chunk.reserve(std::min(kChunk, std::max(kInitialCapacity, chunk.size() * 3 / 2)));
+    chunk.push_back(p);
+    ++count_;
+    if (count_ >= capacity_) capacity_ = 2 * count_;
+    WidenTail(p);
+    const auto idx = static_cast<std::uint32_t>(count_ - 1);
     if (runs_.empty() || runs_.back().slot != slot)
         runs_.push_back({idx, static_cast<std::uint8_t>(slot)});
 }
 
+void PlotSeries::WidenTail(PlotPoint p) {
+    const std::size_t idx = count_ - 1;
+    for (std::size_t k = 0; k < levels_.size(); ++k) {
+        std::vector<PointExtent>& level = levels_[k];
+        const std::size_t j = idx >> (kFanBits * static_cast<int>(k + 1));
+        if (j == level.size())
+            level.push_back(ExtentOf(p));
+        else
+            Widen(level[j], ExtentOf(p));
+    }
+    if (levels_.empty()) {
+        levels_.push_back({ExtentOf(p)});
+        return;
+    }
+    // A top level of more than one block gets a level above it.
+    if (levels_.back().size() > kFan) {
+        const std::vector<PointExtent>& top = levels_.back();
+        std::vector<PointExtent> up;
+        for (std::size_t j = 0; j < top.size(); ++j) {
+            if (j % kFan == 0)
+                up.push_back(top[j]);
+            else
+                Widen(up.back(), top[j]);
+        }
+        levels_.push_back(std::move(up));
+    }
+}
+
+void PlotSeries::RebuildTail() {
+    std::size_t last = count_ - 1;
+    std::size_t j = last >> kFanBits;
+    PointExtent e = ExtentOf(At(j << kFanBits));
+    for (std::size_t i = (j << kFanBits) + 1; i <= last; ++i) Widen(e, ExtentOf(At(i)));
+    levels_[0][j] = e;
+    for (std::size_t k = 1; k < levels_.size(); ++k) {
+        const std::vector<PointExtent>& below = levels_[k - 1];
+        last = j;
+        j = last >> kFanBits;
+        e = below[j << kFanBits];
+        for (std::size_t i = (j << kFanBits) + 1; i <= last; ++i) Widen(e, below[i]);
+        levels_[k][j] = e;
+    }
+}
+
 void PlotSeries::ReplaceLast(PlotPoint p, int slot) {
-    points_.back() = p;
+    PlotPoint& last = chunks_.back().back();
+    const PlotPoint was = last;
+    last = p;
+    // Only a point that held an edge of its block, and now moves inwards,
+    // makes the blocks above it be summed up again.
+    const PointExtent& block = levels_[0][(count_ - 1) >> kFanBits];
+    if (WidenSuffices(was.x, p.x, block.xmin, block.xmax) &&
+        WidenSuffices(was.y, p.y, block.ymin, block.ymax)) {
+        for (std::size_t k = 0; k < levels_.size(); ++k)
+            Widen(levels_[k][(count_ - 1) >> (kFanBits * static_cast<int>(k + 1))], ExtentOf(p));
+    } else {
+        RebuildTail();
+    }
     SetLastColor(slot);
 }
 
 void PlotSeries::SetLastColor(int slot) {
-    const auto idx = static_cast<std::uint32_t>(points_.size() - 1);
+    const auto idx = static_cast<std::uint32_t>(count_ - 1);
     if (runs_.back().slot == slot) return;
     if (runs_.back().start == idx) {
         runs_.back().slot = static_cast<std::uint8_t>(slot);
@@ -90,11 +190,13 @@ void PlotSeries::SetLastColor(int slot) {
 }
 
 void PlotSeries::Clear() {
-    // A fresh vector gives the memory of a long series back.
-    std::vector<PlotPoint>().swap(points_);
+    // Fresh vectors give the memory of a long series back.
+    std::vector<std::vector<PlotPoint>>().swap(chunks_);
+    std::vector<std::vector<PointExtent>>().swap(levels_);
     std::vector<ColorRun>().swap(runs_);
+    count_ = 0;
     capacity_ = kInitialCapacity;
-    points_.reserve(capacity_);
+    chunks_.emplace_back().reserve(capacity_);
 }
 
 double PlotModel::RoundToPrecision(double v) const {
