@@ -1,7 +1,8 @@
 // Chart speed and memory: full redraw of four long series (1 M and 10 M
 // points) against drawing every point, the column reduction through the
 // pyramid against a walk over every point, a million AddPoint calls on a
-// visible series, bytes per point.
+// visible series, bytes per point, and a year of readings with and without
+// the thinning of points older than a week.
 // `plot_bench --shot=FILE.png` instead saves a picture of a day of four channels.
 
 #include <QApplication>
@@ -143,6 +144,31 @@ BENCHMARK(BM_BytesPerPoint)
     ->Arg(10000000)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
+
+// A year of one channel read every 10 s. state.range(0): days kept at full
+// resolution, 0 for all of them.
+void BM_YearOfReadings(benchmark::State& state) {
+    const auto data = pom::test::RandomWalk(365 * 8640, kT0, 10, 10);
+    std::size_t bytes = 0;
+    int points = 0;
+    int whole = 0;
+    for (auto _ : state) {
+        pom::PlotModel m;
+        m.SetPrecision(100);
+        m.FullResolutionDays = static_cast<double>(state.range(0));
+        for (const auto& d : data) m.AddPoint(0, 0, d.v, d.t);
+        const pom::PlotSeries& s = m.Series(0);
+        bytes = s.AllocatedBytes();
+        points = s.PointCount();
+        whole = s.PointCount() - s.ThinnedCount();
+    }
+    state.counters["readings"] = static_cast<double>(data.size());
+    state.counters["points"] = points;
+    state.counters["whole_points"] = whole;
+    state.counters["MB"] = static_cast<double>(bytes) / 1e6;
+    state.counters["bytes_per_point"] = static_cast<double>(bytes) / points;
+}
+BENCHMARK(BM_YearOfReadings)->Arg(0)->Arg(7)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 int SaveDayOfFourChannels(const char* path) {
     pom::TPlotPanel p;

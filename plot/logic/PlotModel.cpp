@@ -177,6 +177,83 @@ void PlotSeries::ReplaceLast(PlotPoint p, int slot) {
     SetLastColor(slot);
 }
 
+std::size_t PlotSeries::ThinBefore(double cutoff) {
+    nextThinning_ = count_ + kChunk;
+    // The run rules read the last points; they stay whole.
+    const std::size_t whole = count_ > kFan ? count_ - kFan : 0;
+    std::size_t end = thinned_;
+    while (end + kFan <= whole) {
+        bool old = true;
+        for (std::size_t i = end; i < end + kFan && old; ++i) old = At(i).x < cutoff;
+        if (!old) break;
+        end += kFan;
+    }
+    if (end == thinned_) return 0;
+
+    // What follows the points thinned before is gathered, cut off and added
+    // again: the thinned points before it keep their numbers and summaries.
+    struct Kept {
+        PlotPoint p;
+        int slot;
+    };
+    std::vector<Kept> kept;
+    kept.reserve((end - thinned_) / 16 + (count_ - end));
+    auto run = static_cast<std::size_t>(
+        std::upper_bound(runs_.begin(), runs_.end(), thinned_,
+                         [](std::size_t i, const ColorRun& r) { return i < r.start; }) -
+        runs_.begin());
+    int slot = run > 0 ? runs_[run - 1].slot : 0;
+    const auto keep = [&](std::size_t i) {
+        while (run < runs_.size() && runs_[run].start <= i) slot = runs_[run++].slot;
+        kept.push_back({At(i), slot});
+    };
+    for (std::size_t b = thinned_; b < end; b += kFan) {
+        // First, lowest, highest and last in their order, each once.
+        std::size_t lo = b;
+        std::size_t hi = b;
+        for (std::size_t i = b + 1; i < b + kFan; ++i) {
+            if (At(i).y < At(lo).y) lo = i;
+            if (At(i).y > At(hi).y) hi = i;
+        }
+        const std::size_t picks[] = {b, std::min(lo, hi), std::max(lo, hi), b + kFan - 1};
+        std::size_t prev = count_;
+        for (std::size_t i : picks) {
+            if (i == prev) continue;
+            keep(i);
+            prev = i;
+        }
+    }
+    const std::size_t thinnedNow = thinned_ + kept.size();
+    for (std::size_t i = end; i < count_; ++i) keep(i);
+
+    const std::size_t removed = count_ - thinned_ - kept.size();
+    TruncateTo(thinned_);
+    for (const Kept& k : kept) Append(k.p, k.slot);
+    thinned_ = thinnedNow;
+    // Each pass costs the whole points once; spacing the passes by half of
+    // them keeps that to a couple of copies per point added.
+    nextThinning_ = count_ + std::max(4 * kChunk, (count_ - thinned_) / 2);
+    return removed;
+}
+
+void PlotSeries::TruncateTo(std::size_t n) {
+    if (n == 0) {
+        const std::size_t capacity = capacity_;
+        Clear();
+        capacity_ = capacity;
+        return;
+    }
+    chunks_.resize(((n - 1) >> kChunkBits) + 1);
+    chunks_.back().resize(n - ((chunks_.size() - 1) << kChunkBits));
+    for (std::size_t k = 0; k < levels_.size(); ++k) {
+        const int bits = kFanBits * static_cast<int>(k + 1);
+        levels_[k].resize(((n - 1) >> bits) + 1);
+    }
+    while (!runs_.empty() && runs_.back().start >= n) runs_.pop_back();
+    count_ = n;
+    RebuildTail();
+}
+
 void PlotSeries::SetLastColor(int slot) {
     const auto idx = static_cast<std::uint32_t>(count_ - 1);
     if (runs_.back().slot == slot) return;
@@ -195,6 +272,8 @@ void PlotSeries::Clear() {
     std::vector<std::vector<PointExtent>>().swap(levels_);
     std::vector<ColorRun>().swap(runs_);
     count_ = 0;
+    thinned_ = 0;
+    nextThinning_ = kChunk;
     capacity_ = kInitialCapacity;
     chunks_.emplace_back().reserve(capacity_);
 }
@@ -235,6 +314,8 @@ PlotModel::AddResult PlotModel::AddPoint(int colorIndex, int series, double valu
         }
     }
     s.Append({time, value}, penSlot_);
+    if (FullResolutionDays > 0 && s.ThinningDue())
+        s.ThinBefore(s.Bounds().xmax - FullResolutionDays);
     return AddResult::Appended;
 }
 

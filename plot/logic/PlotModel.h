@@ -152,6 +152,17 @@ public:
     void ReplaceLast(PlotPoint p, int slot);
     void Clear();
 
+    // Points kept whole before them that were thinned out: each block of 64
+    // older than the horizon keeps only its first, lowest, highest and last
+    // point, so the chart still shows its span at a fraction of the memory.
+    int ThinnedCount() const { return static_cast<int>(thinned_); }
+    // Thins the blocks of whole points, oldest first, while all of a block's
+    // times lie before `cutoff`; the newest 64 points always stay whole.
+    // Point numbers after the thinned ones move down. Returns the points removed.
+    std::size_t ThinBefore(double cutoff);
+    // Whether enough points came since the last ThinBefore for another to pay.
+    bool ThinningDue() const { return count_ >= nextThinning_; }
+
     std::string name;  // Windows-1250, drawn as the series' legend mark
     bool visible = false;
 
@@ -159,12 +170,16 @@ private:
     void SetLastColor(int slot);
     void WidenTail(PlotPoint p);
     void RebuildTail();
+    // Drops the points from n on, keeping the summaries of those before.
+    void TruncateTo(std::size_t n);
 
     std::vector<std::vector<PlotPoint>> chunks_;
     std::size_t count_ = 0;
     std::vector<std::vector<PointExtent>> levels_;
     std::vector<ColorRun> runs_;
     std::size_t capacity_ = kInitialCapacity;
+    std::size_t thinned_ = 0;
+    std::size_t nextThinning_ = kChunk;
 };
 
 inline const PlotPoint& PointsView::Iterator::operator*() const {
@@ -195,6 +210,9 @@ public:
     int SeriesCount = 0;  // for the owner; the chart does not read it
     bool Averaging = false;
     double AvgWindow = 0;  // days
+    // Points further back than this from a series' newest time are thinned
+    // (see PlotSeries::ThinBefore); not above 0 keeps every point.
+    double FullResolutionDays = 7;
 
     PlotSeries& Series(int i) { return series_.at(static_cast<std::size_t>(i)); }
     const PlotSeries& Series(int i) const { return series_.at(static_cast<std::size_t>(i)); }
