@@ -28,7 +28,8 @@ std::unique_ptr<pom::TPlotPanel> FourLongSeries(bool fast, int pointsPerSeries) 
     auto p = std::make_unique<pom::TPlotPanel>();
     pom::ConfigureMainWindowChart(*p);
     p->SetFastDrawing(fast);
-    p->SetPrecision(100);  // as the main window sets it
+    p->SetPrecision(100);         // as the main window sets it
+    p->SetFullResolutionDays(0);  // every point kept: 10 M at 1 s span months
     // Margins: left 22 grown by the labels, right 22, top and bottom 22 plus texts.
     p->resize(1200 + 44, 700 + 40 + 39);
     for (int s = 0; s < 4; ++s) {
@@ -125,6 +126,7 @@ BENCHMARK(BM_AddPointMillionVisible)->Unit(benchmark::kMillisecond)->Iterations(
 void BM_BytesPerPoint(benchmark::State& state) {
     pom::PlotModel m;
     m.SetPrecision(100);
+    m.FullResolutionDays = 0;
     const auto data = pom::test::RandomWalk(static_cast<int>(state.range(0)), kT0, 1, 9);
     for (auto _ : state) {
         m.ClearPlot();

@@ -180,13 +180,13 @@ void PlotSeries::ReplaceLast(PlotPoint p, int slot) {
 std::size_t PlotSeries::ThinBefore(double cutoff) {
     nextThinning_ = count_ + kChunk;
     // The run rules read the last points; they stay whole.
-    const std::size_t whole = count_ > kFan ? count_ - kFan : 0;
+    const std::size_t whole = count_ > kThinBlock ? count_ - kThinBlock : 0;
     std::size_t end = thinned_;
-    while (end + kFan <= whole) {
+    while (end + kThinBlock <= whole) {
         bool old = true;
-        for (std::size_t i = end; i < end + kFan && old; ++i) old = At(i).x < cutoff;
+        for (std::size_t i = end; i < end + kThinBlock && old; ++i) old = At(i).x < cutoff;
         if (!old) break;
-        end += kFan;
+        end += kThinBlock;
     }
     if (end == thinned_) return 0;
 
@@ -207,15 +207,15 @@ std::size_t PlotSeries::ThinBefore(double cutoff) {
         while (run < runs_.size() && runs_[run].start <= i) slot = runs_[run++].slot;
         kept.push_back({At(i), slot});
     };
-    for (std::size_t b = thinned_; b < end; b += kFan) {
+    for (std::size_t b = thinned_; b < end; b += kThinBlock) {
         // First, lowest, highest and last in their order, each once.
         std::size_t lo = b;
         std::size_t hi = b;
-        for (std::size_t i = b + 1; i < b + kFan; ++i) {
+        for (std::size_t i = b + 1; i < b + kThinBlock; ++i) {
             if (At(i).y < At(lo).y) lo = i;
             if (At(i).y > At(hi).y) hi = i;
         }
-        const std::size_t picks[] = {b, std::min(lo, hi), std::max(lo, hi), b + kFan - 1};
+        const std::size_t picks[] = {b, std::min(lo, hi), std::max(lo, hi), b + kThinBlock - 1};
         std::size_t prev = count_;
         for (std::size_t i : picks) {
             if (i == prev) continue;

@@ -118,6 +118,8 @@ public:
     static constexpr std::size_t kInitialCapacity = 200;
     static constexpr int kFanBits = 6;  // 64 entries per summary block
     static constexpr std::size_t kFan = std::size_t{1} << kFanBits;
+    // Points thinned out together, of which four stay.
+    static constexpr std::size_t kThinBlock = 64;
     static constexpr int kChunkBits = 12;
     static constexpr std::size_t kChunk = std::size_t{1} << kChunkBits;
 
