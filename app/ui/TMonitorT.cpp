@@ -542,6 +542,8 @@ void TMonitorT::ApplyChartAveraging(bool attach) {
     cbUsrednij->setChecked(avg);
     const int seconds = util_.Read(settings::kPlotAvgDelta);
     PlotP->SetAvgWindow(seconds / 86400.0);
+    const int fullDays = util_.Read(settings::kDniPelnejRozdzielczosci);
+    PlotP->SetFullResolutionDays(fullDays < 1 ? 1 : fullDays);
     cbUsrednij->setText(AvgCaption(seconds));
     if (attach)
         mPlotAvgDelta->setText(QString("rysuje uśrednione co %1 sek.").arg(seconds));
