@@ -66,6 +66,11 @@ protected:
     std::optional<std::string> answer_;
 };
 
+// The rebuild reads the dated files in the background: waits for its end.
+bool RebuildDone(TMonitorT& w) {
+    return WaitUi([&] { return !w.FileRebuild().Running(); });
+}
+
 // A day of four channels around the start date, between status lines.
 void FillLog(TMonitorT& w) {
     DataLog& log = w.Log();
@@ -89,6 +94,7 @@ TEST_F(ChartPage, RebuildButtonPlotsTheDayPaintsOnceAndSaysFromWhen) {
     util_.valueCount = -1;
     const int redraws = w->Plot().RedrawCount();
     w->RebuildButton().click();
+    ASSERT_TRUE(RebuildDone(*w));
 
     EXPECT_EQ(Utf8(w->StatusText()), "wykresy od: 2023-05-01");
     EXPECT_EQ(w->Log().Line(w->Log().Count() - 1).substr(20), "Active 1<");
@@ -116,6 +122,7 @@ TEST_F(ChartPage, RebuildStopsARunningPortOnlyForItsDuration) {
     ASSERT_TRUE(w->Port().Active());
     FillLog(*w);
     w->mLista2wykresyClick();
+    ASSERT_TRUE(RebuildDone(*w));
     EXPECT_TRUE(w->Port().Active());
     // Lines the station sends after the rebuild still arrive.
     pty.Write("after the rebuild\n");
@@ -186,6 +193,7 @@ TEST_F(ChartPage, ChannelBoxShowsOrHidesItsSeriesAtOnceAndIsStored) {
     FillLog(*w);
     w->Channel(1).click();
     w->mLista2wykresyClick();
+    ASSERT_TRUE(RebuildDone(*w));
     ASSERT_TRUE(w->Plot().SeriesVisible(1));
     EXPECT_EQ(Ini("Aktywne", "kan2"), "1");
     const int redraws = w->Plot().RedrawCount();
@@ -228,6 +236,7 @@ TEST_F(ChartPage, AveragingBoxSwitchesAveragingOnlyAndPointMarksShowTheCounts) {
     auto w = Make();
     FillLog(*w);
     w->mLista2wykresyClick();
+    ASSERT_TRUE(RebuildDone(*w));
     const bool was = w->Plot().Averaging();
     const int redraws = w->Plot().RedrawCount();
     w->AveragingBox().click();
@@ -250,6 +259,7 @@ TEST_F(ChartPage, MouseDownInsideTheDataShowsTimeAndValueOutsideLeavesTheStatus)
     w->Channel(0).setChecked(true);
     FillLog(*w);
     w->mLista2wykresyClick();
+    ASSERT_TRUE(RebuildDone(*w));
     w->Pages().setCurrentWidget(&w->ChartPage());
     w->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(w.get()));
