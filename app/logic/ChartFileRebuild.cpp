@@ -11,6 +11,7 @@
 #include "util/Cp1250.h"
 #include "util/DateMask.h"
 #include "util/FileUtil.h"
+#include "util/SystemError.h"
 
 namespace pom {
 
@@ -364,7 +365,7 @@ RebuildFileList ListRebuildFiles(const std::string& folder, std::string_view mas
     }
     if (ec)
         out.complaints.push_back(Cp("odbudowa wykresu: folder ") + PathToText(folder) + ": " +
-                                 ec.message());
+                                 SystemErrorText(ec.value()));
     std::sort(out.files.begin(), out.files.end(), [](const RebuildFile& a, const RebuildFile& b) {
         return a.latest != b.latest ? a.latest < b.latest : a.name < b.name;
     });
