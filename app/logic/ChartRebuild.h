@@ -110,9 +110,6 @@ public:
     // Hands on what is gathered.
     void Flush();
 
-    const std::string& From() const { return from_; }
-    std::size_t BadLines() const { return badLines_; }
-
 private:
     void Take(std::string_view line, bool fromFile);
 
