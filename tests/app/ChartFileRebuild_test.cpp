@@ -188,6 +188,10 @@ struct SetCase {
     std::vector<std::string> complaints;  // parts of the logged complaints, in order
 };
 
+void PrintTo(const SetCase& c, std::ostream* os) {
+    *os << c.what;
+}
+
 class FileSetTable : public ::testing::TestWithParam<SetCase> {
 protected:
     FileSetTable() {
@@ -254,13 +258,17 @@ INSTANTIATE_TEST_SUITE_P(
                 {3},
                 {}},
         SetCase{"time order by the names' dates, not by listing; other files left alone",
-                {{"Ardu2023-05-03 10_00_00.txt", Lines({Reading("2023-05-03 09:00:00", 30)})},
+                {{"Ardu2023-05-07 10_00_00.txt", Lines({Reading("2023-05-07 09:00:00", 70)})},
+                 {"Ardu2023-05-06 10_00_00.txt", Lines({Reading("2023-05-06 09:00:00", 60)})},
+                 {"Ardu2023-05-03 10_00_00.txt", Lines({Reading("2023-05-03 09:00:00", 30)})},
+                 {"Ardu2023-05-05 10_00_00.txt", Lines({Reading("2023-05-05 09:00:00", 50)})},
                  {"Ardu2023-05-01 10_00_00.txt", Lines({Reading("2023-05-01 09:00:00", 10)})},
+                 {"Ardu2023-05-04 10_00_00.txt", Lines({Reading("2023-05-04 09:00:00", 40)})},
                  {"Ardu2023-05-02 9_00_00.txt", Lines({Reading("2023-05-02 08:00:00", 20)})},
                  {"niewyslane.txt", Lines({Reading("2023-05-02 08:30:00", 99)})},
                  {"notatki.txt", Lines({Reading("2023-05-02 08:30:00", 98)})}},
                 {},
-                {10, 30},
+                {10, 30, 40, 50, 60, 70},
                 {"pominięty plik Ardu2023-05-02 9_00_00.txt: data w nazwie nie pasuje do maski"}},
         SetCase{"memory lines come after the files",
                 {{"Ardu2023-05-02 10_00_00.txt",
