@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <map>
 
+#include "tools/recorder/RecorderFaults.h"
 #include "util/FileUtil.h"
 
 namespace pom::recorder {
@@ -18,6 +19,14 @@ constexpr int kBusyTimeoutMs = 10000;
 constexpr std::size_t kMaxBatch = 256;
 constexpr std::size_t kMaxCachedTables = 64;
 constexpr std::size_t kMaxIdleReaders = 8;
+// The log is moved into the database file once it holds this many pages
+// (SQLite's own default is 1000, 4 MB), and a longer one is cut back to
+// kLogBytes after that. Every post is a commit of a few pages, so the log is
+// many times the size of the rows it holds; kept small, it leaves the space
+// to the rows.
+constexpr int kCheckpointPages = 128;
+constexpr int kLogBytes = 512 * 1024;
+constexpr int kFoldWaitMs = 200;
 
 class Stmt {
 public:
@@ -64,12 +73,35 @@ std::string Lower(std::string s) {
     return s;
 }
 
-bool Exec(sqlite3* db, const char* sql) {
+// A failure is printed, or handed to `why` for the caller to report.
+bool Exec(sqlite3* db, const char* sql, std::string* why = nullptr) {
     char* err = nullptr;
     if (sqlite3_exec(db, sql, nullptr, nullptr, &err) == SQLITE_OK) return true;
-    std::fprintf(stderr, "pomiarnik-recorder: %s: %s\n", sql, err ? err : "?");
+    const std::string text = std::string(sql) + ": " + (err ? err : "?");
     sqlite3_free(err);
+    if (why == nullptr)
+        std::fprintf(stderr, "pomiarnik-recorder: %s\n", text.c_str());
+    else if (why->empty())
+        *why = text;
     return false;
+}
+
+// A write that failed for want of space or on the device, where moving the
+// log into the database file may give the space back.
+bool DiskFault(sqlite3* db) {
+    const int code = sqlite3_errcode(db) & 0xff;
+    return code == SQLITE_FULL || code == SQLITE_IOERR;
+}
+
+// Copies the log into the database file and cuts the log to nothing. On a
+// full disk the log holds most of the used space (frames of many small
+// commits); the database file needs far less of it. Fails while the disk is
+// still full and is tried again after the next failed write. Readers holding
+// old frames are waited for briefly only: the writer must not stall.
+void FoldLog(sqlite3* db) {
+    sqlite3_busy_timeout(db, kFoldWaitMs);
+    sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
 }
 
 std::string ChannelColumns(const char* type) {
@@ -252,6 +284,11 @@ struct Store::Cache {
     std::map<std::string, std::unique_ptr<Stmt>> summaries;  // upserts of present summaries
     std::unique_ptr<Stmt> exists;
     std::unique_ptr<Stmt> legends;
+    // The writer's failures, told at most once a minute.
+    FaultReport faults{[](const std::string& line) {
+        std::fprintf(stderr, "pomiarnik-recorder: %s\n", line.c_str());
+    }};
+    std::string why;  // the current post's failure
 };
 
 // The version starts from the clock in milliseconds, so a tag a browser kept
@@ -286,7 +323,10 @@ Store::Store(std::string path)
     const std::string schema = std::string("CREATE TABLE IF NOT EXISTS ") + kLegendsTable +
                                " (tabela TEXT PRIMARY KEY COLLATE NOCASE, tekst TEXT NOT NULL,"
                                " zmieniono TEXT NOT NULL)";
-    if (!Exec(writer_, "PRAGMA synchronous=FULL") || !Exec(writer_, schema.c_str())) {
+    const std::string log = "PRAGMA wal_autocheckpoint=" + std::to_string(kCheckpointPages) +
+                            "; PRAGMA journal_size_limit=" + std::to_string(kLogBytes);
+    if (!Exec(writer_, "PRAGMA synchronous=FULL") || !Exec(writer_, log.c_str()) ||
+        !Exec(writer_, schema.c_str())) {
         const std::string why = sqlite3_errmsg(writer_);
         sqlite3_close(writer_);
         throw StoreError(path_ + ": " + why);
@@ -382,21 +422,41 @@ void Store::WriterLoop() {
 
 bool Store::RunBatch(std::vector<Job*>& batch) {
     for (Job* j : batch) j->outcome = Outcome::Failed;
-    if (!Exec(writer_, "BEGIN IMMEDIATE")) return false;
-    for (Job* j : batch) {
-        // A post that fails leaves nothing behind and does not sink the others.
-        Exec(writer_, "SAVEPOINT post");
-        j->outcome = Apply(*j);
-        if (j->outcome == Outcome::Failed) Exec(writer_, "ROLLBACK TO post");
-        Exec(writer_, "RELEASE post");
+    std::string why;
+    bool disk = false;
+    bool committed = false;
+    if (Exec(writer_, "BEGIN IMMEDIATE", &why)) {
+        for (Job* j : batch) {
+            // A post that fails leaves nothing behind and does not sink the others.
+            Exec(writer_, "SAVEPOINT post", &why);
+            cache_->why.clear();
+            j->outcome = Apply(*j);
+            if (j->outcome == Outcome::Failed) {
+                if (why.empty()) why = cache_->why;
+                disk = disk || DiskFault(writer_);
+                // A full disk may have ended the whole transaction: the rest
+                // must not be written one statement at a time.
+                if (sqlite3_get_autocommit(writer_)) break;
+                Exec(writer_, "ROLLBACK TO post", &why);
+            }
+            Exec(writer_, "RELEASE post", &why);
+        }
+        committed = !sqlite3_get_autocommit(writer_) && Exec(writer_, "COMMIT", &why);
     }
-    if (!Exec(writer_, "COMMIT")) {
-        Exec(writer_, "ROLLBACK");
+    if (!committed) {
+        disk = disk || DiskFault(writer_);
+        if (!sqlite3_get_autocommit(writer_)) Exec(writer_, "ROLLBACK", &why);
         for (Job* j : batch) j->outcome = Outcome::Failed;
         cache_->inserts.clear();
         cache_->summaries.clear();
-        return false;
     }
+    const auto failed = std::count_if(batch.begin(), batch.end(),
+                                      [](const Job* j) { return j->outcome == Outcome::Failed; });
+    if (failed > 0)
+        cache_->faults.Failed(why.empty() ? "a write failed" : why, failed);
+    else
+        cache_->faults.Succeeded();
+    if (disk) FoldLog(writer_);
     return std::any_of(batch.begin(), batch.end(), [](const Job* j) {
         return j->outcome == Outcome::Stored || j->outcome == Outcome::CreatedTable;
     });
@@ -412,7 +472,7 @@ Outcome Store::Apply(Job& job) {
         const int rc = s.Step();
         sqlite3_reset(s.get());
         if (rc != SQLITE_DONE) {
-            std::fprintf(stderr, "pomiarnik-recorder: legends: %s\n", sqlite3_errmsg(writer_));
+            cache_->why = std::string("legends: ") + sqlite3_errmsg(writer_);
             return Outcome::Failed;
         }
         return Outcome::Stored;
@@ -430,7 +490,7 @@ Outcome Store::Apply(Job& job) {
             "CREATE TABLE " + Quote(r.table) + " (Data TEXT PRIMARY KEY NOT NULL" +
             ChannelColumns(" REAL") +
             ", Odebrano TEXT NOT NULL DEFAULT (datetime('now','localtime')))";
-        if (!Exec(writer_, create.c_str())) return Outcome::Failed;
+        if (!Exec(writer_, create.c_str(), &cache_->why)) return Outcome::Failed;
         created = true;
     }
     const std::string key = Lower(r.table);
@@ -443,8 +503,7 @@ Outcome Store::Apply(Job& job) {
         sql += ") ON CONFLICT(Data) DO NOTHING";
         auto s = std::make_unique<Stmt>(writer_, sql);
         if (!*s) {
-            std::fprintf(stderr, "pomiarnik-recorder: table %s: %s\n", r.table.c_str(),
-                         sqlite3_errmsg(writer_));
+            cache_->why = "table " + r.table + ": " + sqlite3_errmsg(writer_);
             return Outcome::Failed;
         }
         it = cache_->inserts.emplace(key, std::move(s)).first;
@@ -460,16 +519,14 @@ Outcome Store::Apply(Job& job) {
     const int rc = ins.Step();
     sqlite3_reset(ins.get());
     if (rc != SQLITE_DONE) {
-        std::fprintf(stderr, "pomiarnik-recorder: table %s: %s\n", r.table.c_str(),
-                     sqlite3_errmsg(writer_));
+        cache_->why = "table " + r.table + ": " + sqlite3_errmsg(writer_);
         // A statement of a table changed behind our back is prepared afresh next time.
         cache_->inserts.erase(key);
         return Outcome::Failed;
     }
     if (sqlite3_changes(writer_) == 0) return Outcome::Exists;
     if (const auto t = StampSeconds(r.stamp); t && !Summarise(r.table, key, *t, r.values)) {
-        std::fprintf(stderr, "pomiarnik-recorder: table %s: summary: %s\n", r.table.c_str(),
-                     sqlite3_errmsg(writer_));
+        cache_->why = "table " + r.table + ": summary: " + sqlite3_errmsg(writer_);
         // The savepoint is rolled back, which may undo a summary table made here.
         cache_->summaries.erase(key);
         return Outcome::Failed;

@@ -1,0 +1,171 @@
+// A store failure that persists: told once a minute, and a full disk whose
+// space comes back is written to again.
+#include "tools/recorder/RecorderFaults.h"
+
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/TestSupport.h"
+#include "tools/recorder/RecorderSeries.h"
+#include "tools/recorder/RecorderStore.h"
+
+namespace pom::recorder {
+namespace {
+
+struct Event {
+    long long advance;  // seconds before it
+    bool failed;
+    std::string what;
+    std::int64_t count = 1;
+};
+
+struct ReportCase {
+    const char* name;
+    std::vector<Event> events;
+    std::vector<std::string> lines;
+};
+
+std::ostream& operator<<(std::ostream& os, const ReportCase& c) {
+    return os << c.name;
+}
+
+class FaultReportTest : public ::testing::TestWithParam<ReportCase> {};
+
+TEST_P(FaultReportTest, LinesTold) {
+    std::chrono::steady_clock::time_point now{};
+    std::vector<std::string> lines;
+    FaultReport report([&](const std::string& l) { lines.push_back(l); }, [&] { return now; });
+    for (const Event& e : GetParam().events) {
+        now += std::chrono::seconds(e.advance);
+        if (e.failed)
+            report.Failed(e.what, e.count);
+        else
+            report.Succeeded();
+    }
+    EXPECT_EQ(lines, GetParam().lines);
+}
+
+const Event F{0, true, "full"}, S{0, false, ""};
+const Event FLater{60, true, "full"}, SLater{60, false, ""};
+const std::string kCounted = " failed writes since the last report)";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FaultReportTest,
+    ::testing::Values(
+        ReportCase{"SuccessAloneSaysNothing", {S, S, SLater}, {}},
+        ReportCase{"FirstFailureAtOnceTheRestOfTheMinuteCounted", {F, F, F}, {"full"}},
+        ReportCase{"AMinuteLaterOneLineWithTheCount",
+                   {F, F, F, Event{59, true, "full"}, FLater},
+                   {"full", "full (4" + kCounted}},
+        ReportCase{"ABatchCountsAsItsPosts", {Event{0, true, "full", 5}}, {"full (5" + kCounted}},
+        ReportCase{"RecoveryAfterAToldFailureAtOnce", {F, S, S}, {"full", "writes succeed again"}},
+        ReportCase{"RecoveryNamesTheUntoldFailures",
+                   {F, Event{0, true, "other"}, S},
+                   {"full",
+                    "writes succeed again; 1 failed since the last report, the latest: "
+                    "other"}},
+        // A disk that takes a row now and then: two lines a minute, not two a post.
+        ReportCase{"FlappingIsToldOnceAMinute",
+                   {F, S, F, S, F, S, F, FLater},
+                   {"full", "writes succeed again", "full (4" + kCounted}},
+        ReportCase{"QuietFailuresToldAtTheNextSuccessAfterTheMinute",
+                   {F, S, F, S, SLater},
+                   {"full", "writes succeed again",
+                    "writes succeed again; 1 failed since the last report, the latest: full"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Files may not grow past a size while it lives: their writes fail (EFBIG),
+// as they do on a full disk, instead of the signal ending the process.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &old_);
+        handler_ = signal(SIGXFSZ, SIG_IGN);
+        Set(bytes);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &old_);
+        signal(SIGXFSZ, handler_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+    void Set(rlim_t bytes) {
+        rlimit l = old_;
+        l.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &l);
+    }
+
+private:
+    rlimit old_{};
+    sighandler_t handler_{};
+};
+
+Reading At(int i) {
+    Reading r{"pelny", StampText(*StampSeconds("2026-01-01 00:00:00") + 60 * i), {}};
+    for (std::size_t c = 0; c < 8; ++c) r.values[c] = 20.0 + static_cast<double>(c) + i % 7;
+    return r;
+}
+
+// The log cannot grow past the limit long before the database file reaches
+// it. Folding the log into the file gives its space back, so posts go on
+// until the readings themselves fill it; every failure after that is told
+// in one line, and with space again the next post is stored.
+TEST(RecorderStoreFullDisk, TheLogsSpaceIsUsedAgainAndTheFailureToldOnce) {
+    constexpr rlim_t kLimit = 96 * 1024;
+    constexpr int kFailuresInARow = 300, kMaxPosts = 5000;
+    test::TempDir dir;
+    auto store = std::make_unique<Store>(dir.file("p.sqlite"));
+    std::vector<std::string> stored;
+    int firstFailure = -1, storedAfterIt = 0, inARow = 0, i = 0;
+    std::string told;
+    {
+        FileSizeLimit limit(kLimit);
+        ::testing::internal::CaptureStderr();
+        for (; i < kMaxPosts && inARow < kFailuresInARow; ++i) {
+            const Reading r = At(i);
+            const Outcome o = store->AddReading(r);
+            if (o == Outcome::Failed) {
+                if (firstFailure < 0) firstFailure = i;
+                ++inARow;
+                continue;
+            }
+            ASSERT_TRUE(o == Outcome::Stored || o == Outcome::CreatedTable);
+            inARow = 0;
+            stored.push_back(r.stamp);
+            if (firstFailure >= 0) ++storedAfterIt;
+        }
+        told = ::testing::internal::GetCapturedStderr();
+        limit.Set(RLIM_INFINITY);
+        const Reading r = At(i);
+        EXPECT_EQ(store->AddReading(r), Outcome::Stored) << "space again";
+        stored.push_back(r.stamp);
+    }
+    ASSERT_GE(firstFailure, 0) << "the limit was never reached";
+    EXPECT_EQ(inARow, kFailuresInARow) << "the readings never filled the file";
+    // The log's share: a few hundred bytes a row in the file, kilobytes in the log.
+    EXPECT_GT(storedAfterIt, 10 * firstFailure)
+        << "rows before the first failure " << firstFailure << ", after it " << storedAfterIt;
+    std::istringstream lines(told);
+    int n = 0;
+    for (std::string l; std::getline(lines, l);) ++n;
+    EXPECT_LE(n, 3) << told;
+    EXPECT_EQ(told.rfind("pomiarnik-recorder: COMMIT: ", 0), 0u) << told;
+    RecordProperty("rows_before_first_failure", firstFailure);
+    RecordProperty("rows_after_it", storedAfterIt);
+
+    // Every post answered as stored is there, and nothing else.
+    std::vector<std::string> rows;
+    for (const Row& row : store->Rows("pelny", "", "9999")) rows.push_back(row.stamp);
+    EXPECT_EQ(rows, stored);
+}
+
+}  // namespace
+}  // namespace pom::recorder
