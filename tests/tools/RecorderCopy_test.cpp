@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <string>
@@ -23,7 +24,7 @@ constexpr std::array<bool, kChannels> kAll = {true, true, true, true, true, true
 const std::int64_t kStart = *StampSeconds("2025-12-30 23:00:00");
 
 // Two days at 60 s across a new year, with an hour missing on each and
-// channels that come and go; a station of every channel; one of one row.
+// channels that come and go; a station of every channel; one of a single row.
 std::map<std::string, std::vector<Reading>> Seed() {
     std::map<std::string, std::vector<Reading>> out;
     for (std::int64_t t = kStart; t < kStart + 2 * 86400; t += 60) {
@@ -88,51 +89,24 @@ TEST_F(RecorderCopyTest, TwoRunsGiveTheSameCsvAndTheSecondAddsNothing) {
     EXPECT_EQ(first->legendsCopied, 2);
     ExpectSameCsv();
     EXPECT_EQ(to->LegendsText("alfa"), from->LegendsText("alfa"));
-    EXPECT_EQ(to->LegendsText("Beta"), "U1 [V]");
     EXPECT_EQ(to->FindTable("beta"), "Beta") << "the name as it was";
-    // The dashboard's summaries of the copy hold every row and the holes.
-    const auto facts = to->Facts("alfa");
-    ASSERT_TRUE(facts.has_value());
-    EXPECT_TRUE(facts->summarised);
-    EXPECT_EQ(facts->rows, from->Facts("alfa")->rows);
-    const auto cells = [](Store& s) {
-        return s.Cells("alfa", 3600, kStart, kStart + 2 * 86400, kAll)->size();
-    };
-    EXPECT_EQ(cells(*to), cells(*from));
-    EXPECT_EQ(cells(*to), 46u);
     // A line for each table, then one per thousand rows.
     EXPECT_EQ(lines.front(), "Beta: 300 rows");
     EXPECT_NE(std::find(lines.begin(), lines.end(), "alfa: 1024 / 2760 rows"), lines.end());
 
     const auto second = Copy();
     ASSERT_TRUE(second.has_value()) << error;
-    EXPECT_EQ(second->tables, 3);
     EXPECT_EQ(second->copied, 0);
     EXPECT_EQ(second->present, total);
-    EXPECT_EQ(second->legendsCopied, 0);
-    EXPECT_EQ(second->legendsKept, 0);
+    EXPECT_EQ(second->legendsCopied + second->legendsKept, 0);
     ExpectSameCsv();
 }
 
-TEST_F(RecorderCopyTest, RowsAndLegendsTheTargetHasStayAsTheyAre) {
+TEST_F(RecorderCopyTest, TheTargetsOwnRowsStayAndARefusedRowStopsTheCopyTillTheNextRun) {
     Reading own{"alfa", StampText(kStart + 60), {}};
     own.values[5] = 42;
     ASSERT_EQ(to->AddReading(own), Outcome::CreatedTable);
     ASSERT_TRUE(to->SetLegends({"alfa", "own"}));
-    const auto sum = Copy();
-    ASSERT_TRUE(sum.has_value()) << error;
-    EXPECT_EQ(sum->copied, total - 1);
-    EXPECT_EQ(sum->present, 1);
-    EXPECT_EQ(sum->legendsCopied, 1);
-    EXPECT_EQ(sum->legendsKept, 1);
-    EXPECT_EQ(to->LegendsText("alfa"), "own");
-    const auto rows = to->Rows("alfa", own.stamp, own.stamp);
-    ASSERT_EQ(rows.size(), 1u);
-    EXPECT_EQ(rows[0].values, own.values);
-    EXPECT_EQ(to->Rows("alfa", "", "9999").size(), from->Rows("alfa", "", "9999").size());
-}
-
-TEST_F(RecorderCopyTest, ARefusedRowStopsTheCopyAndARunLaterFinishesIt) {
     // A table of that name made by something else, without our columns.
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(dir.file("to.sqlite").c_str(), &db), SQLITE_OK);
@@ -142,11 +116,18 @@ TEST_F(RecorderCopyTest, ARefusedRowStopsTheCopyAndARunLaterFinishesIt) {
     EXPECT_EQ(error.rfind("gamma " + StampText(kStart), 0), 0u) << error;
     ASSERT_EQ(sqlite3_exec(db, "DROP TABLE gamma", nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(db);
+
     const auto sum = Copy();
     ASSERT_TRUE(sum.has_value()) << error;
     EXPECT_EQ(sum->copied, 1) << "gamma's row";
     EXPECT_EQ(sum->present, total - 1);
-    ExpectSameCsv();
+    EXPECT_EQ(sum->legendsKept, 1);
+    EXPECT_EQ(to->LegendsText("alfa"), "own");
+    const auto rows = to->Rows("alfa", own.stamp, own.stamp);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].values, own.values);
+    EXPECT_EQ(to->Rows("alfa", "", "9999").size(), from->Rows("alfa", "", "9999").size());
+    EXPECT_EQ(CsvOf(*to, "Beta", "", "9999", kAll), CsvOf(*from, "Beta", "", "9999", kAll));
 }
 
 }  // namespace

@@ -7,9 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
-#include <ostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -20,67 +19,32 @@
 namespace pom::recorder {
 namespace {
 
-struct Event {
-    long long advance;  // seconds before it
-    bool failed;
-    std::string what;
-    std::int64_t count = 1;
-};
-
-struct ReportCase {
-    const char* name;
-    std::vector<Event> events;
-    std::vector<std::string> lines;
-};
-
-std::ostream& operator<<(std::ostream& os, const ReportCase& c) {
-    return os << c.name;
-}
-
-class FaultReportTest : public ::testing::TestWithParam<ReportCase> {};
-
-TEST_P(FaultReportTest, LinesTold) {
-    std::chrono::steady_clock::time_point now{};
-    std::vector<std::string> lines;
-    FaultReport report([&](const std::string& l) { lines.push_back(l); }, [&] { return now; });
-    for (const Event& e : GetParam().events) {
-        now += std::chrono::seconds(e.advance);
-        if (e.failed)
-            report.Failed(e.what, e.count);
-        else
-            report.Succeeded();
-    }
-    EXPECT_EQ(lines, GetParam().lines);
-}
-
-const Event F{0, true, "full"}, S{0, false, ""};
-const Event FLater{60, true, "full"}, SLater{60, false, ""};
-const std::string kCounted = " failed writes since the last report)";
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, FaultReportTest,
-    ::testing::Values(
-        ReportCase{"SuccessAloneSaysNothing", {S, S, SLater}, {}},
-        ReportCase{"FirstFailureAtOnceTheRestOfTheMinuteCounted", {F, F, F}, {"full"}},
-        ReportCase{"AMinuteLaterOneLineWithTheCount",
-                   {F, F, F, Event{59, true, "full"}, FLater},
-                   {"full", "full (4" + kCounted}},
-        ReportCase{"ABatchCountsAsItsPosts", {Event{0, true, "full", 5}}, {"full (5" + kCounted}},
-        ReportCase{"RecoveryAfterAToldFailureAtOnce", {F, S, S}, {"full", "writes succeed again"}},
-        ReportCase{"RecoveryNamesTheUntoldFailures",
-                   {F, Event{0, true, "other"}, S},
-                   {"full",
-                    "writes succeed again; 1 failed since the last report, the latest: "
-                    "other"}},
+TEST(FaultReportTest, FirstFailureAtOnceThenALineAMinute) {
+    struct Event {
+        long long advance;  // seconds before it
+        bool failed;
+        std::int64_t count = 1;
+    };
+    const Event F{0, true}, S{0, false}, FLater{60, true}, SLater{60, false};
+    const std::string counted = " failed since the last report, the latest: full";
+    const std::vector<std::pair<std::vector<Event>, std::vector<std::string>>> cases = {
+        {{S, F, Event{0, true, 5}, Event{59, true}, FLater},
+         {"full", "full (7 failed writes since the last report)"}},
+        {{F, S, S}, {"full", "writes succeed again"}},
         // A disk that takes a row now and then: two lines a minute, not two a post.
-        ReportCase{"FlappingIsToldOnceAMinute",
-                   {F, S, F, S, F, S, F, FLater},
-                   {"full", "writes succeed again", "full (4" + kCounted}},
-        ReportCase{"QuietFailuresToldAtTheNextSuccessAfterTheMinute",
-                   {F, S, F, S, SLater},
-                   {"full", "writes succeed again",
-                    "writes succeed again; 1 failed since the last report, the latest: full"}}),
-    [](const auto& info) { return std::string(info.param.name); });
+        {{F, S, F, S, F, S, SLater},
+         {"full", "writes succeed again", "writes succeed again; 2" + counted}}};
+    for (const auto& [events, expected] : cases) {
+        std::chrono::steady_clock::time_point now{};
+        std::vector<std::string> lines;
+        FaultReport report([&](const std::string& l) { lines.push_back(l); }, [&] { return now; });
+        for (const Event& e : events) {
+            now += std::chrono::seconds(e.advance);
+            e.failed ? report.Failed("full", e.count) : report.Succeeded();
+        }
+        EXPECT_EQ(lines, expected);
+    }
+}
 
 // Files may not grow past a size while it lives: their writes fail (EFBIG),
 // as they do on a full disk, instead of the signal ending the process.
@@ -95,8 +59,6 @@ public:
         setrlimit(RLIMIT_FSIZE, &old_);
         signal(SIGXFSZ, handler_);
     }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
     void Set(rlim_t bytes) {
         rlimit l = old_;
         l.rlim_cur = bytes;
@@ -137,7 +99,7 @@ TEST(RecorderStoreFullDisk, TheLogsSpaceIsUsedAgainAndTheFailureToldOnce) {
                 ++inARow;
                 continue;
             }
-            ASSERT_TRUE(o == Outcome::Stored || o == Outcome::CreatedTable);
+            EXPECT_NE(o, Outcome::Exists);
             inARow = 0;
             stored.push_back(r.stamp);
             if (firstFailure >= 0) ++storedAfterIt;
@@ -153,13 +115,8 @@ TEST(RecorderStoreFullDisk, TheLogsSpaceIsUsedAgainAndTheFailureToldOnce) {
     // The log's share: a few hundred bytes a row in the file, kilobytes in the log.
     EXPECT_GT(storedAfterIt, 10 * firstFailure)
         << "rows before the first failure " << firstFailure << ", after it " << storedAfterIt;
-    std::istringstream lines(told);
-    int n = 0;
-    for (std::string l; std::getline(lines, l);) ++n;
-    EXPECT_LE(n, 3) << told;
+    EXPECT_LE(std::count(told.begin(), told.end(), '\n'), 2) << told;
     EXPECT_EQ(told.rfind("pomiarnik-recorder: COMMIT: ", 0), 0u) << told;
-    RecordProperty("rows_before_first_failure", firstFailure);
-    RecordProperty("rows_after_it", storedAfterIt);
 
     // Every post answered as stored is there, and nothing else.
     std::vector<std::string> rows;
