@@ -1,6 +1,7 @@
 #include "tools/recorder/RecorderStore.h"
 
 #include <sqlite3.h>
+#include <sys/statvfs.h>
 
 #include <algorithm>
 #include <chrono>
@@ -19,14 +20,16 @@ constexpr int kBusyTimeoutMs = 10000;
 constexpr std::size_t kMaxBatch = 256;
 constexpr std::size_t kMaxCachedTables = 64;
 constexpr std::size_t kMaxIdleReaders = 8;
-// The log is moved into the database file once it holds this many pages
-// (SQLite's own default is 1000, 4 MB), and a longer one is cut back to
-// kLogBytes after that. Every post is a commit of a few pages, so the log is
-// many times the size of the rows it holds; kept small, it leaves the space
-// to the rows.
-constexpr int kCheckpointPages = 128;
-constexpr int kLogBytes = 512 * 1024;
+// Every post is a commit of a few pages, so the log grows to many times the
+// size of the rows it holds before SQLite folds it into the database file
+// (at 1000 pages, 4 MB) and never shrinks by itself. The writer folds it
+// and cuts it to nothing once it has been idle this long, so the disk's
+// space goes to the rows; under a steady load SQLite's own folding does.
+constexpr auto kIdleFold = std::chrono::seconds(1);
 constexpr int kFoldWaitMs = 200;
+// Less free space than this on the database's disk: the log is folded after
+// every write, so it never takes what the rows could have.
+constexpr std::uint64_t kLowSpace = 64ULL << 20;
 
 class Stmt {
 public:
@@ -93,15 +96,22 @@ bool DiskFault(sqlite3* db) {
     return code == SQLITE_FULL || code == SQLITE_IOERR;
 }
 
-// Copies the log into the database file and cuts the log to nothing. On a
-// full disk the log holds most of the used space (frames of many small
-// commits); the database file needs far less of it. Fails while the disk is
-// still full and is tried again after the next failed write. Readers holding
-// old frames are waited for briefly only: the writer must not stall.
-void FoldLog(sqlite3* db) {
+// Copies the log into the database file and cuts the log to nothing; true
+// when it did. On a full disk the log holds most of the used space (frames
+// of many small commits); the database file needs far less of it. Readers
+// holding old frames are waited for briefly only: the writer must not stall.
+bool FoldLog(sqlite3* db) {
     sqlite3_busy_timeout(db, kFoldWaitMs);
-    sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    const int rc =
+        sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    return rc == SQLITE_OK;
+}
+
+bool LowOnSpace(const std::string& folder) {
+    struct statvfs v {};
+    if (::statvfs(folder.c_str(), &v) != 0) return false;
+    return static_cast<std::uint64_t>(v.f_bavail) * v.f_frsize < kLowSpace;
 }
 
 std::string ChannelColumns(const char* type) {
@@ -289,6 +299,9 @@ struct Store::Cache {
         std::fprintf(stderr, "pomiarnik-recorder: %s\n", line.c_str());
     }};
     std::string why;  // the current post's failure
+    // A write failed for want of space: the log is folded after every batch
+    // until that works, so it gives back its space as soon as some is freed.
+    bool foldPending = false;
 };
 
 // The version starts from the clock in milliseconds, so a tag a browser kept
@@ -323,10 +336,7 @@ Store::Store(std::string path)
     const std::string schema = std::string("CREATE TABLE IF NOT EXISTS ") + kLegendsTable +
                                " (tabela TEXT PRIMARY KEY COLLATE NOCASE, tekst TEXT NOT NULL,"
                                " zmieniono TEXT NOT NULL)";
-    const std::string log = "PRAGMA wal_autocheckpoint=" + std::to_string(kCheckpointPages) +
-                            "; PRAGMA journal_size_limit=" + std::to_string(kLogBytes);
-    if (!Exec(writer_, "PRAGMA synchronous=FULL") || !Exec(writer_, log.c_str()) ||
-        !Exec(writer_, schema.c_str())) {
+    if (!Exec(writer_, "PRAGMA synchronous=FULL") || !Exec(writer_, schema.c_str())) {
         const std::string why = sqlite3_errmsg(writer_);
         sqlite3_close(writer_);
         throw StoreError(path_ + ": " + why);
@@ -398,10 +408,19 @@ bool Store::SetLegends(const Legends& legends) {
 
 void Store::WriterLoop() {
     std::vector<Job*> batch;
+    bool written = false;  // since the log was last folded
     for (;;) {
         {
             std::unique_lock lock(mutex_);
-            wake_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+            const auto ready = [&] { return stopping_ || !queue_.empty(); };
+            if (!written) {
+                wake_.wait(lock, ready);
+            } else if (!wake_.wait_for(lock, kIdleFold, ready)) {
+                lock.unlock();
+                FoldLog(writer_);
+                written = false;
+                continue;
+            }
             // Posts already waiting are still written on the way out.
             if (queue_.empty()) return;
             while (!queue_.empty() && batch.size() < kMaxBatch) {
@@ -410,7 +429,10 @@ void Store::WriterLoop() {
             }
         }
         // Pages waiting on a change see it only once it is committed.
-        if (RunBatch(batch)) ++version_;
+        if (RunBatch(batch)) {
+            ++version_;
+            written = true;
+        }
         {
             std::lock_guard lock(mutex_);
             for (Job* j : batch) j->done = true;
@@ -456,7 +478,8 @@ bool Store::RunBatch(std::vector<Job*>& batch) {
         cache_->faults.Failed(why.empty() ? "a write failed" : why, failed);
     else
         cache_->faults.Succeeded();
-    if (disk) FoldLog(writer_);
+    if (disk || cache_->foldPending || LowOnSpace(Folder(path_)))
+        cache_->foldPending = !FoldLog(writer_) && (disk || cache_->foldPending);
     return std::any_of(batch.begin(), batch.end(), [](const Job* j) {
         return j->outcome == Outcome::Stored || j->outcome == Outcome::CreatedTable;
     });
