@@ -20,7 +20,7 @@
 namespace pom::recorder {
 namespace {
 
-TEST(FaultReportTest, FirstFailureAtOnceThenALineAMinute) {
+TEST(RecorderFaultReport, FirstFailureAtOnceThenALineAMinute) {
     struct Event {
         long long advance;  // seconds before it
         bool failed;
