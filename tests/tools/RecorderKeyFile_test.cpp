@@ -7,7 +7,11 @@
 #include <vector>
 
 #include "tests/support/TestSupport.h"
+#include "tests/tools/RecorderClient.h"
 #include "tools/recorder/RecorderOptions.h"
+#include "tools/recorder/RecorderServer.h"
+#include "tools/recorder/RecorderStore.h"
+#include "web/HttpPoster.h"
 
 namespace pom::recorder {
 namespace {
@@ -54,6 +58,29 @@ TEST(RecorderOptionsTest, KeyFileAndCopyRefusals) {
     const auto o = ParseOptions({"--copy", "a.sqlite", "b.sqlite"}, error);
     ASSERT_TRUE(o.has_value()) << error;
     EXPECT_EQ(o->copyFrom + " " + o->copyTo, "a.sqlite b.sqlite");
+}
+
+// The monitor's own client sends the key written into the script address,
+// for readings and legends alike; the value as written, "+" as "%2B".
+TEST(RecorderOptionsTest, TheMonitorSendsTheKeyOfTheScriptAddress) {
+    const std::string key = "s3cret-1.2_x~";
+    test::TempDir dir;
+    Store store(dir.file("p.sqlite"));
+    Server server(store, ServerConfig{"127.0.0.1", 0, key, 2});
+    std::string error;
+    const int port = server.Start(&error);
+    ASSERT_GT(port, 0) << error;
+    const std::string script = "127.0.0.1:" + std::to_string(port) + "/Zapisz2Pomiary.php?key=";
+    for (const auto& [given, stored] : std::vector<std::pair<std::string, bool>>{
+             {key, true}, {"s3cret", false}, {"a+b", false}}) {
+        const auto reading =
+            BuildReadingRecord("2026-01-05 07:04:09 21.5; ", "test", script + given);
+        ASSERT_TRUE(reading.has_value());
+        THttpClient client;
+        EXPECT_EQ(test::HasSuccessWord(PostRecordWith(client, *reading).response), stored) << given;
+        const UploadRecord legends = BuildLegendsRecord("T [C]", "test", script + given);
+        EXPECT_EQ(test::HasSuccessWord(PostRecordWith(client, legends).response), stored) << given;
+    }
 }
 
 }  // namespace
