@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,24 +22,21 @@ constexpr std::array<bool, kChannels> kAll = {true, true, true, true, true, true
                                               true, true, true, true, true};
 const std::int64_t kStart = *StampSeconds("2025-12-30 23:00:00");
 
-// Two days at 60 s across a new year, with an hour missing on each and
-// channels that come and go; a station of every channel; one of a single row.
-std::map<std::string, std::vector<Reading>> Seed() {
-    std::map<std::string, std::vector<Reading>> out;
+// Two days at 60 s across a new year, an hour missing on each, a channel
+// that comes and goes; a station of every channel; one of a single row.
+std::vector<Reading> Seed() {
+    std::vector<Reading> out;
     for (std::int64_t t = kStart; t < kStart + 2 * 86400; t += 60) {
         const std::int64_t s = (t - kStart) % 86400;
         if (s >= 7200 && s < 10800) continue;
-        Reading r{"alfa", StampText(t), {}};
-        r.values[0] = -12.5 + static_cast<double>(s % 97) / 10;
-        if (s % 7 != 0) r.values[1] = 1013.25;
-        out["alfa"].push_back(r);
+        out.push_back({"alfa", StampText(t), {-12.5 + static_cast<double>(s % 97) / 10}});
+        if (s % 7 != 0) out.back().values[1] = 1013.25;
     }
     for (int i = 0; i < 300; ++i) {
-        Reading r{"Beta", StampText(kStart + 300 * i), {}};
-        for (std::size_t c = 0; c < kChannels; ++c) r.values[c] = static_cast<double>(c) + i / 3.0;
-        out["Beta"].push_back(r);
+        out.push_back({"Beta", StampText(kStart + 300 * i), {}});
+        for (auto& v : out.back().values) v = i / 3.0;
     }
-    out["gamma"].push_back({"gamma", StampText(kStart), {}});
+    out.push_back({"gamma", StampText(kStart), {}});
     return out;
 }
 
@@ -49,10 +45,9 @@ protected:
     void SetUp() override {
         from = std::make_unique<Store>(dir.file("from.sqlite"));
         to = std::make_unique<Store>(dir.file("to.sqlite"));
-        for (const auto& [name, rows] : Seed()) {
-            for (Outcome o : from->AddReadings(rows)) ASSERT_NE(o, Outcome::Failed);
-            total += static_cast<std::int64_t>(rows.size());
-        }
+        const std::vector<Reading> rows = Seed();
+        for (Outcome o : from->AddReadings(rows)) ASSERT_NE(o, Outcome::Failed);
+        total = static_cast<std::int64_t>(rows.size());
         ASSERT_TRUE(from->SetLegends({"alfa",
                                       "T [\xC2\xB0"
                                       "C];P [hPa]"}));
@@ -127,7 +122,6 @@ TEST_F(RecorderCopyTest, TheTargetsOwnRowsStayAndARefusedRowStopsTheCopyTillTheN
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].values, own.values);
     EXPECT_EQ(to->Rows("alfa", "", "9999").size(), from->Rows("alfa", "", "9999").size());
-    EXPECT_EQ(CsvOf(*to, "Beta", "", "9999", kAll), CsvOf(*from, "Beta", "", "9999", kAll));
 }
 
 }  // namespace

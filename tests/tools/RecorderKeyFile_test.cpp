@@ -40,26 +40,6 @@ TEST(RecorderOptionsTest, KeyFileReadOrRefused) {
     }
 }
 
-TEST(RecorderOptionsTest, KeyFileAndCopyRefusals) {
-    test::TempDir dir;
-    const std::string key = dir.file("klucz");
-    test::WriteFile(key, "s3cret\n");
-    const std::vector<std::pair<std::vector<std::string>, std::string>> bad = {
-        {{"--key", "k", "--key-file", key}, "give either --key or --key-file"},
-        {{"--key-file", key, "--key", "k"}, "give either --key or --key-file"},
-        {{"--copy", "a.sqlite"}, "--copy needs two stores: FROM TO"},
-        {{"--copy", "a.sqlite", "a.sqlite"}, "--copy needs two different stores: FROM TO"}};
-    for (const auto& [args, message] : bad) {
-        std::string error;
-        EXPECT_FALSE(ParseOptions(args, error).has_value()) << message;
-        EXPECT_EQ(error, message);
-    }
-    std::string error;
-    const auto o = ParseOptions({"--copy", "a.sqlite", "b.sqlite"}, error);
-    ASSERT_TRUE(o.has_value()) << error;
-    EXPECT_EQ(o->copyFrom + " " + o->copyTo, "a.sqlite b.sqlite");
-}
-
 // The monitor's own client sends the key written into the script address,
 // for readings and legends alike; the value as written, "+" as "%2B".
 TEST(RecorderOptionsTest, TheMonitorSendsTheKeyOfTheScriptAddress) {
