@@ -165,6 +165,18 @@ void ColumnExtremesBySummaries(const PlotFrame& f, const PlotSeries& s,
 
 }  // namespace
 
+std::size_t FirstPointAt(const PlotSeries& s, std::size_t from, double x, bool after) {
+    const auto n = static_cast<std::size_t>(s.PointCount());
+    if (from >= n) return n;
+    if (after)
+        return FindFirst(
+            s, from, n, [x](const PlotPoint& p) { return p.x > x; },
+            [x](const PointExtent& e) { return e.xmax > x; });
+    return FindFirst(
+        s, from, n, [x](const PlotPoint& p) { return p.x >= x; },
+        [x](const PointExtent& e) { return e.xmax >= x; });
+}
+
 void SeriesToPixels(const PlotFrame& f, const PlotSeries& s, PixelReduction reduction,
                     std::vector<PixelPoint>& out) {
     out.clear();

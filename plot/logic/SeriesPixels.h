@@ -34,4 +34,9 @@ enum class PixelReduction {
 void SeriesToPixels(const PlotFrame& f, const PlotSeries& s, PixelReduction reduction,
                     std::vector<PixelPoint>& out);
 
+// The first point from `from` on whose time is at least `x` (or, with
+// `after`, later than `x`); the point count when there is none. It climbs
+// the pyramid, so it costs the levels, not the points passed over.
+std::size_t FirstPointAt(const PlotSeries& s, std::size_t from, double x, bool after = false);
+
 }  // namespace pom
