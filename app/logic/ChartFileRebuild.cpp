@@ -372,6 +372,41 @@ RebuildFileList ListRebuildFiles(const std::string& folder, std::string_view mas
     return out;
 }
 
+std::vector<RebuildFile> ScanRebuildFiles(const std::vector<RebuildFile>& files,
+                                          RebuildScanner& scanner, const std::atomic<bool>& cancel,
+                                          const std::function<void(std::uintmax_t)>& progress,
+                                          std::size_t* unreadable) {
+    std::vector<RebuildFile> read;
+    for (const RebuildFile& f : files) {
+        if (cancel) break;
+        std::string error;
+        const auto bytes = ReadWholeFile(f.path, &error);
+        if (!bytes) {
+            scanner.Complain(Cp("odbudowa wykresu: pominięty plik ") + f.name + ": " + error);
+            if (unreadable) ++*unreadable;
+        } else {
+            std::string_view text = *bytes;
+            // Only a file that holds the reload line needs its lines split
+            // up front.
+            if (!read.empty() && text.find(kReloadedText) != std::string_view::npos) {
+                const std::vector<std::string_view> lines = SplitLines(text);
+                const std::size_t skip = ReloadedLines(lines, read);
+                if (skip > 0 && skip < lines.size())
+                    text.remove_prefix(static_cast<std::size_t>(lines[skip].data() - text.data()));
+            }
+            scanner.Text(text, f.name);
+            read.push_back(f);
+        }
+        if (progress) progress(f.size);
+    }
+    return read;
+}
+
+std::size_t ReloadedLineCount(const std::vector<std::string_view>& memory,
+                              const std::vector<RebuildFile>& read) {
+    return read.empty() ? 0 : ReloadedLines(memory, read);
+}
+
 ChartFileRebuild::ChartFileRebuild(ChartRebuildHost& host, Readings& readings,
                                    CancellableDispatcher& main)
     : host_(host), main_(main), plotter_(host, readings) {}
@@ -451,31 +486,10 @@ void ChartFileRebuild::Read(const Job& job, RebuildScanner& scanner) {
             total == 0 ? 100 : static_cast<int>(std::min<std::uintmax_t>(100, done * 100 / total));
         if (percent != shown) scanner.Progress(shown = percent);
     };
-    std::vector<RebuildFile> read;
-    for (const RebuildFile& f : list.files) {
-        if (cancel_) return;
-        std::string error;
-        const auto bytes = ReadWholeFile(f.path, &error);
-        if (!bytes) {
-            scanner.Complain(Cp("odbudowa wykresu: pominięty plik ") + f.name + ": " + error);
-        } else {
-            std::string_view text = *bytes;
-            // Only a file that holds the reload line needs its lines split
-            // up front.
-            if (!read.empty() && text.find(kReloadedText) != std::string_view::npos) {
-                const std::vector<std::string_view> lines = SplitLines(text);
-                const std::size_t skip = ReloadedLines(lines, read);
-                if (skip > 0 && skip < lines.size())
-                    text.remove_prefix(static_cast<std::size_t>(lines[skip].data() - text.data()));
-            }
-            scanner.Text(text, f.name);
-            read.push_back(f);
-        }
-        progress(f.size);
-    }
+    const std::vector<RebuildFile> read = ScanRebuildFiles(list.files, scanner, cancel_, progress);
     if (cancel_) return;
     std::vector<std::string_view> memory(job.memory.begin(), job.memory.end());
-    for (std::size_t i = read.empty() ? 0 : ReloadedLines(memory, read); i < memory.size(); ++i)
+    for (std::size_t i = ReloadedLineCount(memory, read); i < memory.size(); ++i)
         scanner.Line(memory[i]);
     progress(total - done);
 }
