@@ -4,6 +4,7 @@
 #include <chrono>
 #include <exception>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <system_error>
 
@@ -299,6 +300,28 @@ std::size_t ReloadedLines(const std::vector<std::string_view>& lines,
     return 0;
 }
 
+// The menu's "odczytaj" puts a file's lines in the log in place of what it
+// held; when the rebuild read that file too, they are passed over in the
+// memory. Returns how many lines of `memory` to pass over.
+std::size_t ReadBackLines(const std::vector<std::string_view>& memory,
+                          const std::vector<RebuildFile>& read) {
+    if (memory.empty()) return 0;
+    for (auto f = read.rbegin(); f != read.rend(); ++f) {
+        // The first line tells; only a file that starts alike is read whole.
+        std::ifstream in(f->path, std::ios::binary);
+        std::string first;
+        if (!in || !std::getline(in, first)) continue;
+        if (!first.empty() && first.back() == '\r') first.pop_back();
+        if (first != memory.front()) continue;
+        const auto bytes = ReadWholeFile(f->path);
+        if (!bytes) continue;
+        const std::vector<std::string_view> lines = SplitLines(*bytes);
+        if (lines.size() <= memory.size() && std::equal(lines.begin(), lines.end(), memory.begin()))
+            return lines.size();
+    }
+    return 0;
+}
+
 }  // namespace
 
 DataFileMatch MatchDataFileName(std::string_view mask, std::string_view name) {
@@ -404,7 +427,9 @@ std::vector<RebuildFile> ScanRebuildFiles(const std::vector<RebuildFile>& files,
 
 std::size_t ReloadedLineCount(const std::vector<std::string_view>& memory,
                               const std::vector<RebuildFile>& read) {
-    return read.empty() ? 0 : ReloadedLines(memory, read);
+    if (read.empty()) return 0;
+    const std::size_t reloaded = ReloadedLines(memory, read);
+    return reloaded > 0 ? reloaded : ReadBackLines(memory, read);
 }
 
 ChartFileRebuild::ChartFileRebuild(ChartRebuildHost& host, Readings& readings,
@@ -474,7 +499,9 @@ void ChartFileRebuild::Run(const Job& job) {
 void ChartFileRebuild::Read(const Job& job, RebuildScanner& scanner) {
     RebuildFileList list;
     if (!job.folder.empty()) list = ListRebuildFiles(job.folder, job.mask, job.from);
-    for (std::string& c : list.complaints) scanner.Complain(std::move(c));
+    // A badly named file is said once, not at every rebuild.
+    for (std::string& c : list.complaints)
+        if (said_.insert(c).second) scanner.Complain(std::move(c));
     std::uintmax_t total = 0;
     for (const RebuildFile& f : list.files) total += f.size;
     for (const std::string& l : job.memory) total += l.size() + 2;

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -116,6 +117,8 @@ private:
     std::atomic<bool> finished_{false};
     bool running_ = false;   // main thread
     bool applying_ = false;  // main thread
+    // The listing's complaints said so far; the worker's (one at a time).
+    std::set<std::string> said_;
 };
 
 }  // namespace pom
