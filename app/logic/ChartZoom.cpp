@@ -1,5 +1,6 @@
 #include "app/logic/ChartZoom.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <exception>
@@ -161,6 +162,14 @@ ChartZoom::Result ChartZoom::Read(Job& job, const std::atomic<bool>& cancel) {
         r.complaints.push_back(Cp("powiększenie wykresu: nie wszystkie pliki od ") + from +
                                Cp(" dały się odczytać, zostają punkty przerzedzone"));
     r.complete = unreadable == 0 && !cancel;
+    // After the files' last line the chart's own points are the ones from
+    // memory, not thinned: the cover ends there.
+    r.cover = job.cover;
+    double last = -std::numeric_limits<double>::infinity();
+    for (int i = 0; i < PlotModel::kSlots; ++i)
+        if (r.full.Series(i).PointCount() > 0)
+            last = std::max(last, r.full.Series(i).Bounds().xmax);
+    if (last < r.cover.to) r.cover.to = last;
     return r;
 }
 
@@ -178,10 +187,8 @@ void ChartZoom::Run(Job& job) {
         for (const std::string& c : r.complaints) host_.AppendLog(host_.Stamp() + c);
         const PlotModel& m = host_.ChartModel();
         // The user zoomed elsewhere meanwhile, or left the zoom.
-        if (!r.complete || !m.View() || !(job.cover.from <= m.View()->from) ||
-            !(m.View()->to <= job.cover.to))
-            return;
-        if (host_.SetZoomPoints(std::move(r.full), job.cover) == 0)
+        if (!r.complete || !m.View() || !m.CoverServes(r.cover, *m.View())) return;
+        if (host_.SetZoomPoints(std::move(r.full), r.cover) == 0)
             host_.AppendLog(host_.Stamp() +
                             Cp("powiększenie wykresu: zapisane pliki nie mają wszystkich "
                                "punktów wykresu z tego okresu, zostają punkty przerzedzone"));

@@ -68,6 +68,7 @@ private:
     };
     struct Result {
         PlotModel full;
+        TimeSpan cover;
         std::vector<std::string> complaints;
         bool complete = false;
     };

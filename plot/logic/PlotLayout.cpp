@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "plot/logic/PlotFormat.h"
+#include "plot/logic/SeriesPixels.h"
 
 namespace pom {
 
@@ -60,7 +61,7 @@ DataRanges ComputeRanges(const PlotModel& model) {
         // it, or of the ones beside it when none lies inside.
         bool any = false;
         for (int i = 0; i < PlotModel::kSlots; ++i) {
-            if (!model.Series(i).visible || model.Drawn(i).PointCount() == 0) continue;
+            if (!model.Series(i).visible || model.Drawn(i).Count() == 0) continue;
             const std::optional<PointExtent> e = model.DrawnInView(i);
             if (!e) continue;
             any = true;
@@ -68,11 +69,13 @@ DataRanges ComputeRanges(const PlotModel& model) {
             r.ymax = e->ymax > r.ymax ? e->ymax : r.ymax;
         }
         for (int i = 0; i < PlotModel::kSlots && !any; ++i) {
-            const PlotSeries& s = model.Drawn(i);
-            if (!model.Series(i).visible || s.PointCount() == 0) continue;
-            const PointExtent e = s.Bounds();
-            r.ymin = e.ymin < r.ymin ? e.ymin : r.ymin;
-            r.ymax = e.ymax > r.ymax ? e.ymax : r.ymax;
+            const DrawnPoints d = model.Drawn(i);
+            if (!model.Series(i).visible || d.Count() == 0) continue;
+            double lo = 0;
+            double hi = 0;
+            ValueRange(*d.series, d.from, d.to, lo, hi);
+            r.ymin = lo < r.ymin ? lo : r.ymin;
+            r.ymax = hi > r.ymax ? hi : r.ymax;
         }
         if (r.ymin > r.ymax) return DataRanges{};
         r.xmin = model.View()->from;

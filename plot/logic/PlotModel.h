@@ -215,6 +215,14 @@ struct TimeSpan {
 
 class PlotModel;
 
+// The stretch of a series' points the chart draws: [from, to) of `series`.
+struct DrawnPoints {
+    const PlotSeries* series = nullptr;
+    std::size_t from = 0;
+    std::size_t to = 0;
+    std::size_t Count() const { return to - from; }
+};
+
 // An empty model with `m`'s rules, keeping every point, whose thinned series
 // start with the three points before their seam before `x` (SeamBefore):
 // the readings after `after[i]` added to it give series i's points as they
@@ -274,14 +282,18 @@ public:
     // with this model's rules. A series whose own points in `cover` are not
     // all among them (a file missing or damaged, other averaging) keeps its
     // thinned points. Returns the series that took them. Ignored (0) without
-    // a view or when `cover` does not hold the view.
+    // a view or when the cover does not serve it (CoverServes).
     int SetOverlay(PlotModel&& full, TimeSpan cover);
     bool HasOverlay() const { return overlaySeries_ != 0; }
+    // Whether full-resolution points read back for `cover` serve `view`:
+    // they start before it, and end after it or after the thinned points.
+    bool CoverServes(TimeSpan cover, TimeSpan view) const;
     const std::optional<TimeSpan>& OverlayCover() const { return cover_; }
     // What the chart draws of series i: every point without a zoom; with one,
     // the points inside the view and one on either side of it, the
-    // full-resolution ones in place of the thinned ones where there are any.
-    const PlotSeries& Drawn(int i) const;
+    // full-resolution ones in place of the thinned ones where there are any
+    // (then from a copy bounded by the cover, else from the series itself).
+    DrawnPoints Drawn(int i) const;
     // The value range of Drawn(i)'s points inside the view; nothing when none
     // lies inside (or without a zoom).
     std::optional<PointExtent> DrawnInView(int i) const;

@@ -92,11 +92,19 @@ PlotModel SeedZoomPoints(const PlotModel& m, double x, std::array<double, 11>& a
     return seed;
 }
 
+bool PlotModel::CoverServes(TimeSpan cover, TimeSpan view) const {
+    if (!(cover.from <= view.from)) return false;
+    if (view.to <= cover.to) return true;
+    // Past the files' last line the series' own points are whole.
+    const std::optional<double> until = ThinnedUntil();
+    return !until || *until <= cover.to;
+}
+
 void PlotModel::SetView(TimeSpan view) {
     if (view.to < view.from) std::swap(view.from, view.to);
     if (view_ && *view_ == view) return;
     view_ = view;
-    if (cover_ && !(cover_->from <= view.from && view.to <= cover_->to)) {
+    if (cover_ && !CoverServes(*cover_, view)) {
         cover_.reset();
         overlaySeries_ = 0;
         for (PlotSeries& s : overlay_) s.Clear();
@@ -124,7 +132,7 @@ std::optional<double> PlotModel::ThinnedUntil() const {
 }
 
 int PlotModel::SetOverlay(PlotModel&& full, TimeSpan cover) {
-    if (!view_ || !(cover.from <= view_->from && view_->to <= cover.to)) return 0;
+    if (!view_ || !CoverServes(cover, *view_)) return 0;
     cover_ = cover;
     overlaySeries_ = 0;
     int taken = 0;
@@ -143,30 +151,45 @@ int PlotModel::SetOverlay(PlotModel&& full, TimeSpan cover) {
     return taken;
 }
 
-const PlotSeries& PlotModel::Drawn(int i) const {
+DrawnPoints PlotModel::Drawn(int i) const {
     const PlotSeries& own = Series(i);
-    if (!view_) return own;
+    const auto n = static_cast<std::size_t>(own.PointCount());
+    if (!view_) return {&own, 0, n};
+    if (!cover_ || (overlaySeries_ & (1u << i)) == 0) {
+        // The series' own points in the view and one on either side.
+        const std::size_t a = FirstPointAt(own, 0, view_->from);
+        const std::size_t b = FirstPointAt(own, a, view_->to, true);
+        return {&own, a > 0 ? a - 1 : 0, std::min(n, b + 1)};
+    }
     DrawnCache& c = drawn_.at(static_cast<std::size_t>(i));
-    const int n = own.PointCount();
-    const int lastSlot = n > 0 ? own.ColorSlotAt(n - 1) : -1;
-    const PlotPoint last = n > 0 ? own.Point(n - 1) : PlotPoint{};
-    if (c.generation != generation_ || c.count != static_cast<std::size_t>(n) ||
+    const int lastSlot = n > 0 ? own.ColorSlotAt(static_cast<int>(n) - 1) : -1;
+    const PlotPoint last = n > 0 ? own.At(n - 1) : PlotPoint{};
+    if (c.generation != generation_ || c.count != n ||
         c.thinned != static_cast<std::size_t>(own.ThinnedCount()) ||
         c.runs != own.ColorRuns().size() || c.lastSlot != lastSlot || c.last.x != last.x ||
         c.last.y != last.y) {
         BuildDrawn(i, c);
         c.generation = generation_;
-        c.count = static_cast<std::size_t>(n);
+        c.count = n;
         c.thinned = static_cast<std::size_t>(own.ThinnedCount());
         c.runs = own.ColorRuns().size();
         c.lastSlot = lastSlot;
         c.last = last;
     }
-    return c.points;
+    return {&c.points, 0, static_cast<std::size_t>(c.points.PointCount())};
 }
 
 std::optional<PointExtent> PlotModel::DrawnInView(int i) const {
     if (!view_) return std::nullopt;
+    if (!cover_ || (overlaySeries_ & (1u << i)) == 0) {
+        const PlotSeries& own = Series(i);
+        const std::size_t a = FirstPointAt(own, 0, view_->from);
+        const std::size_t b = FirstPointAt(own, a, view_->to, true);
+        if (a >= b) return std::nullopt;
+        PointExtent e{own.At(a).x, own.At(b - 1).x, 0, 0};
+        ValueRange(own, a, b, e.ymin, e.ymax);
+        return e;
+    }
     Drawn(i);
     return drawn_.at(static_cast<std::size_t>(i)).inView;
 }

@@ -404,9 +404,9 @@ void TPlotPanel::RenderSeries() {
         const PlotSeries& own = model_.Series(i);
         if (!own.visible || own.PointCount() == 0) continue;
         // A zoom draws its window's points only, full-resolution ones included.
-        const PlotSeries& s = model_.Drawn(i);
-        if (s.PointCount() == 0) continue;
-        const bool reduce = columnReduction_ && s.PointCount() > plot.width();
+        const DrawnPoints s = model_.Drawn(i);
+        if (s.Count() == 0) continue;
+        const bool reduce = columnReduction_ && static_cast<int>(s.Count()) > plot.width();
 
         if (plotMode_ & (pmLine | pmBar)) {
             SeriesToPixels(frame_, s,

@@ -202,8 +202,38 @@ TEST(ZoomView, LeavingOrMovingOutOfTheCoverDropsTheFullPoints) {
     thin.ClearView();
     EXPECT_FALSE(thin.HasOverlay());
     // Without a zoom the chart draws its own points again.
-    EXPECT_EQ(&thin.Drawn(0), &thin.Series(0));
+    EXPECT_EQ(thin.Drawn(0).series, &thin.Series(0));
+    EXPECT_EQ(thin.Drawn(0).Count(), static_cast<std::size_t>(ownPoints));
     EXPECT_EQ(thin.Series(0).PointCount(), ownPoints);
+}
+
+// The files end with the last save; the lines after it are in memory and
+// the chart's own points for them are whole.
+TEST(ZoomView, AViewOnIntoTheUnsavedPointsTakesThemFromTheSeries) {
+    const std::vector<Sample> samples = Make(Shape::Walk, 12, 10);
+    PlotModel all, thin;
+    Configure(all, 0, false);
+    Configure(thin, 2, false);
+    for (const Sample& s : samples) {
+        all.AddPoint(0, 0, s.v, s.t);
+        thin.AddPoint(0, 0, s.v, s.t);
+    }
+    thin.Series(0).ThinBefore(thin.Series(0).Bounds().xmax - 2);
+    const TimeSpan view{kT0 + 9, kT0 + 12};
+    all.SetView(view);
+    thin.SetView(view);
+    std::array<double, 11> after{};
+    PlotModel saved = SeedZoomPoints(thin, view.from - 1, after);
+    for (const Sample& s : samples)
+        if (s.t > after[0] && s.t < kT0 + 11) saved.AddPoint(0, 0, s.v, s.t);
+    const TimeSpan cover{view.from - 1, saved.Series(0).Bounds().xmax};
+    ASSERT_LT(*thin.ThinnedUntil(), cover.to);
+    ASSERT_EQ(thin.SetOverlay(std::move(saved), cover), 1);
+    ExpectSamePicture(thin, all, PixelReduction::ColumnExtremes);
+    // A later reading is drawn too.
+    all.AddPoint(0, 0, 99, kT0 + 11.99);
+    thin.AddPoint(0, 0, 99, kT0 + 11.99);
+    ExpectSamePicture(thin, all, PixelReduction::ColumnExtremes);
 }
 
 TEST(ZoomView, AReadBackForAnotherViewIsNotTaken) {
@@ -222,9 +252,9 @@ TEST(ZoomView, LivePointsInsideTheViewAreDrawn) {
     Configure(m, 0, false);
     for (int k = 0; k < 100; ++k) m.AddPoint(0, 0, k % 7, kT0 + k / 1440.0);
     m.SetView({kT0, kT0 + 1});
-    const int before = m.Drawn(0).PointCount();
+    const std::size_t before = m.Drawn(0).Count();
     m.AddPoint(0, 0, 50, kT0 + 200 / 1440.0);
-    EXPECT_EQ(m.Drawn(0).PointCount(), before + 1);
+    EXPECT_EQ(m.Drawn(0).Count(), before + 1);
     ASSERT_TRUE(m.DrawnInView(0));
     EXPECT_EQ(m.DrawnInView(0)->ymax, 50);
 }

@@ -231,7 +231,7 @@ TEST_F(ChartPage, DragIntoAThinnedDayDrawsItFromTheDatedFilesDoubleClickLeaves) 
     // Every reading of the stretch, not four of each 64.
     const std::optional<PointExtent> shown = plot.Model().DrawnInView(0);
     ASSERT_TRUE(shown);
-    EXPECT_GT(plot.Model().Drawn(0).PointCount(), 1000);
+    EXPECT_GT(plot.Model().Drawn(0).Count(), 1000u);
     EXPECT_EQ(plot.Frame().ranges.xmin, plot.View()->from);
     if (const char* png = std::getenv("POM_ZOOM_SCREENSHOT")) w->grab().save(png);
 
