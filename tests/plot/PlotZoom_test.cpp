@@ -236,28 +236,5 @@ TEST(ZoomView, AViewOnIntoTheUnsavedPointsTakesThemFromTheSeries) {
     ExpectSamePicture(thin, all, PixelReduction::ColumnExtremes);
 }
 
-TEST(ZoomView, AReadBackForAnotherViewIsNotTaken) {
-    const std::vector<Sample> samples = Make(Shape::Walk, 10, 10);
-    PlotModel thin;
-    Configure(thin, 2, false);
-    for (const Sample& s : samples) thin.AddPoint(0, 0, s.v, s.t);
-    thin.SetView({kT0 + 3, kT0 + 4});
-    // The user zoomed elsewhere while the files were read.
-    EXPECT_EQ(thin.SetOverlay(ReadBack(samples, kT0, false), {kT0 + 4.5, kT0 + 6}), 0);
-    EXPECT_FALSE(thin.HasOverlay());
-}
-
-TEST(ZoomView, LivePointsInsideTheViewAreDrawn) {
-    PlotModel m;
-    Configure(m, 0, false);
-    for (int k = 0; k < 100; ++k) m.AddPoint(0, 0, k % 7, kT0 + k / 1440.0);
-    m.SetView({kT0, kT0 + 1});
-    const std::size_t before = m.Drawn(0).Count();
-    m.AddPoint(0, 0, 50, kT0 + 200 / 1440.0);
-    EXPECT_EQ(m.Drawn(0).Count(), before + 1);
-    ASSERT_TRUE(m.DrawnInView(0));
-    EXPECT_EQ(m.DrawnInView(0)->ymax, 50);
-}
-
 }  // namespace
 }  // namespace pom
