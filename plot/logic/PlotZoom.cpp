@@ -51,6 +51,18 @@ bool HoldsEveryPoint(const PlotSeries& own, const PlotSeries& full, TimeSpan cov
     if (a == b) return true;
     const std::size_t fa = FirstPointAt(full, 0, cover.from);
     const std::size_t fb = FirstPointAt(full, fa, cover.to, true);
+    // The thinned points are a subsequence of the full ones: one walk over
+    // both finds them, as long as the times only go forward.
+    std::size_t j = fa;
+    bool found = true;
+    for (std::size_t i = a; i < b && found; ++i) {
+        const PlotPoint& p = own.At(i);
+        if (i > a && p.x < own.At(i - 1).x) break;  // a clock set back: sorted below
+        while (j < fb && !(full.At(j).x == p.x && full.At(j).y == p.y)) ++j;
+        found = j < fb;
+        if (found) ++j;
+        if (i + 1 == b && found) return true;
+    }
     const auto less = [](const PlotPoint& p, const PlotPoint& q) {
         return p.x != q.x ? p.x < q.x : p.y < q.y;
     };
