@@ -4,6 +4,7 @@
 #include <chrono>
 #include <exception>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <system_error>
 
@@ -299,6 +300,28 @@ std::size_t ReloadedLines(const std::vector<std::string_view>& lines,
     return 0;
 }
 
+// The menu's "odczytaj" puts a file's lines in the log in place of what it
+// held; when the rebuild read that file too, they are passed over in the
+// memory. Returns how many lines of `memory` to pass over.
+std::size_t ReadBackLines(const std::vector<std::string_view>& memory,
+                          const std::vector<RebuildFile>& read) {
+    if (memory.empty()) return 0;
+    for (auto f = read.rbegin(); f != read.rend(); ++f) {
+        // The first line tells; only a file that starts alike is read whole.
+        std::ifstream in(f->path, std::ios::binary);
+        std::string first;
+        if (!in || !std::getline(in, first)) continue;
+        if (!first.empty() && first.back() == '\r') first.pop_back();
+        if (first != memory.front()) continue;
+        const auto bytes = ReadWholeFile(f->path);
+        if (!bytes) continue;
+        const std::vector<std::string_view> lines = SplitLines(*bytes);
+        if (lines.size() <= memory.size() && std::equal(lines.begin(), lines.end(), memory.begin()))
+            return lines.size();
+    }
+    return 0;
+}
+
 }  // namespace
 
 DataFileMatch MatchDataFileName(std::string_view mask, std::string_view name) {
@@ -372,6 +395,43 @@ RebuildFileList ListRebuildFiles(const std::string& folder, std::string_view mas
     return out;
 }
 
+std::vector<RebuildFile> ScanRebuildFiles(const std::vector<RebuildFile>& files,
+                                          RebuildScanner& scanner, const std::atomic<bool>& cancel,
+                                          const std::function<void(std::uintmax_t)>& progress,
+                                          std::size_t* unreadable) {
+    std::vector<RebuildFile> read;
+    for (const RebuildFile& f : files) {
+        if (cancel) break;
+        std::string error;
+        const auto bytes = ReadWholeFile(f.path, &error);
+        if (!bytes) {
+            scanner.Complain(Cp("odbudowa wykresu: pominięty plik ") + f.name + ": " + error);
+            if (unreadable) ++*unreadable;
+        } else {
+            std::string_view text = *bytes;
+            // Only a file that holds the reload line needs its lines split
+            // up front.
+            if (!read.empty() && text.find(kReloadedText) != std::string_view::npos) {
+                const std::vector<std::string_view> lines = SplitLines(text);
+                const std::size_t skip = ReloadedLines(lines, read);
+                if (skip > 0 && skip < lines.size())
+                    text.remove_prefix(static_cast<std::size_t>(lines[skip].data() - text.data()));
+            }
+            scanner.Text(text, f.name);
+            read.push_back(f);
+        }
+        if (progress) progress(f.size);
+    }
+    return read;
+}
+
+std::size_t ReloadedLineCount(const std::vector<std::string_view>& memory,
+                              const std::vector<RebuildFile>& read) {
+    if (read.empty()) return 0;
+    const std::size_t reloaded = ReloadedLines(memory, read);
+    return reloaded > 0 ? reloaded : ReadBackLines(memory, read);
+}
+
 ChartFileRebuild::ChartFileRebuild(ChartRebuildHost& host, Readings& readings,
                                    CancellableDispatcher& main)
     : host_(host), main_(main), plotter_(host, readings) {}
@@ -439,7 +499,9 @@ void ChartFileRebuild::Run(const Job& job) {
 void ChartFileRebuild::Read(const Job& job, RebuildScanner& scanner) {
     RebuildFileList list;
     if (!job.folder.empty()) list = ListRebuildFiles(job.folder, job.mask, job.from);
-    for (std::string& c : list.complaints) scanner.Complain(std::move(c));
+    // A badly named file is said once, not at every rebuild.
+    for (std::string& c : list.complaints)
+        if (said_.insert(c).second) scanner.Complain(std::move(c));
     std::uintmax_t total = 0;
     for (const RebuildFile& f : list.files) total += f.size;
     for (const std::string& l : job.memory) total += l.size() + 2;
@@ -451,31 +513,10 @@ void ChartFileRebuild::Read(const Job& job, RebuildScanner& scanner) {
             total == 0 ? 100 : static_cast<int>(std::min<std::uintmax_t>(100, done * 100 / total));
         if (percent != shown) scanner.Progress(shown = percent);
     };
-    std::vector<RebuildFile> read;
-    for (const RebuildFile& f : list.files) {
-        if (cancel_) return;
-        std::string error;
-        const auto bytes = ReadWholeFile(f.path, &error);
-        if (!bytes) {
-            scanner.Complain(Cp("odbudowa wykresu: pominięty plik ") + f.name + ": " + error);
-        } else {
-            std::string_view text = *bytes;
-            // Only a file that holds the reload line needs its lines split
-            // up front.
-            if (!read.empty() && text.find(kReloadedText) != std::string_view::npos) {
-                const std::vector<std::string_view> lines = SplitLines(text);
-                const std::size_t skip = ReloadedLines(lines, read);
-                if (skip > 0 && skip < lines.size())
-                    text.remove_prefix(static_cast<std::size_t>(lines[skip].data() - text.data()));
-            }
-            scanner.Text(text, f.name);
-            read.push_back(f);
-        }
-        progress(f.size);
-    }
+    const std::vector<RebuildFile> read = ScanRebuildFiles(list.files, scanner, cancel_, progress);
     if (cancel_) return;
     std::vector<std::string_view> memory(job.memory.begin(), job.memory.end());
-    for (std::size_t i = read.empty() ? 0 : ReloadedLines(memory, read); i < memory.size(); ++i)
+    for (std::size_t i = ReloadedLineCount(memory, read); i < memory.size(); ++i)
         scanner.Line(memory[i]);
     progress(total - done);
 }

@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -55,6 +57,22 @@ struct RebuildFileList {
 RebuildFileList ListRebuildFiles(const std::string& folder, std::string_view mask,
                                  std::string_view from);
 
+// Reads the files in order into the scanner. The lines a start-up reload put
+// in front of a file, when they are those of a file read before it, are
+// passed over, so each line is scanned once. A file that cannot be read is
+// said through the scanner and counted in `unreadable`. `progress` gets each
+// file's size as it is done. Stops early when `cancel` is set. Returns the
+// files read.
+std::vector<RebuildFile> ScanRebuildFiles(const std::vector<RebuildFile>& files,
+                                          RebuildScanner& scanner, const std::atomic<bool>& cancel,
+                                          const std::function<void(std::uintmax_t)>& progress,
+                                          std::size_t* unreadable = nullptr);
+
+// The lines of `memory` to pass over: those a start-up reload put in front
+// that are the lines of one of the files `read`.
+std::size_t ReloadedLineCount(const std::vector<std::string_view>& memory,
+                              const std::vector<RebuildFile>& read);
+
 // "odśwież Rys" from a date: the chart is rebuilt from the station's dated
 // files from that date on and then from the lines still in memory, with the
 // same filter and plotting as the rebuild from memory alone. The files are
@@ -99,6 +117,8 @@ private:
     std::atomic<bool> finished_{false};
     bool running_ = false;   // main thread
     bool applying_ = false;  // main thread
+    // The listing's complaints said so far; the worker's (one at a time).
+    std::set<std::string> said_;
 };
 
 }  // namespace pom

@@ -95,6 +95,8 @@ TMonitorT::TMonitorT(TdmUtil& util, MonitorOptions options, QWidget* parent)
     CreateMqtt();
     ChartRebuildHost& rebuildHost = *this;
     chartFiles_ = std::make_unique<ChartFileRebuild>(rebuildHost, *readings_, *dispatcher_);
+    ChartZoomHost& zoomHost = *this;
+    chartZoom_ = std::make_unique<ChartZoom>(zoomHost, *dispatcher_);
     commands_ = std::make_unique<StationCommands>(*rx_, commandsHost);
 
     BuildUi();
@@ -164,6 +166,7 @@ TMonitorT::TMonitorT(TdmUtil& util, MonitorOptions options, QWidget* parent)
 TMonitorT::~TMonitorT() {
     // A rebuild's worker is stopped while the window it plots into is whole.
     chartFiles_.reset();
+    chartZoom_.reset();
     FormDestroy();
     // The sender may wait for the main thread with a report: it is let go.
     sender_.reset();
@@ -745,6 +748,7 @@ void TMonitorT::WMQueryEndSession() {
 
 void TMonitorT::closeEvent(QCloseEvent* event) {
     chartFiles_->Cancel();
+    chartZoom_->Cancel();
     event->accept();
 }
 

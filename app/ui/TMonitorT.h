@@ -21,6 +21,7 @@
 
 #include "app/logic/ChartFileRebuild.h"
 #include "app/logic/ChartRebuild.h"
+#include "app/logic/ChartZoom.h"
 #include "app/logic/DataLog.h"
 #include "app/logic/DataLogFiles.h"
 #include "app/logic/HeadlessReport.h"
@@ -92,7 +93,8 @@ class TMonitorT final : public QMainWindow,
                         private UploadQueueHost,
                         private CommandsHost,
                         private UploadHost,
-                        private ChartRebuildHost {
+                        private ChartRebuildHost,
+                        private ChartZoomHost {
     Q_OBJECT
 public:
     TMonitorT(TdmUtil& util, MonitorOptions options, QWidget* parent = nullptr);
@@ -284,6 +286,9 @@ private:
     void AltitudeReply(const std::string& line) override;
     void TemperatureReply(const std::string& line) override;
     void ShowChannels() override;
+    // ChartZoomHost
+    const PlotModel& ChartModel() const override;
+    int SetZoomPoints(PlotModel&& full, TimeSpan cover) override;
     // The chart page's signals, wired at the end of BuildUi.
     void ConnectChartPage();
 
@@ -346,6 +351,8 @@ private:
     std::unique_ptr<QtMainThreadDispatcher> dispatcher_;
     // "odśwież Rys" from the dated files; its worker hands batches over the dispatcher.
     std::unique_ptr<ChartFileRebuild> chartFiles_;
+    // The zoom's read-back of the thinned past, on its own worker.
+    std::unique_ptr<ChartZoom> chartZoom_;
     std::unique_ptr<TSerialPort> SerialPort1;
     UploadQueue queue_;
     PersistWatch queueWatch_;

@@ -26,6 +26,10 @@ void TMonitorT::ConnectChartPage() {
     connect(cbPunkty, &QCheckBox::clicked, link, [this] { cbPunktyClick(); });
     connect(mPlotAvgDelta, &QAction::triggered, link,
             [this] { RunGuarded([this] { mPlotAvgDeltaClick(); }); });
+    connect(PlotP, &TPlotPanel::ViewChanged, link, [this] {
+        chartZoom_->ViewChanged(util_.StationDataFolder(), util_.FileNameMask, rx_->Values(),
+                                readings_->ReadingsSeen());
+    });
     connect(PlotP, &TPlotPanel::MouseDown, link,
             [this](Qt::MouseButton, int x, int y) { PlotPMouseDown(x, y); });
     chartPageShown_ = pcZakladki->currentWidget() == babWykres;
@@ -120,6 +124,16 @@ void TMonitorT::AltitudeReply(const std::string& line) {
 
 void TMonitorT::TemperatureReply(const std::string& line) {
     rx_->ParseTemperature(line);
+}
+
+// --- ChartZoomHost
+
+const PlotModel& TMonitorT::ChartModel() const {
+    return PlotP->Model();
+}
+
+int TMonitorT::SetZoomPoints(PlotModel&& full, TimeSpan cover) {
+    return PlotP->SetZoomPoints(std::move(full), cover);
 }
 
 void TMonitorT::ShowChannels() {

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "plot/logic/PlotFormat.h"
+#include "plot/logic/SeriesPixels.h"
 
 namespace pom {
 
@@ -55,6 +56,34 @@ int ClampToPixel(double v) {
 
 DataRanges ComputeRanges(const PlotModel& model) {
     DataRanges r;
+    if (model.View()) {
+        // A zoom spans its view; the values are those of the points inside
+        // it, or of the ones beside it when none lies inside.
+        bool any = false;
+        for (int i = 0; i < PlotModel::kSlots; ++i) {
+            if (!model.Series(i).visible || model.Drawn(i).Count() == 0) continue;
+            const std::optional<PointExtent> e = model.DrawnInView(i);
+            if (!e) continue;
+            any = true;
+            r.ymin = e->ymin < r.ymin ? e->ymin : r.ymin;
+            r.ymax = e->ymax > r.ymax ? e->ymax : r.ymax;
+        }
+        for (int i = 0; i < PlotModel::kSlots && !any; ++i) {
+            const DrawnPoints d = model.Drawn(i);
+            if (!model.Series(i).visible || d.Count() == 0) continue;
+            double lo = 0;
+            double hi = 0;
+            ValueRange(*d.series, d.from, d.to, lo, hi);
+            r.ymin = lo < r.ymin ? lo : r.ymin;
+            r.ymax = hi > r.ymax ? hi : r.ymax;
+        }
+        if (r.ymin > r.ymax) return DataRanges{};
+        r.xmin = model.View()->from;
+        r.xmax = model.View()->to;
+        if (std::fabs(r.xmax - r.xmin) < 2e-8) r.xmax = r.xmin + 2e-7;
+        if (std::fabs(r.ymax - r.ymin) < 2e-8) r.ymax = r.ymin + 2e-7;
+        return r;
+    }
     for (int i = 0; i < PlotModel::kSlots; ++i) {
         const PlotSeries& s = model.Series(i);
         if (!s.visible) continue;

@@ -86,7 +86,8 @@ int PlotSeries::ColorSlotAt(int i) const {
 std::size_t PlotSeries::AllocatedBytes() const {
     std::size_t bytes = chunks_.capacity() * sizeof(std::vector<PlotPoint>) +
                         levels_.capacity() * sizeof(std::vector<PointExtent>) +
-                        runs_.capacity() * sizeof(ColorRun);
+                        runs_.capacity() * sizeof(ColorRun) +
+                        blockFirst_.capacity() * sizeof(std::uint32_t);
     for (const auto& c : chunks_) bytes += c.capacity() * sizeof(PlotPoint);
     for (const auto& l : levels_) bytes += l.capacity() * sizeof(PointExtent);
     return bytes;
@@ -208,6 +209,7 @@ std::size_t PlotSeries::ThinBefore(double cutoff) {
         kept.push_back({At(i), slot});
     };
     for (std::size_t b = thinned_; b < end; b += kThinBlock) {
+        blockFirst_.push_back(static_cast<std::uint32_t>(thinned_ + kept.size()));
         // First, lowest, highest and last in their order, each once.
         std::size_t lo = b;
         std::size_t hi = b;
@@ -234,6 +236,18 @@ std::size_t PlotSeries::ThinBefore(double cutoff) {
     // them keeps that to a couple of copies per point added.
     nextThinning_ = count_ + std::max(4 * kChunk, (count_ - thinned_) / 2);
     return removed;
+}
+
+std::optional<std::size_t> PlotSeries::SeamBefore(double x) const {
+    // The first whole point follows the last thinned one as it came.
+    if (thinned_ >= 2 && thinned_ < count_ && At(thinned_).x < x) return thinned_;
+    auto it = std::upper_bound(blockFirst_.begin(), blockFirst_.end(), x,
+                               [this](double t, std::uint32_t i) { return t <= At(i).x; });
+    while (it != blockFirst_.begin()) {
+        --it;
+        if (*it >= 2) return *it;
+    }
+    return std::nullopt;
 }
 
 void PlotSeries::TruncateTo(std::size_t n) {
@@ -271,6 +285,7 @@ void PlotSeries::Clear() {
     std::vector<std::vector<PlotPoint>>().swap(chunks_);
     std::vector<std::vector<PointExtent>>().swap(levels_);
     std::vector<ColorRun>().swap(runs_);
+    std::vector<std::uint32_t>().swap(blockFirst_);
     count_ = 0;
     thinned_ = 0;
     nextThinning_ = kChunk;
@@ -325,6 +340,7 @@ void PlotModel::ClearPlot() {
         s.Clear();
     }
     SeriesCount = 0;
+    ClearView();
 }
 
 }  // namespace pom

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -164,6 +165,12 @@ public:
     std::size_t ThinBefore(double cutoff);
     // Whether enough points came since the last ThinBefore for another to pay.
     bool ThinningDue() const { return count_ >= nextThinning_; }
+    // The last point before time `x` that, with the one before it, were
+    // neighbours among the points as they came (a thinned block's first and
+    // the last of the block before, or the first whole point and the last
+    // thinned one), with a third point before them; nothing if none is.
+    // Points added after these two with the same rules come out as they did.
+    std::optional<std::size_t> SeamBefore(double x) const;
 
     std::string name;  // Windows-1250, drawn as the series' legend mark
     bool visible = false;
@@ -182,6 +189,7 @@ private:
     std::size_t capacity_ = kInitialCapacity;
     std::size_t thinned_ = 0;
     std::size_t nextThinning_ = kChunk;
+    std::vector<std::uint32_t> blockFirst_;  // the thinned blocks' first points
 };
 
 inline const PlotPoint& PointsView::Iterator::operator*() const {
@@ -197,8 +205,36 @@ inline const PlotPoint& PointsView::operator[](std::size_t i) const {
     return s_->At(i);
 }
 
+// A stretch of time in day numbers, both ends included.
+struct TimeSpan {
+    double from = 0;
+    double to = 0;
+    bool Contains(double x) const { return from <= x && x <= to; }
+    bool operator==(const TimeSpan&) const = default;
+};
+
+class PlotModel;
+
+// The stretch of a series' points the chart draws: [from, to) of `series`.
+struct DrawnPoints {
+    const PlotSeries* series = nullptr;
+    std::size_t from = 0;
+    std::size_t to = 0;
+    std::size_t Count() const { return to - from; }
+};
+
+// An empty model with `m`'s rules, keeping every point, whose thinned series
+// start with the three points before their seam before `x` (SeamBefore):
+// the readings after `after[i]` added to it give series i's points as they
+// came. `after[i]` is -infinity for a series without a seam (every reading).
+PlotModel SeedZoomPoints(const PlotModel& m, double x, std::array<double, 11>& after);
+
 // The chart's points and the rules for adding them: rounding, run
 // compression and the averaging of close points.
+//
+// A zoom (SetView) shows one stretch of time. Inside it the chart can draw
+// full-resolution points read back for the thinned past (SetOverlay) in place
+// of the thinned ones; they last as long as the zoom, so memory stays bounded.
 class PlotModel {
 public:
     static constexpr int kSlots = 11;
@@ -232,8 +268,57 @@ public:
 
     double RoundToPrecision(double v) const;
 
+    // --- zoom
+    // Shows only [from, to]; the value range follows the points inside it.
+    // Full-resolution points that do not cover the new view are dropped.
+    void SetView(TimeSpan view);
+    // Back to every point; the full-resolution points go too.
+    void ClearView();
+    const std::optional<TimeSpan>& View() const { return view_; }
+    // The newest time among the thinned points of the visible series, or
+    // nothing when none of them was thinned.
+    std::optional<double> ThinnedUntil() const;
+    // `full` holds every point of `cover` (and maybe more around it), added
+    // with this model's rules. A series whose own points in `cover` are not
+    // all among them (a file missing or damaged, other averaging) keeps its
+    // thinned points. Returns the series that took them. Ignored (0) without
+    // a view or when the cover does not serve it (CoverServes).
+    int SetOverlay(PlotModel&& full, TimeSpan cover);
+    bool HasOverlay() const { return overlaySeries_ != 0; }
+    // Whether full-resolution points read back for `cover` serve `view`:
+    // they start before it, and end after it or after the thinned points.
+    bool CoverServes(TimeSpan cover, TimeSpan view) const;
+    const std::optional<TimeSpan>& OverlayCover() const { return cover_; }
+    // What the chart draws of series i: every point without a zoom; with one,
+    // the points inside the view and one on either side of it, the
+    // full-resolution ones in place of the thinned ones where there are any
+    // (then from a copy bounded by the cover, else from the series itself).
+    DrawnPoints Drawn(int i) const;
+    // The value range of Drawn(i)'s points inside the view; nothing when none
+    // lies inside (or without a zoom).
+    std::optional<PointExtent> DrawnInView(int i) const;
+
 private:
+    struct DrawnCache {
+        PlotSeries points;
+        std::optional<PointExtent> inView;
+        // What it was built from; any change builds it again.
+        std::size_t count = 0;
+        std::size_t thinned = 0;
+        std::size_t runs = 0;
+        PlotPoint last;
+        int lastSlot = -1;
+        std::uint64_t generation = 0;
+    };
+    void BuildDrawn(int i, DrawnCache& c) const;
+
     std::array<PlotSeries, kSlots> series_;
+    std::optional<TimeSpan> view_;
+    std::optional<TimeSpan> cover_;
+    std::array<PlotSeries, kSlots> overlay_;
+    unsigned overlaySeries_ = 0;    // bit i: series i draws overlay_[i] inside cover_
+    std::uint64_t generation_ = 1;  // changes with the view and the overlay
+    mutable std::array<DrawnCache, kSlots> drawn_;
     int precision_ = 1;
     int penSlot_ = 0;
 };

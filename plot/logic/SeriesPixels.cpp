@@ -126,19 +126,19 @@ void ValueSpan(const PlotSeries& s, std::size_t from, std::size_t to, double& lo
     }
 }
 
-void ColumnExtremesBySummaries(const PlotFrame& f, const PlotSeries& s,
-                               std::vector<PixelPoint>& out) {
+void ColumnExtremesBySummaries(const PlotFrame& f, const PlotSeries& s, std::size_t from,
+                               std::size_t n, std::vector<PixelPoint>& out) {
     const std::vector<ColorRun>& runs = s.ColorRuns();
-    const auto n = static_cast<std::size_t>(s.PointCount());
     std::size_t run = 0;
     int slot = 0;
     ColumnGroup group;
-    std::size_t i = 0;
+    std::size_t i = from;
     while (i < n) {
         while (run < runs.size() && runs[run].start <= i) slot = runs[run++].slot;
         std::size_t next = run;
         while (next < runs.size() && runs[next].slot == slot) ++next;
-        const std::size_t runEnd = next < runs.size() ? runs[next].start : n;
+        const std::size_t runEnd =
+            next < runs.size() ? std::min<std::size_t>(runs[next].start, n) : n;
         // The mappings only ever keep or reverse the order of their input, so
         // a block's pixels lie between those of its extremes.
         const int x = f.Px(s.At(i).x);
@@ -165,21 +165,43 @@ void ColumnExtremesBySummaries(const PlotFrame& f, const PlotSeries& s,
 
 }  // namespace
 
+void ValueRange(const PlotSeries& s, std::size_t from, std::size_t to, double& lo, double& hi) {
+    ValueSpan(s, from, to, lo, hi);
+}
+
+std::size_t FirstPointAt(const PlotSeries& s, std::size_t from, double x, bool after) {
+    const auto n = static_cast<std::size_t>(s.PointCount());
+    if (from >= n) return n;
+    if (after)
+        return FindFirst(
+            s, from, n, [x](const PlotPoint& p) { return p.x > x; },
+            [x](const PointExtent& e) { return e.xmax > x; });
+    return FindFirst(
+        s, from, n, [x](const PlotPoint& p) { return p.x >= x; },
+        [x](const PointExtent& e) { return e.xmax >= x; });
+}
+
 void SeriesToPixels(const PlotFrame& f, const PlotSeries& s, PixelReduction reduction,
                     std::vector<PixelPoint>& out) {
+    SeriesToPixels(f, DrawnPoints{&s, 0, static_cast<std::size_t>(s.PointCount())}, reduction, out);
+}
+
+void SeriesToPixels(const PlotFrame& f, const DrawnPoints& d, PixelReduction reduction,
+                    std::vector<PixelPoint>& out) {
     out.clear();
+    const PlotSeries& s = *d.series;
     if (reduction == PixelReduction::ColumnExtremes) {
-        ColumnExtremesBySummaries(f, s, out);
+        ColumnExtremesBySummaries(f, s, d.from, d.to, out);
         return;
     }
     const std::vector<ColorRun>& runs = s.ColorRuns();
-    const int n = s.PointCount();
-    if (reduction == PixelReduction::None) out.reserve(static_cast<std::size_t>(n));
+    const int n = static_cast<int>(d.to);
+    if (reduction == PixelReduction::None) out.reserve(d.Count());
 
     std::size_t run = 0;
     int slot = 0;
     ColumnGroup group;
-    for (int i = 0; i < n; ++i) {
+    for (int i = static_cast<int>(d.from); i < n; ++i) {
         while (run < runs.size() && static_cast<int>(runs[run].start) <= i) slot = runs[run++].slot;
         const PlotPoint& pt = s.Point(i);
         const PixelPoint p{f.Px(pt.x), f.Py(pt.y), slot};

@@ -33,5 +33,17 @@ enum class PixelReduction {
 // cost follows the columns drawn, not the points held.
 void SeriesToPixels(const PlotFrame& f, const PlotSeries& s, PixelReduction reduction,
                     std::vector<PixelPoint>& out);
+// The same for a stretch of a series' points (PlotModel::Drawn).
+void SeriesToPixels(const PlotFrame& f, const DrawnPoints& d, PixelReduction reduction,
+                    std::vector<PixelPoint>& out);
+
+// Smallest and largest value of the points [from, to), from < to, through
+// the pyramid.
+void ValueRange(const PlotSeries& s, std::size_t from, std::size_t to, double& lo, double& hi);
+
+// The first point from `from` on whose time is at least `x` (or, with
+// `after`, later than `x`); the point count when there is none. It climbs
+// the pyramid, so it costs the levels, not the points passed over.
+std::size_t FirstPointAt(const PlotSeries& s, std::size_t from, double x, bool after = false);
 
 }  // namespace pom

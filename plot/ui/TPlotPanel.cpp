@@ -7,9 +7,11 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPolygon>
+#include <QRubberBand>
 #include <QStringList>
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <optional>
 
 #include "plot/logic/LineRaster.h"
@@ -399,9 +401,12 @@ void TPlotPanel::RenderSeries() {
     QPainter pp(&plotBmp_);
 
     for (int i = 0; i < PlotModel::kSlots; ++i) {
-        const PlotSeries& s = model_.Series(i);
-        if (!s.visible || s.PointCount() == 0) continue;
-        const bool reduce = columnReduction_ && s.PointCount() > plot.width();
+        const PlotSeries& own = model_.Series(i);
+        if (!own.visible || own.PointCount() == 0) continue;
+        // A zoom draws its window's points only, full-resolution ones included.
+        const DrawnPoints s = model_.Drawn(i);
+        if (s.Count() == 0) continue;
+        const bool reduce = columnReduction_ && static_cast<int>(s.Count()) > plot.width();
 
         if (plotMode_ & (pmLine | pmBar)) {
             SeriesToPixels(frame_, s,
@@ -457,9 +462,9 @@ void TPlotPanel::RenderSeries() {
                 sp.fillRect(QRect(q.x - 2 * w, q.y - 2 * w, 4 * w + 1, 4 * w + 1),
                             SlotColor(q.slot));
         }
-        if (!s.name.empty()) {
-            PlotFont f{font(), SlotColor(s.ColorSlotAt(s.PointCount() - 1))};
-            DrawText(pp, f, plotBmp_.width() - 10, 15 * i + 2, s.name, false);
+        if (!own.name.empty()) {
+            PlotFont f{font(), SlotColor(own.ColorSlotAt(own.PointCount() - 1))};
+            DrawText(pp, f, plotBmp_.width() - 10, 15 * i + 2, own.name, false);
         }
     }
     pp.drawImage(plot, seriesBmp_, plot);
@@ -498,8 +503,60 @@ void TPlotPanel::changeEvent(QEvent* e) {
 
 void TPlotPanel::mousePressEvent(QMouseEvent* e) {
     const QPoint p = e->position().toPoint();
+    if (e->button() == Qt::LeftButton) dragFrom_ = p;
     emit MouseDown(e->button(), p.x(), p.y());
     e->accept();
+}
+
+void TPlotPanel::mouseMoveEvent(QMouseEvent* e) {
+    if (!dragFrom_ || !(e->buttons() & Qt::LeftButton)) return;
+    if (!band_) band_ = new QRubberBand(QRubberBand::Rectangle, this);
+    const QRect plot = PlotRect();
+    const int x = e->position().toPoint().x();
+    band_->setGeometry(QRect(QPoint(std::min(x, dragFrom_->x()), plot.top()),
+                             QPoint(std::max(x, dragFrom_->x()), plot.bottom())));
+    band_->show();
+    e->accept();
+}
+
+void TPlotPanel::mouseReleaseEvent(QMouseEvent* e) {
+    if (band_) band_->hide();
+    if (!dragFrom_ || e->button() != Qt::LeftButton) return;
+    const int x0 = dragFrom_->x();
+    const int x1 = e->position().toPoint().x();
+    dragFrom_.reset();
+    // A few pixels are a click (the read-out), not a zoom.
+    if (std::abs(x1 - x0) < 5 || frame_.xscale <= 0 || frame_.ranges.Empty()) return;
+    const auto time = [this](int x) {
+        return (x - frame_.left - 2.0 * frame_.penWidth) / frame_.xscale + frame_.ranges.xmin;
+    };
+    SetView({time(std::min(x0, x1)), time(std::max(x0, x1))});
+    emit ViewChanged();
+    e->accept();
+}
+
+void TPlotPanel::mouseDoubleClickEvent(QMouseEvent* e) {
+    dragFrom_.reset();
+    if (!model_.View()) return;
+    ClearView();
+    emit ViewChanged();
+    e->accept();
+}
+
+void TPlotPanel::SetView(TimeSpan view) {
+    model_.SetView(view);
+    RedrawFitted();
+}
+
+void TPlotPanel::ClearView() {
+    model_.ClearView();
+    RedrawFitted();
+}
+
+int TPlotPanel::SetZoomPoints(PlotModel&& full, TimeSpan cover) {
+    const int taken = model_.SetOverlay(std::move(full), cover);
+    if (taken > 0) RedrawFitted();
+    return taken;
 }
 
 void ConfigureMainWindowChart(TPlotPanel& plot) {

@@ -4,13 +4,17 @@
 #include <QFont>
 #include <QImage>
 #include <QPen>
+#include <QPoint>
 #include <QWidget>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "plot/logic/PlotLayout.h"
 #include "plot/logic/PlotModel.h"
 #include "plot/logic/SeriesPixels.h"
+
+class QRubberBand;
 
 namespace pom {
 
@@ -33,6 +37,8 @@ QFont Tahoma13();
 // The chart control: up to 11 series of (time, value) points against a time
 // axis, with automatic grid steps and labels, a title and a caption. Text
 // properties hold Windows-1250 bytes.
+// A drag across the chart with the left button zooms into the times it
+// spanned; a double click goes back to every point.
 class TPlotPanel : public QWidget {
     Q_OBJECT
 
@@ -136,7 +142,21 @@ public:
     // Full redraws done so far (tests and the benchmark count them).
     int RedrawCount() const { return redrawCount_; }
 
+    // --- zoom
+    // Shows [from, to] only; redraws. Full-resolution points that do not
+    // cover the new view are dropped.
+    void SetView(TimeSpan view);
+    // Every point again; the full-resolution points go. Redraws.
+    void ClearView();
+    const std::optional<TimeSpan>& View() const { return model_.View(); }
+    // Full-resolution points in place of the thinned ones inside `cover`
+    // while the zoom lasts (PlotModel::SetOverlay); redraws when any series
+    // took them. Returns how many did.
+    int SetZoomPoints(PlotModel&& full, TimeSpan cover);
+
 signals:
+    // The user zoomed in (a drag) or out (a double click).
+    void ViewChanged();
     // A mouse button went down on the chart (control coordinates), for the
     // owner's read-out through PixelToValue.
     void MouseDown(Qt::MouseButton button, int x, int y);
@@ -144,6 +164,9 @@ signals:
 protected:
     void paintEvent(QPaintEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
+    void mouseMoveEvent(QMouseEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
+    void mouseDoubleClickEvent(QMouseEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
     void changeEvent(QEvent* e) override;
 
@@ -190,6 +213,8 @@ private:
     int redrawCount_ = 0;
     std::vector<PixelPoint> pixels_;
     std::vector<PixelPoint> run_;
+    std::optional<QPoint> dragFrom_;
+    QRubberBand* band_ = nullptr;
 };
 
 // The main window's chart: green grid on white, purple 3-pixel pen, both

@@ -304,8 +304,45 @@ INSTANTIATE_TEST_SUITE_P(
                          Reading("2023-05-02 11:00:01", 11)})}},
                 {},
                 {10, 11},
+                {}},
+        SetCase{"a file read back from the menu and then rebuilt is plotted once",
+                {{"Ardu2023-05-02 10_00_00.txt",
+                  Lines({Reading("2023-05-02 09:00:00", 10), Reading("2023-05-02 09:30:00", 11)})}},
+                {Reading("2023-05-02 09:00:00", 10), Reading("2023-05-02 09:30:00", 11),
+                 Reading("2023-05-02 11:00:01", 12)},
+                {10, 11, 12},
+                {}},
+        SetCase{"memory that starts like a file but holds less of it is plotted",
+                {{"Ardu2023-05-02 10_00_00.txt",
+                  Lines({Reading("2023-05-02 09:00:00", 10), Reading("2023-05-02 09:30:00", 11)})}},
+                {Reading("2023-05-02 09:00:00", 10), Reading("2023-05-02 09:40:00", 12)},
+                {10, 11, 10, 12},
                 {}}),
     [](const ::testing::TestParamInfo<SetCase>& i) { return "Set" + std::to_string(i.index); });
+
+TEST_F(FileSetTable, AFileReadBackThroughTheLogIsPlottedOnce) {
+    const std::string text =
+        Lines({Reading("2023-05-02 09:00:00", 10), Reading("2023-05-02 09:30:00", 11)});
+    Write(Data(), "Ardu2023-05-02 10_00_00.txt", text);
+    // What the menu's "odczytaj" does: the log becomes the file.
+    log.LoadFromFile(Data() + "/Ardu2023-05-02 10_00_00.txt");
+    log.Append(Reading("2023-05-02 11:00:00", 12));
+    ChartFileRebuild r(host, readings, main);
+    ASSERT_TRUE(Run(r));
+    EXPECT_THAT(host.Ids(), ElementsAreArray({10, 11, 12}));
+}
+
+TEST_F(FileSetTable, ABadlyNamedFileIsSaidAtTheFirstRebuildOnly) {
+    Write(Data(), "Ardu2023-05-02 10_00_00.txt", Lines({Reading("2023-05-02 09:00:00", 10)}));
+    Write(Data(), "Ardu2023-13-02 10_00_00.txt", Lines({Reading("2023-05-02 09:00:01", 11)}));
+    ChartFileRebuild r(host, readings, main);
+    ASSERT_TRUE(Run(r));
+    ASSERT_TRUE(Run(r));
+    int said = 0;
+    for (const std::string& l : host.log) said += l.find("Ardu2023-13-02") != std::string::npos;
+    EXPECT_EQ(said, 1);
+    EXPECT_THAT(host.Ids(), ElementsAreArray({10}));
+}
 
 TEST_F(FileSetTable, AnUnreadableFileIsSaidAndTheOthersAreRead) {
     Write(Data(), "Ardu2023-05-02 10_00_00.txt", Lines({Reading("2023-05-02 09:00:00", 10)}));

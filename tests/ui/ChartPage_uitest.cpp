@@ -6,6 +6,8 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 #include <gtest/gtest.h>
@@ -21,6 +23,7 @@
 #include "tests/support/WaitUi.h"
 #include "util/Cp1250.h"
 #include "util/IniFile.h"
+#include "util/SettingsKeys.h"
 
 namespace pom {
 namespace {
@@ -168,6 +171,69 @@ TEST_F(ChartPage, RebuildReadsTheStationsDatedFilesWhileTheWindowKeepsAnswering)
     }
     EXPECT_TRUE(first && second);
     EXPECT_EQ(points.back().y, 30) << "the lines in memory come last";
+}
+
+// Set POM_ZOOM_SCREENSHOT to a PNG path to keep a picture of the zoomed window.
+TEST_F(ChartPage, DragIntoAThinnedDayDrawsItFromTheDatedFilesDoubleClickLeaves) {
+    util_.Write(settings::kDniPelnejRozdzielczosci, 1);
+    auto w = Make();
+    w->resize(1200, 800);
+    w->Channel(0).setChecked(true);
+    w->Channel(1).setChecked(true);
+    util_.stationFolder = "\\ardu\\DS3231";
+    const std::string data = util_.StationDataFolder();
+    std::filesystem::create_directories(data);
+    // Four days of two wandering channels, a reading every 20 s, one save a day.
+    double a = 20, b = 8;
+    unsigned seed = 1;
+    const auto step = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return static_cast<int>(seed >> 16 & 0xff) / 255.0 - 0.5;
+    };
+    for (int d = 1; d <= 4; ++d) {
+        std::string text;
+        char line[160];
+        for (int s = 0; s < 86400; s += 20) {
+            a += 0.3 * step();
+            b += 0.2 * step();
+            std::snprintf(line, sizeof line,
+                          "2023-05-%02d %02d:%02d:%02d R:2023-05-%02d %02d:%02d:%02d %.2f %.2f 1 2 "
+                          "W4r:0\r\n",
+                          d, s / 3600, s / 60 % 60, s % 60, d, s / 3600, s / 60 % 60, s % 60, a, b);
+            text += line;
+        }
+        char name[64];
+        std::snprintf(name, sizeof name, "/Ardu2023-05-%02d 23_59_59.txt", d);
+        test::WriteFile(data + name, text);
+    }
+    w->Pages().setCurrentWidget(&w->ChartPage());
+    w->show();
+    w->RebuildButton().click();
+    ASSERT_TRUE(RebuildDone(*w));
+    TPlotPanel& plot = w->Plot();
+    ASSERT_GT(plot.Model().Series(0).ThinnedCount(), 0);
+
+    // From 1 May 06:00 to 18:00, deep in the thinned points.
+    const PlotFrame& f = plot.Frame();
+    const double may1 = ToDayNumber({2023, 5, 1});
+    ASSERT_LT(may1 + 0.75, *plot.Model().ThinnedUntil());
+    const int y = (f.PlotTop() + f.PlotBottom()) / 2;
+    QTest::mousePress(&plot, Qt::LeftButton, {}, QPoint(f.Px(may1 + 0.25), y));
+    QTest::mouseRelease(&plot, Qt::LeftButton, {}, QPoint(f.Px(may1 + 0.75), y));
+    ASSERT_TRUE(plot.View());
+    EXPECT_NEAR(plot.View()->from, may1 + 0.25, 0.01);
+    ASSERT_TRUE(WaitUi([&] { return plot.Model().HasOverlay(); }));
+    // Every reading of the stretch, not four of each 64.
+    const std::optional<PointExtent> shown = plot.Model().DrawnInView(0);
+    ASSERT_TRUE(shown);
+    EXPECT_GT(plot.Model().Drawn(0).Count(), 1000u);
+    EXPECT_EQ(plot.Frame().ranges.xmin, plot.View()->from);
+    if (const char* png = std::getenv("POM_ZOOM_SCREENSHOT")) w->grab().save(png);
+
+    QTest::mouseDClick(&plot, Qt::LeftButton, {}, QPoint(f.Px(may1 + 0.5), y));
+    EXPECT_FALSE(plot.View());
+    EXPECT_FALSE(plot.Model().HasOverlay());
+    EXPECT_EQ(plot.Frame().ranges.xmin, plot.Model().Series(0).Point(0).x);
 }
 
 TEST_F(ChartPage, RebuildStopsARunningPortOnlyForItsDuration) {

@@ -1,0 +1,230 @@
+// Zooming into the thinned past: the stretch's lines read back from the dated
+// files on a worker give the picture the chart would draw with every point.
+#include "app/logic/ChartZoom.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <ostream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "app/logic/Readings.h"
+#include "plot/logic/PlotLayout.h"
+#include "plot/logic/SeriesPixels.h"
+#include "serial/QueuedDispatcher.h"
+#include "tests/support/FakeReadingsHost.h"
+#include "tests/support/TestSupport.h"
+#include "util/Cp1250.h"
+
+namespace pom {
+namespace {
+
+using ::testing::HasSubstr;
+
+constexpr double kMay1 = 45047.0;  // 2023-05-01 00:00 as a day number
+constexpr int kDays = 6;
+constexpr int kStepSec = 20;
+
+// The live path's plotting into a chart model.
+class Feed final : public test::FakeReadingsHost {
+public:
+    explicit Feed(PlotModel& m) : model(m) {}
+    void AddPoint(int series, int colorIndex, double time, double value) override {
+        model.AddPoint(colorIndex, series, value, time);
+    }
+    PlotModel& model;
+};
+
+class Host final : public ChartZoomHost {
+public:
+    std::string Stamp() override { return "2023-05-09 12:00:00 "; }
+    void AppendLog(std::string line) override { log.push_back(std::move(line)); }
+    const PlotModel& ChartModel() const override { return chart; }
+    int SetZoomPoints(PlotModel&& full, TimeSpan cover) override {
+        return chart.SetOverlay(std::move(full), cover);
+    }
+    bool Said(const std::string& part) const {
+        for (const std::string& l : log)
+            if (l.find(Cp(part)) != std::string::npos) return true;
+        return false;
+    }
+    PlotModel chart;
+    std::vector<std::string> log;
+};
+
+std::string Stamp(double day) {
+    const LocalDateTime t = FromDayNumber(day);
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour,
+                  t.minute, t.second);
+    return buf;
+}
+
+// Six days of readings of four channels, one file a day saved at its end.
+std::vector<std::vector<std::string>> Days() {
+    std::mt19937 rng(5);
+    std::normal_distribution<double> d(0, 0.3);
+    std::uniform_int_distribution<int> stay(0, 3);
+    double v[4] = {20, 5, 1000, 50};
+    std::vector<std::vector<std::string>> days(kDays);
+    for (int day = 0; day < kDays; ++day) {
+        for (int s = 0; s < 86400; s += kStepSec) {
+            const std::string when = Stamp(kMay1 + day + s / 86400.0);
+            char buf[160];
+            for (double& x : v)
+                if (stay(rng) != 0) x += d(rng);
+            std::snprintf(buf, sizeof buf, "%s R:%s %.2f %.2f %.2f %.2f W4r:0", when.c_str(),
+                          when.c_str(), v[0], v[1], v[2], v[3]);
+            days[static_cast<std::size_t>(day)].push_back(buf);
+        }
+    }
+    return days;
+}
+
+std::vector<PixelPoint> Pixels(const PlotModel& m, int series) {
+    const PlotFrame f = MakeFrame(1188, 702, 3, kPlotMargin, kPlotMargin, kPlotMargin, kPlotMargin,
+                                  ComputeRanges(m));
+    std::vector<PixelPoint> out;
+    SeriesToPixels(f, m.Drawn(series), PixelReduction::ColumnExtremes, out);
+    return out;
+}
+
+enum class Damage { None, DayMissing, ZerosInDay, NoFolder };
+
+struct ZoomCase {
+    const char* name;
+    bool averaging;
+    double viewFrom;  // days after May 1
+    double viewDays;
+    Damage damage;
+    bool read;         // the zoom reaches into the thinned points and reads
+    bool full;         // the full-resolution points are drawn
+    const char* said;  // part of a line logged, or ""
+};
+
+void PrintTo(const ZoomCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class ZoomTable : public ::testing::TestWithParam<ZoomCase> {
+protected:
+    std::string Data() const { return dir.path() + "/data"; }
+
+    test::TempDir dir;
+    QueuedDispatcher main;
+    Host host;
+};
+
+TEST_P(ZoomTable, ReadsTheThinnedStretchBackFromTheFiles) {
+    const ZoomCase& c = GetParam();
+    const auto days = Days();
+    PlotModel all;
+    for (PlotModel* m : {&host.chart, &all}) {
+        m->SetPrecision(100);
+        m->Averaging = c.averaging;
+        m->AvgWindow = 60.0 / 86400;
+        m->FullResolutionDays = m == &all ? 0 : 1;
+        for (int k = 0; k < 4; ++k) m->Series(k).visible = true;
+        Feed feed(*m);
+        StationValues values;
+        Readings readings(feed, values);
+        for (const auto& day : days)
+            for (const std::string& line : day) {
+                int count = 0;
+                readings.PlotReading(ReadingRecord(std::string_view(line).substr(20), count));
+            }
+    }
+    for (int k = 0; k < 4; ++k)
+        host.chart.Series(k).ThinBefore(host.chart.Series(k).Bounds().xmax - 1);
+    ASSERT_GT(host.chart.Series(0).ThinnedCount(), 0);
+
+    if (c.damage != Damage::NoFolder) {
+        for (int day = 0; day < kDays; ++day) {
+            if (c.damage == Damage::DayMissing && day == static_cast<int>(c.viewFrom)) continue;
+            std::string text;
+            for (const std::string& l : days[static_cast<std::size_t>(day)]) text += l + "\r\n";
+            if (c.damage == Damage::ZerosInDay && day == static_cast<int>(c.viewFrom))
+                text.replace(text.size() / 2, 4000, std::string(4000, '\0'));
+            std::filesystem::create_directories(Data());
+            test::WriteFile(Data() + "/Ardu" + Stamp(kMay1 + day + 86399.0 / 86400).substr(0, 10) +
+                                " 23_59_59.txt",
+                            text);
+        }
+    }
+
+    const TimeSpan view{kMay1 + c.viewFrom, kMay1 + c.viewFrom + c.viewDays};
+    host.chart.SetView(view);
+    all.SetView(view);
+    // The thinned points alone draw another picture, or the test proves nothing.
+    if (c.read) {
+        EXPECT_NE(Pixels(host.chart, 0), Pixels(all, 0));
+    }
+    ChartZoom zoom(host, main);
+    zoom.ViewChanged(Data(), "YYYY-MM-DD hh_mm_ss", StationValues{}, true);
+    EXPECT_EQ(zoom.Running(), c.read);
+    ASSERT_TRUE(main.PumpUntil([&] { return !zoom.Running(); }));
+    main.Pump();
+
+    EXPECT_EQ(host.chart.HasOverlay(), c.full);
+    for (int k = 0; k < 4; ++k) {
+        if (c.full) {
+            EXPECT_EQ(Pixels(host.chart, k), Pixels(all, k)) << "series " << k;
+        } else if (c.read) {
+            EXPECT_NE(Pixels(host.chart, k), Pixels(all, k)) << "series " << k;
+        }
+    }
+    if (*c.said) {
+        EXPECT_TRUE(host.Said(c.said)) << ::testing::PrintToString(host.log);
+    } else {
+        EXPECT_TRUE(host.log.empty()) << ::testing::PrintToString(host.log);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ZoomTable,
+    ::testing::Values(ZoomCase{"AThinnedDay", false, 2, 1, Damage::None, true, true, ""},
+                      ZoomCase{"TwoHoursAveraged", true, 1.5, 2.0 / 24, Damage::None, true, true,
+                               ""},
+                      ZoomCase{"FirstDay", false, 0, 0.5, Damage::None, true, true, ""},
+                      ZoomCase{"TheDaysFileMissing", false, 2.2, 0.5, Damage::DayMissing, true,
+                               false, "nie mają wszystkich punktów"},
+                      ZoomCase{"ZerosInTheDaysFile", false, 3, 1, Damage::ZerosInDay, true, false,
+                               "niedozwolonymi bajtami"},
+                      ZoomCase{"NoSavedFiles", false, 2, 1, Damage::NoFolder, true, false,
+                               "brak zapisanych plików"},
+                      // Within the whole points, or wider than a read-back pays for.
+                      ZoomCase{"RecentHours", false, 5.2, 0.5, Damage::None, false, false, ""},
+                      ZoomCase{"WholeSpan", false, 0, 40, Damage::None, false, false, ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ChartZoomTest, LeavingTheZoomWhileReadingDropsTheReadBack) {
+    test::TempDir dir;
+    QueuedDispatcher main;
+    Host host;
+    host.chart.SetPrecision(100);
+    host.chart.Series(0).visible = true;
+    for (int s = 0; s < 3 * 86400; s += 10) host.chart.AddPoint(0, 0, s % 97, kMay1 + s / 86400.0);
+    host.chart.Series(0).ThinBefore(kMay1 + 2);
+    std::string text;
+    for (int s = 0; s < 86400; s += 10) {
+        const std::string when = Stamp(kMay1 + s / 86400.0);
+        text += when + " R:" + when + " " + std::to_string(s % 97) + " 1 2 3 W4r:0\r\n";
+    }
+    test::WriteFile(dir.path() + "/Ardu2023-05-01 23_59_59.txt", text);
+    host.chart.SetView({kMay1 + 0.2, kMay1 + 0.4});
+    ChartZoom zoom(host, main);
+    zoom.ViewChanged(dir.path(), "YYYY-MM-DD hh_mm_ss", StationValues{}, true);
+    host.chart.ClearView();
+    zoom.ViewChanged(dir.path(), "YYYY-MM-DD hh_mm_ss", StationValues{}, true);
+    EXPECT_FALSE(zoom.Running());
+    main.Pump();
+    EXPECT_FALSE(host.chart.HasOverlay());
+    EXPECT_TRUE(host.log.empty());
+}
+
+}  // namespace
+}  // namespace pom

@@ -1,0 +1,240 @@
+// The zoom into the thinned past: with the points read back for its window,
+// the chart draws what it would have drawn had it kept every point.
+#include <array>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "plot/logic/PlotLayout.h"
+#include "plot/logic/PlotModel.h"
+#include "plot/logic/SeriesPixels.h"
+#include "tests/plot/PlotTestData.h"
+
+namespace pom {
+namespace {
+
+using test::Sample;
+
+constexpr double kT0 = 45047.0;  // 2023-05-01 00:00
+
+enum class Shape { Walk, Spikes, Runs };
+
+std::vector<Sample> Make(Shape shape, int days, double stepSec) {
+    const int n = static_cast<int>(days * 86400 / stepSec);
+    switch (shape) {
+        case Shape::Walk:
+            return test::RandomWalk(n, kT0, stepSec, 7);
+        case Shape::Spikes:
+            return test::Spikes(n, kT0, stepSec, 8);
+        case Shape::Runs:
+            return test::FlatRuns(n, kT0, stepSec, 9);
+    }
+    return {};
+}
+
+void Configure(PlotModel& m, double horizonDays, bool averaging) {
+    m.SetPrecision(100);
+    m.FullResolutionDays = horizonDays;
+    m.Averaging = averaging;
+    m.AvgWindow = 60.0 / 86400;
+    m.Series(0).visible = true;
+}
+
+// What a read-back of the files gives: the samples after the seam before
+// `from`, added to the chart's seed.
+PlotModel SeededReadBack(const PlotModel& chart, const std::vector<Sample>& samples, double from) {
+    std::array<double, 11> after{};
+    PlotModel m = SeedZoomPoints(chart, from, after);
+    for (const Sample& s : samples)
+        if (s.t > after[0]) m.AddPoint(0, 0, s.v, s.t);
+    return m;
+}
+
+// The samples from `from` on, without a seed, maybe with a stretch missing.
+PlotModel ReadBack(const std::vector<Sample>& samples, double from, bool averaging,
+                   double skipFrom = 0, double skipTo = 0) {
+    PlotModel m;
+    Configure(m, 0, averaging);
+    for (const Sample& s : samples)
+        if (s.t >= from && !(skipFrom <= s.t && s.t < skipTo)) m.AddPoint(0, 0, s.v, s.t);
+    return m;
+}
+
+struct Picture {
+    DataRanges ranges;
+    std::vector<PixelPoint> pixels;
+};
+
+Picture Draw(const PlotModel& m, PixelReduction reduction) {
+    Picture p;
+    const PlotFrame f = MakeFrame(1188, 702, 3, kPlotMargin, kPlotMargin, kPlotMargin, kPlotMargin,
+                                  ComputeRanges(m));
+    p.ranges = f.ranges;
+    SeriesToPixels(f, m.Drawn(0), reduction, p.pixels);
+    return p;
+}
+
+void ExpectSamePicture(const PlotModel& got, const PlotModel& want, PixelReduction reduction) {
+    const Picture a = Draw(got, reduction);
+    const Picture b = Draw(want, reduction);
+    EXPECT_EQ(a.ranges.xmin, b.ranges.xmin);
+    EXPECT_EQ(a.ranges.xmax, b.ranges.xmax);
+    EXPECT_EQ(a.ranges.ymin, b.ranges.ymin);
+    EXPECT_EQ(a.ranges.ymax, b.ranges.ymax);
+    ASSERT_EQ(a.pixels.size(), b.pixels.size());
+    EXPECT_EQ(a.pixels, b.pixels);
+}
+
+struct ZoomCase {
+    const char* name;
+    Shape shape;
+    double stepSec;
+    bool averaging;
+    double viewFrom;  // days after kT0
+    double viewDays;
+};
+
+void PrintTo(const ZoomCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class ZoomIntoThinned : public ::testing::TestWithParam<ZoomCase> {};
+
+TEST_P(ZoomIntoThinned, DrawsWhatEveryPointWouldHaveDrawn) {
+    const ZoomCase& c = GetParam();
+    const std::vector<Sample> samples = Make(c.shape, 12, c.stepSec);
+    PlotModel all, thin;
+    Configure(all, 0, c.averaging);
+    Configure(thin, 2, c.averaging);
+    for (const Sample& s : samples) {
+        all.AddPoint(0, 0, s.v, s.t);
+        thin.AddPoint(0, 0, s.v, s.t);
+    }
+    // Thinning runs now and then as points come; here it catches up.
+    thin.Series(0).ThinBefore(thin.Series(0).Bounds().xmax - 2);
+    ASSERT_GT(thin.Series(0).ThinnedCount(), 0);
+    const TimeSpan view{kT0 + c.viewFrom, kT0 + c.viewFrom + c.viewDays};
+    ASSERT_LT(view.from, *thin.ThinnedUntil());
+    all.SetView(view);
+    thin.SetView(view);
+    // The thinned points alone draw another picture, or the test proves nothing.
+    EXPECT_NE(Draw(thin, PixelReduction::None).pixels, Draw(all, PixelReduction::None).pixels);
+
+    const TimeSpan cover{view.from - 1, view.to + 1};
+    ASSERT_EQ(thin.SetOverlay(SeededReadBack(thin, samples, cover.from), cover), 1);
+    EXPECT_TRUE(thin.HasOverlay());
+    ExpectSamePicture(thin, all, PixelReduction::ColumnExtremes);
+    ExpectSamePicture(thin, all, PixelReduction::None);
+
+    // Narrower inside the cover: the points stay and still draw the same.
+    const TimeSpan inner{view.from + c.viewDays / 4, view.to - c.viewDays / 4};
+    all.SetView(inner);
+    thin.SetView(inner);
+    EXPECT_TRUE(thin.HasOverlay());
+    ExpectSamePicture(thin, all, PixelReduction::ColumnExtremes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ZoomIntoThinned,
+    ::testing::Values(ZoomCase{"WalkOneDay", Shape::Walk, 10, false, 3, 1},
+                      ZoomCase{"WalkTwoHours", Shape::Walk, 10, false, 5.3, 2.0 / 24},
+                      ZoomCase{"SpikesThreeDays", Shape::Spikes, 30, false, 2, 3},
+                      ZoomCase{"RunsHalfDay", Shape::Runs, 10, false, 4.5, 0.5},
+                      ZoomCase{"WalkAveragedEveryFiveSeconds", Shape::Walk, 5, true, 6, 1},
+                      // Into the thinned past and on into the whole points.
+                      ZoomCase{"AcrossTheHorizon", Shape::Walk, 10, false, 8, 3}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct RefusedCase {
+    const char* name;
+    double readFrom;  // days after the view's start the read-back begins
+    double gapFrom;   // a stretch missing from it, days after the view's start
+    double gapDays;
+    bool averaging;  // of the read-back; the chart's own is off
+};
+
+void PrintTo(const RefusedCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class ZoomReadBackIncomplete : public ::testing::TestWithParam<RefusedCase> {};
+
+// A file missing or damaged, or points added by other rules: the chart keeps
+// drawing its thinned points rather than a picture with a hole.
+TEST_P(ZoomReadBackIncomplete, KeepsTheThinnedPoints) {
+    const RefusedCase& c = GetParam();
+    const std::vector<Sample> samples = Make(Shape::Walk, 10, 10);
+    PlotModel thin;
+    Configure(thin, 2, false);
+    for (const Sample& s : samples) thin.AddPoint(0, 0, s.v, s.t);
+    const TimeSpan view{kT0 + 3, kT0 + 4};
+    thin.SetView(view);
+    const Picture before = Draw(thin, PixelReduction::ColumnExtremes);
+    PlotModel full = ReadBack(samples, view.from + c.readFrom, c.averaging, view.from + c.gapFrom,
+                              view.from + c.gapFrom + c.gapDays);
+    EXPECT_EQ(thin.SetOverlay(std::move(full), {view.from - 1, view.to + 1}), 0);
+    EXPECT_FALSE(thin.HasOverlay());
+    EXPECT_EQ(Draw(thin, PixelReduction::ColumnExtremes).pixels, before.pixels);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ZoomReadBackIncomplete,
+                         ::testing::Values(RefusedCase{"FileMissingInTheMiddle", -2, 0.4, 0.2,
+                                                       false},
+                                           RefusedCase{"FilesStartTooLate", 0.5, 0, 0, false},
+                                           RefusedCase{"NothingRead", 5, 0, 0, false},
+                                           RefusedCase{"OtherAveraging", -2, 0, 0, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ZoomView, LeavingOrMovingOutOfTheCoverDropsTheFullPoints) {
+    const std::vector<Sample> samples = Make(Shape::Walk, 10, 10);
+    PlotModel thin;
+    Configure(thin, 2, false);
+    for (const Sample& s : samples) thin.AddPoint(0, 0, s.v, s.t);
+    const int ownPoints = thin.Series(0).PointCount();
+    thin.SetView({kT0 + 3, kT0 + 4});
+    ASSERT_EQ(thin.SetOverlay(ReadBack(samples, kT0 + 1, false), {kT0 + 2, kT0 + 5}), 1);
+    thin.SetView({kT0 + 4.5, kT0 + 5.5});  // past the cover's end
+    EXPECT_FALSE(thin.HasOverlay());
+    thin.SetView({kT0 + 3, kT0 + 4});
+    ASSERT_EQ(thin.SetOverlay(ReadBack(samples, kT0 + 1, false), {kT0 + 2, kT0 + 5}), 1);
+    thin.ClearView();
+    EXPECT_FALSE(thin.HasOverlay());
+    // Without a zoom the chart draws its own points again.
+    EXPECT_EQ(thin.Drawn(0).series, &thin.Series(0));
+    EXPECT_EQ(thin.Drawn(0).Count(), static_cast<std::size_t>(ownPoints));
+    EXPECT_EQ(thin.Series(0).PointCount(), ownPoints);
+}
+
+// The files end with the last save; the lines after it are in memory and
+// the chart's own points for them are whole.
+TEST(ZoomView, AViewOnIntoTheUnsavedPointsTakesThemFromTheSeries) {
+    const std::vector<Sample> samples = Make(Shape::Walk, 12, 10);
+    PlotModel all, thin;
+    Configure(all, 0, false);
+    Configure(thin, 2, false);
+    for (const Sample& s : samples) {
+        all.AddPoint(0, 0, s.v, s.t);
+        thin.AddPoint(0, 0, s.v, s.t);
+    }
+    thin.Series(0).ThinBefore(thin.Series(0).Bounds().xmax - 2);
+    const TimeSpan view{kT0 + 9, kT0 + 12};
+    all.SetView(view);
+    thin.SetView(view);
+    std::array<double, 11> after{};
+    PlotModel saved = SeedZoomPoints(thin, view.from - 1, after);
+    for (const Sample& s : samples)
+        if (s.t > after[0] && s.t < kT0 + 11) saved.AddPoint(0, 0, s.v, s.t);
+    const TimeSpan cover{view.from - 1, saved.Series(0).Bounds().xmax};
+    ASSERT_LT(*thin.ThinnedUntil(), cover.to);
+    ASSERT_EQ(thin.SetOverlay(std::move(saved), cover), 1);
+    ExpectSamePicture(thin, all, PixelReduction::ColumnExtremes);
+    // A later reading is drawn too.
+    all.AddPoint(0, 0, 99, kT0 + 11.99);
+    thin.AddPoint(0, 0, 99, kT0 + 11.99);
+    ExpectSamePicture(thin, all, PixelReduction::ColumnExtremes);
+}
+
+}  // namespace
+}  // namespace pom
