@@ -18,10 +18,6 @@ const char* const kDayShort[7] = {"niedz.", "pon.", "wt.", "śr.", "czw.", "pt."
 const char* const kDayLong[7] = {"niedziela", "poniedziałek", "wtorek", "środa",
                                  "czwartek",  "piątek",       "sobota"};
 
-char Upper(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
-}
-
 std::string Num(int v, int width) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "%0*d", width, v);
@@ -45,20 +41,9 @@ int MonthIndex(const LocalDateTime& t) {
 
 std::string FormatDateTimeMask(std::string_view mask, const LocalDateTime& t) {
     std::string out;
-    char lastToken = 0;
-    std::size_t i = 0;
-    while (i < mask.size()) {
-        const char c = mask[i];
-        char token = Upper(c);
-        if (token >= 'A' && token <= 'Z') {
-            if (token == 'M' && lastToken == 'H') token = 'N';
-            lastToken = token;
-        }
-        // Length of the run of this letter, either case.
-        std::size_t count = 1;
-        while (i + count < mask.size() && Upper(mask[i + count]) == Upper(c)) ++count;
-
-        switch (token) {
+    ForEachMaskPiece(mask, [&](const MaskPiece& p) {
+        const std::size_t count = p.count;
+        switch (p.field) {
             case 'Y':
                 out += count <= 2 ? Num(t.year % 100, 2) : Num(t.year, 4);
                 break;
@@ -88,29 +73,10 @@ std::string FormatDateTimeMask(std::string_view mask, const LocalDateTime& t) {
             case 'Z':
                 out += Num(t.msec, count <= 2 ? 1 : 3);
                 break;
-            case '"':
-            case '\'': {
-                const auto close = mask.find(c, i + 1);
-                const std::size_t end = close == std::string_view::npos ? mask.size() : close;
-                out += mask.substr(i + 1, end - i - 1);
-                i = close == std::string_view::npos ? mask.size() : close + 1;
-                continue;
-            }
-            case ':':
-                out += ':';
-                count = 1;
-                break;
-            case '/':
-                out += '-';
-                count = 1;
-                break;
             default:
-                out += c;
-                count = 1;
-                break;
+                out += p.text;
         }
-        i += count;
-    }
+    });
     return out;
 }
 

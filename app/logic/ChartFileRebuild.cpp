@@ -33,10 +33,6 @@ struct Token {
     std::vector<std::string> names;  // kName: the value is the index + 1
 };
 
-char Upper(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
-}
-
 Token Char(char c) {
     Token t;
     t.c = c;
@@ -67,23 +63,9 @@ Token Names(Field f, const char* mask, bool months) {
 std::vector<Token> Tokenize(std::string_view mask, bool& subFolders) {
     std::vector<Token> out;
     subFolders = false;
-    auto literal = [&](char c) {
-        if (c == ':') c = '_';
-        if (c == '\\') subFolders = true;
-        out.push_back(Char(c));
-    };
-    char lastToken = 0;
-    std::size_t i = 0;
-    while (i < mask.size()) {
-        const char c = mask[i];
-        char token = Upper(c);
-        if (token >= 'A' && token <= 'Z') {
-            if (token == 'M' && lastToken == 'H') token = 'N';
-            lastToken = token;
-        }
-        std::size_t count = 1;
-        while (i + count < mask.size() && Upper(mask[i + count]) == Upper(c)) ++count;
-        switch (token) {
+    ForEachMaskPiece(mask, [&](const MaskPiece& p) {
+        const std::size_t count = p.count;
+        switch (p.field) {
             case 'Y':
                 out.push_back(count <= 2 ? Number(kYear, 2, 2) : Number(kYear, 4, 4));
                 out.back().twoDigitYear = count <= 2;
@@ -119,25 +101,15 @@ std::vector<Token> Tokenize(std::string_view mask, bool& subFolders) {
             case 'Z':
                 out.push_back(Number(kIgnored, count <= 2 ? 1 : 3, 3));
                 break;
-            case '"':
-            case '\'': {
-                const auto close = mask.find(c, i + 1);
-                const std::size_t end = close == std::string_view::npos ? mask.size() : close;
-                for (char q : mask.substr(i + 1, end - i - 1)) literal(q);
-                i = close == std::string_view::npos ? mask.size() : close + 1;
-                continue;
-            }
-            case '/':
-                literal('-');
-                count = 1;
-                break;
             default:
-                literal(c);
-                count = 1;
-                break;
+                // The file name's characters: ":" is "_" there.
+                for (char c : p.text) {
+                    if (c == ':') c = '_';
+                    if (c == '\\') subFolders = true;
+                    out.push_back(Char(c));
+                }
         }
-        i += count;
-    }
+    });
     if (subFolders)
         for (Token& t : out)
             if (t.kind == Token::kChar && t.c == '\\') t.c = '/';
