@@ -147,14 +147,14 @@ int main(int argc, char** argv) {
         if (!WriteRows(part, rows)) return 1;
         std::printf("  rows written            %8.0f ms\n", Ms(Clock::now() - t0));
         t0 = Clock::now();
-        { Store summarise(part); }
+        { SqliteStore summarise(part); }
         std::printf("  summaries built at start %7.0f ms (all tables)\n", Ms(Clock::now() - t0));
         // An earlier file's log beside the new file would be read into it.
         for (const char* tail : {"", "-wal", "-shm"}) std::filesystem::remove(db + tail);
         std::filesystem::rename(part, db);
     }
 
-    Store store(db);
+    SqliteStore store(db);
     Server server(store, {"127.0.0.1", 0, "", 4});
     std::string error;
     const int port = server.Start(&error);

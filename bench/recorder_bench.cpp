@@ -47,7 +47,7 @@ std::string Stamp(long n) {
 void BM_ParallelPosts(benchmark::State& state) {
     const int clients = static_cast<int>(state.range(0));
     Scratch scratch;
-    pom::recorder::Store store(scratch.path + "/pomiary.sqlite");
+    pom::recorder::SqliteStore store(scratch.path + "/pomiary.sqlite");
     pom::recorder::Server server(store, {"127.0.0.1", 0, "", 16});
     std::string error;
     const int port = server.Start(&error);
@@ -123,7 +123,7 @@ void BM_OneClientInTurn(benchmark::State& state) {
     const bool keepAlive = state.range(1) != 0;
     constexpr int kRequests = 1000;
     Scratch scratch;
-    pom::recorder::Store store(scratch.path + "/pomiary.sqlite");
+    pom::recorder::SqliteStore store(scratch.path + "/pomiary.sqlite");
     pom::recorder::Server server(store, {"127.0.0.1", 0, "", 16});
     std::string error;
     const int port = server.Start(&error);

@@ -32,7 +32,7 @@ protected:
     void Start(const std::string& key) {
         server.reset();
         store.reset();
-        store = std::make_unique<Store>(dir.file("pomiary.sqlite"));
+        store = std::make_unique<SqliteStore>(dir.file("pomiary.sqlite"));
         server = std::make_unique<Server>(*store, ServerConfig{"127.0.0.1", 0, key, 8});
         std::string error;
         port = server->Start(&error);

@@ -10,7 +10,8 @@ namespace pom::recorder {
 struct Options {
     std::string host = "127.0.0.1";
     int port = 8080;     // 0: any free port
-    std::string dbPath;  // empty: DefaultDbPath()
+    std::string dbPath;  // empty: DefaultDbPath(); or a mariadb:// address
+    std::string dbPasswordFile;
     std::string key;     // empty: posts need no key
     int threads = 16;    // request workers
     bool help = false;

@@ -240,14 +240,14 @@ std::string Folder(const std::string& path) {
 
 }  // namespace
 
-struct Store::Job {
+struct SqliteStore::Job {
     const Reading* reading = nullptr;
     const Legends* legends = nullptr;
     Outcome outcome = Outcome::Failed;
     bool done = false;
 };
 
-struct Store::Cache {
+struct SqliteStore::Cache {
     std::map<std::string, std::unique_ptr<Stmt>> inserts;
     std::map<std::string, std::unique_ptr<Stmt>> summaries;  // upserts of present summaries
     std::unique_ptr<Stmt> exists;
@@ -256,7 +256,7 @@ struct Store::Cache {
 
 // The version starts from the clock in milliseconds, so a tag a browser kept
 // from an earlier run of the recorder does not match this run's answers.
-Store::Store(std::string path)
+SqliteStore::SqliteStore(std::string path)
     : path_(std::move(path)),
       cache_(std::make_unique<Cache>()),
       version_(static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -302,7 +302,7 @@ Store::Store(std::string path)
     thread_ = std::thread([this] { WriterLoop(); });
 }
 
-Store::~Store() {
+SqliteStore::~SqliteStore() {
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
@@ -317,7 +317,7 @@ Store::~Store() {
     sqlite3_close(writer_);
 }
 
-Outcome Store::AddReading(const Reading& reading) {
+Outcome SqliteStore::AddReading(const Reading& reading) {
     Job job;
     job.reading = &reading;
     std::unique_lock lock(mutex_);
@@ -328,7 +328,7 @@ Outcome Store::AddReading(const Reading& reading) {
     return job.outcome;
 }
 
-std::vector<Outcome> Store::AddReadings(const std::vector<Reading>& readings) {
+std::vector<Outcome> SqliteStore::AddReadings(const std::vector<Reading>& readings) {
     std::vector<Job> jobs(readings.size());
     std::vector<Outcome> out(readings.size(), Outcome::Failed);
     std::unique_lock lock(mutex_);
@@ -345,7 +345,7 @@ std::vector<Outcome> Store::AddReadings(const std::vector<Reading>& readings) {
     return out;
 }
 
-bool Store::SetLegends(const Legends& legends) {
+bool SqliteStore::SetLegends(const Legends& legends) {
     Job job;
     job.legends = &legends;
     std::unique_lock lock(mutex_);
@@ -356,7 +356,7 @@ bool Store::SetLegends(const Legends& legends) {
     return job.outcome == Outcome::Stored;
 }
 
-void Store::WriterLoop() {
+void SqliteStore::WriterLoop() {
     std::vector<Job*> batch;
     for (;;) {
         {
@@ -380,7 +380,7 @@ void Store::WriterLoop() {
     }
 }
 
-bool Store::RunBatch(std::vector<Job*>& batch) {
+bool SqliteStore::RunBatch(std::vector<Job*>& batch) {
     for (Job* j : batch) j->outcome = Outcome::Failed;
     if (!Exec(writer_, "BEGIN IMMEDIATE")) return false;
     for (Job* j : batch) {
@@ -402,7 +402,7 @@ bool Store::RunBatch(std::vector<Job*>& batch) {
     });
 }
 
-Outcome Store::Apply(Job& job) {
+Outcome SqliteStore::Apply(Job& job) {
     if (job.legends) {
         Stmt& s = *cache_->legends;
         if (!s) return Outcome::Failed;
@@ -479,8 +479,8 @@ Outcome Store::Apply(Job& job) {
 
 // Adds the row just inserted to its cell at every level; a table without
 // summaries yet (new, or made by something else) gets them built, row included.
-bool Store::Summarise(const std::string& table, const std::string& key, std::int64_t t,
-                      const Values& values) {
+bool SqliteStore::Summarise(const std::string& table, const std::string& key, std::int64_t t,
+                            const Values& values) {
     auto it = cache_->summaries.find(key);
     if (it == cache_->summaries.end()) {
         Stmt& exists = *cache_->exists;
@@ -505,7 +505,7 @@ bool Store::Summarise(const std::string& table, const std::string& key, std::int
 
 // Tables written before summaries existed, or by a recorder that did not keep
 // them, get them (re)built: a summary whose row count differs from the table's.
-void Store::SummariseAtStart() {
+void SqliteStore::SummariseAtStart() {
     std::vector<std::string> stale;
     {
         Stmt names(writer_, "SELECT name FROM sqlite_schema WHERE type='table' ORDER BY name");
@@ -543,7 +543,7 @@ void Store::SummariseAtStart() {
     }
 }
 
-sqlite3* Store::TakeReader() {
+sqlite3* SqliteStore::TakeReader() {
     {
         std::lock_guard lock(readersMutex_);
         if (!readers_.empty()) {
@@ -562,7 +562,7 @@ sqlite3* Store::TakeReader() {
     return db;
 }
 
-void Store::GiveBack(sqlite3* db) {
+void SqliteStore::GiveBack(sqlite3* db) {
     if (db == nullptr) return;
     std::lock_guard lock(readersMutex_);
     if (readers_.size() < kMaxIdleReaders)
@@ -572,20 +572,20 @@ void Store::GiveBack(sqlite3* db) {
 }
 
 // One borrowed read connection for the life of a query.
-class Store::Reader {
+class SqliteStore::Reader {
 public:
-    explicit Reader(Store& s) : s_(s), db_(s.TakeReader()) {}
+    explicit Reader(SqliteStore& s) : s_(s), db_(s.TakeReader()) {}
     ~Reader() { s_.GiveBack(db_); }
     Reader(const Reader&) = delete;
     Reader& operator=(const Reader&) = delete;
     sqlite3* db() const { return db_; }
 
 private:
-    Store& s_;
+    SqliteStore& s_;
     sqlite3* db_;
 };
 
-std::vector<TableSummary> Store::Tables() {
+std::vector<TableSummary> SqliteStore::Tables() {
     std::vector<TableSummary> out;
     Reader r(*this);
     if (!r.db()) return out;
@@ -601,7 +601,7 @@ std::vector<TableSummary> Store::Tables() {
     return out;
 }
 
-std::optional<std::string> Store::FindTable(const std::string& name) {
+std::optional<std::string> SqliteStore::FindTable(const std::string& name) {
     if (!IsTableName(name)) return std::nullopt;
     Reader r(*this);
     if (!r.db()) return std::nullopt;
@@ -612,7 +612,7 @@ std::optional<std::string> Store::FindTable(const std::string& name) {
     return q.Column(0);
 }
 
-std::string Store::LastStamp(const std::string& table) {
+std::string SqliteStore::LastStamp(const std::string& table) {
     if (!IsTableName(table)) return {};
     Reader r(*this);
     if (!r.db()) return {};
@@ -628,8 +628,8 @@ std::vector<Row> Store::Rows(const std::string& table, const std::string& from,
     return out;
 }
 
-void Store::EachRow(const std::string& table, const std::string& from, const std::string& to,
-                    const std::function<void(const Row&)>& visit) {
+void SqliteStore::EachRow(const std::string& table, const std::string& from, const std::string& to,
+                          const std::function<void(const Row&)>& visit) {
     if (!IsTableName(table)) return;
     Reader r(*this);
     if (!r.db()) return;
@@ -646,7 +646,7 @@ void Store::EachRow(const std::string& table, const std::string& from, const std
     }
 }
 
-std::string Store::LegendsText(const std::string& table) {
+std::string SqliteStore::LegendsText(const std::string& table) {
     Reader r(*this);
     if (!r.db()) return {};
     Stmt q(r.db(), std::string("SELECT tekst FROM ") + kLegendsTable + " WHERE tabela=?1");
@@ -655,7 +655,7 @@ std::string Store::LegendsText(const std::string& table) {
     return q.Step() == SQLITE_ROW ? q.Column(0) : std::string();
 }
 
-std::vector<std::string> Store::TableNames() {
+std::vector<std::string> SqliteStore::TableNames() {
     std::vector<std::string> out;
     Reader r(*this);
     if (!r.db()) return out;
@@ -669,7 +669,7 @@ std::vector<std::string> Store::TableNames() {
     return out;
 }
 
-std::optional<TableFacts> Store::Facts(const std::string& table) {
+std::optional<TableFacts> SqliteStore::Facts(const std::string& table) {
     if (!IsTableName(table)) return std::nullopt;
     Reader r(*this);
     if (!r.db()) return std::nullopt;
@@ -717,9 +717,9 @@ std::optional<TableFacts> Store::Facts(const std::string& table) {
     return f;
 }
 
-std::optional<std::vector<Cell>> Store::Cells(const std::string& table, std::int64_t level,
-                                              std::int64_t from, std::int64_t to,
-                                              const std::array<bool, kChannels>& channels) {
+std::optional<std::vector<Cell>> SqliteStore::Cells(const std::string& table, std::int64_t level,
+                                                    std::int64_t from, std::int64_t to,
+                                                    const std::array<bool, kChannels>& channels) {
     if (!IsTableName(table)) return std::nullopt;
     Reader r(*this);
     if (!r.db()) return std::nullopt;
@@ -737,8 +737,9 @@ std::optional<std::vector<Cell>> Store::Cells(const std::string& table, std::int
     return out;
 }
 
-std::pair<std::string, std::string> Store::Around(const std::string& table, const std::string& from,
-                                                  const std::string& to) {
+std::pair<std::string, std::string> SqliteStore::Around(const std::string& table,
+                                                        const std::string& from,
+                                                        const std::string& to) {
     std::pair<std::string, std::string> out;
     if (!IsTableName(table)) return out;
     Reader r(*this);
