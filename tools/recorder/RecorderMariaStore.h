@@ -1,0 +1,105 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tools/recorder/RecorderDbAddress.h"
+#include "tools/recorder/RecorderStore.h"
+
+struct st_mysql;
+
+namespace pom::recorder {
+
+// The readings in a MariaDB (or MySQL) database, shared with other recorders
+// and read by other tools: one table per station as in the SQLite file, the
+// legends in "pomiarnik:opisy", the dashboard's summary cells of every table
+// in "pomiarnik:zbiorcze". Like the SQLite store, one writer thread commits
+// the waiting posts in one transaction and a post returns only after its
+// COMMIT; the readers take connections of their own. A lost connection fails
+// the posts of that moment (they are sent again) and is made anew on the next
+// use, so the recorder is back within a post of the database's return.
+class MariaStore final : public Store {
+public:
+    // Connects, creates the legends and summary tables where missing;
+    // StoreError when the database cannot be reached.
+    explicit MariaStore(DbAddress address);
+    ~MariaStore() override;
+    MariaStore(const MariaStore&) = delete;
+    MariaStore& operator=(const MariaStore&) = delete;
+
+    std::string Where() const override { return ShownAddress(address_); }
+
+    Outcome AddReading(const Reading& reading) override;
+    bool SetLegends(const Legends& legends) override;
+    std::vector<Outcome> AddReadings(const std::vector<Reading>& readings) override;
+    std::vector<TableSummary> Tables() override;
+    std::string LastStamp(const std::string& table) override;
+    std::string LegendsText(const std::string& table) override;
+
+    // Changes with every write of this recorder; another recorder's writes
+    // show in the answers but not in this number.
+    std::uint64_t Version() const override { return version_.load(); }
+    std::vector<std::string> TableNames() override;
+    // The table's name as stored; a name differing only in case finds it, as
+    // in the SQLite file.
+    std::optional<std::string> FindTable(const std::string& name) override;
+    std::optional<TableFacts> Facts(const std::string& table) override;
+    void EachRow(const std::string& table, const std::string& from, const std::string& to,
+                 const std::function<void(const Row&)>& visit) override;
+    std::optional<std::vector<Cell>> Cells(const std::string& table, std::int64_t level,
+                                           std::int64_t from, std::int64_t to,
+                                           const std::array<bool, kChannels>& channels) override;
+    std::pair<std::string, std::string> Around(const std::string& table, const std::string& from,
+                                               const std::string& to) override;
+
+private:
+    struct Job;
+    class Reader;
+    st_mysql* Connect(std::string* error) const;
+    void WriterLoop();
+    void RunBatch(std::vector<Job*>& batch);
+    bool PrepareTables(std::vector<Job*>& batch);
+    Outcome Apply(Job& job);
+    bool Summarise(const std::string& table, std::int64_t t, const Values& values);
+    bool BuildSummary(const std::string& table);
+    void SummariseAtStart();
+    void WriterLost(const std::string& why);
+    st_mysql* TakeReader();
+    void GiveBack(st_mysql* db, bool healthy);
+
+    DbAddress address_;
+    st_mysql* writer_ = nullptr;
+    bool writerDown_ = false;  // reported once until it is back
+    // Per table (lower-case name): its name as stored, whether this
+    // recorder created it in the running batch, and whether its summary
+    // cells exist.
+    std::map<std::string, std::string> stored_;
+    std::set<std::string> createdNow_;
+    std::set<std::string> summarised_;
+    std::set<std::string> badShape_;  // reported once
+    struct Cache;
+    std::unique_ptr<Cache> cache_;
+    unsigned lastErrno_ = 0;  // of the last failed statement of the writer
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable done_;
+    std::deque<Job*> queue_;
+    bool stopping_ = false;
+
+    std::mutex readersMutex_;
+    std::vector<st_mysql*> readers_;
+
+    std::atomic<std::uint64_t> version_;
+    std::thread thread_;
+};
+
+}  // namespace pom::recorder
