@@ -233,6 +233,17 @@ std::string RowKinds() {
     return "s" + std::string(kChannels, 'd');
 }
 
+// A bound shorter than a stamp ("", "2024", "9999") completed to one, the
+// earliest or the latest it stands for, so the time index serves it.
+std::string FromBound(const std::string& b) {
+    static const std::string kFirst = "0000-01-01 00:00:00";
+    return b.size() >= kFirst.size() ? b : b + kFirst.substr(b.size());
+}
+std::string ToBound(const std::string& b) {
+    static const std::string kLast = "9999-12-31 23:59:59";
+    return b.size() >= kLast.size() ? b : b + kLast.substr(b.size());
+}
+
 Values GetValues(const Stmt& s, std::size_t at) {
     Values v;
     for (std::size_t i = 0; i < kChannels; ++i) v[i] = s.Real(at + i);
@@ -907,7 +918,7 @@ void MariaStore::EachRow(const std::string& table, const std::string& from, cons
                " WHERE Data >= ? AND Data <= ? ORDER BY Data",
            RowKinds());
     // Row by row from the server: a year's export never sits here whole.
-    if (!r.Run(q, {Txt(from), Txt(to)}, false)) return;
+    if (!r.Run(q, {Txt(FromBound(from)), Txt(ToBound(to))}, false)) return;
     Row row;
     while (q.Next()) {
         row.stamp = q.Text(0);
