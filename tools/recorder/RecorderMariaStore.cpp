@@ -589,6 +589,26 @@ void MariaStore::RunBatch(std::vector<Job*>& batch) {
 
 // Tables are made before the transaction: CREATE TABLE would commit it.
 bool MariaStore::PrepareTables(std::vector<Job*>& batch) {
+    const bool unknown = std::any_of(batch.begin(), batch.end(), [&](const Job* j) {
+        return j->reading && !stored_.count(Lower(j->reading->table));
+    });
+    if (!unknown) return true;
+    // Another recorder making "Krakow" while this one makes "krakow" would
+    // leave two tables where the SQLite file has one: the look-up and the
+    // making are one step among all recorders of the database.
+    Stmt lock(writer_, "SELECT GET_LOCK('pomiarnik:tabele', 10)", "i");
+    if (!lock.Run({}) || !lock.Next() || lock.Integer(0) != 1) {
+        lastErrno_ = lock.Errno();
+        Report("tables", "no lock for making tables: " + lock.Error());
+        return false;
+    }
+    struct Unlock {
+        MYSQL* db;
+        ~Unlock() {
+            Stmt s(db, "SELECT RELEASE_LOCK('pomiarnik:tabele')", "i");
+            if (s.Run({})) s.Next();
+        }
+    } unlock{writer_};
     bool ok = true;
     for (Job* j : batch) {
         if (!j->reading) continue;
@@ -682,7 +702,7 @@ Outcome MariaStore::Apply(Job& job) {
     for (const auto& v : r.values) params.push_back(Num(v));
     if (!ins.Run(std::move(params))) {
         lastErrno_ = ins.Errno();
-        Report("table " + table, ins.Error());
+        if (!Retry(lastErrno_)) Report("table " + table, ins.Error());
         // A table changed or dropped behind our back is looked up afresh.
         cache_->inserts.erase(key);
         stored_.erase(key);
@@ -691,7 +711,8 @@ Outcome MariaStore::Apply(Job& job) {
     }
     if (ins.Affected() == 0) return Outcome::Exists;
     if (const auto t = StampSeconds(r.stamp); t && !Summarise(table, *t, r.values)) {
-        Report("table " + table + ": summary", mysql_error(writer_));
+        // A deadlock is tried again with the whole batch; no need to say so.
+        if (!Retry(lastErrno_)) Report("table " + table + ": summary", mysql_error(writer_));
         summarised_.erase(table);
         cache_->summary.reset();
         return Outcome::Failed;
@@ -787,7 +808,7 @@ void MariaStore::SummariseAtStart() {
     for (const std::string& name : TableNames()) {
         Stmt count(writer_, "SELECT COUNT(*) FROM " + Quote(name), "i");
         Stmt sums(writer_,
-                  std::string("SELECT `level`, SUM(n) FROM ") + kSummaryTable +
+                  std::string("SELECT `level`, CAST(SUM(n) AS SIGNED) FROM ") + kSummaryTable +
                       " WHERE tabela = ? GROUP BY `level`",
                   "ii");
         if (!count.Run({}) || !count.Next()) continue;
@@ -814,13 +835,17 @@ void MariaStore::SummariseAtStart() {
 }
 
 MYSQL* MariaStore::TakeReader() {
-    {
-        std::lock_guard lock(readersMutex_);
-        if (!readers_.empty()) {
-            MYSQL* db = readers_.back();
+    for (;;) {
+        MYSQL* db = nullptr;
+        {
+            std::lock_guard lock(readersMutex_);
+            if (readers_.empty()) break;
+            db = readers_.back();
             readers_.pop_back();
-            return db;
         }
+        // An idle connection may have outlived a restart of the server.
+        if (mysql_ping(db) == 0) return db;
+        mysql_close(db);
     }
     return Connect(nullptr);
 }
@@ -964,8 +989,10 @@ std::optional<TableFacts> MariaStore::Facts(const std::string& table) {
     if (!r.Run(newest, {})) return std::nullopt;
     while (newest.Next()) f.newest.push_back({newest.Text(0), GetValues(newest, 1)});
 
-    std::string sums = "SELECT COUNT(*), COALESCE(SUM(n), 0)";
-    for (int i = 0; i < kChannels; ++i) sums += ", COALESCE(SUM(c" + std::to_string(i) + "), 0)";
+    // SUM gives DECIMAL, which the client does not turn into an integer.
+    std::string sums = "SELECT COUNT(*), CAST(COALESCE(SUM(n), 0) AS SIGNED)";
+    for (int i = 0; i < kChannels; ++i)
+        sums += ", CAST(COALESCE(SUM(c" + std::to_string(i) + "), 0) AS SIGNED)";
     Stmt q(r.db(),
            sums + " FROM " + kSummaryTable +
                " WHERE tabela = ? AND `level` = " + std::to_string(kLevels.back()),
