@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#ifndef POM_MARIADB_NO_GTEST
 #include <gtest/gtest.h>
+#endif
 
 #include <cstdlib>
 
@@ -68,13 +70,15 @@ std::unique_ptr<MariaDbServer>& Instance() {
     return server;
 }
 
-// Stops the server when the program's tests end.
+#ifndef POM_MARIADB_NO_GTEST
+// Stops the server when the program's tests end (else when the program does).
 class StopAtEnd : public ::testing::Environment {
 public:
     void TearDown() override { Instance().reset(); }
 };
 [[maybe_unused]] ::testing::Environment* const kStopAtEnd =
     ::testing::AddGlobalTestEnvironment(new StopAtEnd);
+#endif
 
 }  // namespace
 
