@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <set>
@@ -197,6 +198,48 @@ TEST_F(RecorderMariaTest, TheSocketAddressReachesTheSameDatabase) {
     EXPECT_EQ(rec.Post("gniazdo", 1).body, "UtworzonoBrakujacaTabele ok\nResult=Ok\n");
     EXPECT_EQ(Count("SELECT Sonda0 FROM gniazdo"), "1");
     EXPECT_EQ(rec.store->Where().find("tajne"), std::string::npos) << rec.store->Where();
+}
+
+// The program as a user runs it: the password out of the command line, from
+// a file or the environment, and never printed.
+TEST_F(RecorderMariaTest, TheProgramTakesThePasswordFromAFileOrTheEnvironment) {
+    std::string error;
+    auto address = ParseDbAddress(db, error);
+    ASSERT_TRUE(address) << error;
+    const std::string password = address->password;
+    address->password.clear();
+    address->hasPassword = false;
+    const std::string bare = "mariadb://" + address->user +
+                             "@127.0.0.1:" + std::to_string(address->port) + "/" +
+                             address->database;
+    test::TempDir dir;
+    test::WriteFile(dir.file("haslo"), password + "\n");
+    struct Way {
+        const char* label;
+        std::vector<std::string> args;
+        std::vector<std::pair<std::string, std::string>> env;
+    };
+    const std::vector<Way> ways = {
+        {"file", {"--db-password-file", dir.file("haslo")}, {}},
+        {"environment", {}, {{"POMIARNIK_DB_PASSWORD", password}}},
+    };
+    int i = 0;
+    for (const Way& way : ways) {
+        SCOPED_TRACE(way.label);
+        std::vector<std::string> args = {"--listen", "127.0.0.1:0", "--db", bare};
+        args.insert(args.end(), way.args.begin(), way.args.end());
+        test::ChildProcess rec("pomiarnik-recorder", args, way.env);
+        ASSERT_TRUE(rec.started());
+        const std::string first = rec.ReadLine();
+        ASSERT_TRUE(first.starts_with("http://127.0.0.1:")) << first;
+        EXPECT_EQ(rec.ReadLine(), "database: " + ShownAddress(*address));
+        const int port = std::atoi(first.substr(17).c_str());
+        const Reply r =
+            test::PostMultipart(port, "/Zapisz2Pomiary.php",
+                                {{"Miasto", "zpliku"}, {"Data", Stamp(i++)}, {"Sonda0", "1"}});
+        EXPECT_TRUE(HasSuccessWord(r.body)) << r.body;
+    }
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM zpliku"), "2");
 }
 
 TEST(RecorderMariaStart, AnUnreachableDatabaseIsAClearErrorWithoutThePassword) {
