@@ -322,7 +322,7 @@ std::string CellColumns(const std::array<bool, kChannels>& channels, std::string
         if (!channels[static_cast<std::size_t>(i)]) continue;
         const std::string c = std::to_string(i);
         cols += ", c" + c + ", s" + c + ", lo" + c + ", lot" + c + ", hi" + c + ", hit" + c;
-        kinds += "ididid";
+        kinds += "iddidi";  // c, s, lo, lot, hi, hit
     }
     return cols;
 }
