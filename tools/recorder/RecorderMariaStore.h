@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "tools/recorder/RecorderDbAddress.h"
@@ -70,6 +71,7 @@ private:
     Outcome Apply(Job& job);
     bool Summarise(const std::string& table, std::int64_t t, const Values& values);
     bool BuildSummary(const std::string& table);
+    bool WriteCells();
     void SummariseAtStart();
     void WriterLost(const std::string& why);
     st_mysql* TakeReader();
@@ -85,6 +87,9 @@ private:
     std::set<std::string> createdNow_;
     std::set<std::string> summarised_;
     std::set<std::string> badShape_;  // reported once
+    // The batch's rows added up per summary cell (table, level, start),
+    // written once per cell just before the COMMIT.
+    std::map<std::tuple<std::string, std::int64_t, std::int64_t>, Cell> pending_;
     struct Cache;
     std::unique_ptr<Cache> cache_;
     unsigned lastErrno_ = 0;  // of the last failed statement of the writer
