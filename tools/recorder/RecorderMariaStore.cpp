@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <iterator>
 #include <mutex>
 
 namespace pom::recorder {
@@ -275,6 +276,17 @@ std::string SummarySchema() {
 // Adds a cell to the one stored at the same level and start, or stores it.
 // The assignments run left to right on the values already assigned, so each
 // extreme's time is set before the extreme its test reads.
+constexpr std::size_t kCellsAtOnce = 200;
+
+std::string CellsInsert(std::size_t cells) {
+    std::string one = "(?";
+    for (int i = 1; i < 6 + 6 * kChannels; ++i) one += ", ?";
+    one += ")";
+    std::string sql = std::string("INSERT INTO ") + kSummaryTable + " VALUES " + one;
+    for (std::size_t i = 1; i < cells; ++i) sql += ", " + one;
+    return sql;
+}
+
 std::string SummaryUpsert() {
     std::string sql = std::string("INSERT INTO ") + kSummaryTable + " VALUES (?";
     for (int i = 1; i < 6 + 6 * kChannels; ++i) sql += ", ?";
@@ -814,12 +826,22 @@ bool MariaStore::BuildSummary(const std::string& table) {
             for (std::size_t l = 0; l < kLevels.size(); ++l)
                 cells.emplace_back(kLevels[l], open[l]);
     }
-    if (!cache_->summary) cache_->summary = std::make_unique<Stmt>(writer_, SummaryUpsert());
-    for (const auto& [level, cell] : cells)
-        if (!cache_->summary->Run(CellParams(table, level, cell))) {
-            lastErrno_ = cache_->summary->Errno();
+    // The table's cells are gone: plain inserts, many cells a statement
+    // (a year of minutes makes some 90 000).
+    std::unique_ptr<Stmt> many;
+    for (std::size_t at = 0; at < cells.size(); at += kCellsAtOnce) {
+        const std::size_t n = std::min(kCellsAtOnce, cells.size() - at);
+        if (!many || n != kCellsAtOnce) many = std::make_unique<Stmt>(writer_, CellsInsert(n));
+        std::vector<Param> params;
+        for (std::size_t i = at; i < at + n; ++i) {
+            auto one = CellParams(table, cells[i].first, cells[i].second);
+            std::move(one.begin(), one.end(), std::back_inserter(params));
+        }
+        if (!many->Run(std::move(params))) {
+            lastErrno_ = many->Errno();
             return false;
         }
+    }
     summarised_.insert(table);
     // The rows read include the batch's earlier ones: their cells are in.
     for (auto it = pending_.begin(); it != pending_.end();)
