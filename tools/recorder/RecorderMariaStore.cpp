@@ -273,8 +273,7 @@ std::string SummarySchema() {
     return sql + ", PRIMARY KEY (tabela, `level`, `start`)) ENGINE=InnoDB";
 }
 
-// Adds a cell to the one stored at the same level and start, or stores it.
-// The assignments run left to right on the values already assigned, so each
+// The assignments of an upsert run left to right on the values already assigned, so each
 // extreme's time is set before the extreme its test reads.
 constexpr std::size_t kCellsAtOnce = 200;
 
@@ -287,11 +286,12 @@ std::string CellsInsert(std::size_t cells) {
     return sql;
 }
 
-std::string SummaryUpsert() {
-    std::string sql = std::string("INSERT INTO ") + kSummaryTable + " VALUES (?";
-    for (int i = 1; i < 6 + 6 * kChannels; ++i) sql += ", ?";
+// Adds `cells` cells each to the one stored at the same level and start, or
+// stores it.
+std::string SummaryUpsert(std::size_t cells) {
+    std::string sql = CellsInsert(cells);
     sql +=
-        ") ON DUPLICATE KEY UPDATE n = n + VALUES(n), `first` = LEAST(`first`, VALUES(`first`)),"
+        " ON DUPLICATE KEY UPDATE n = n + VALUES(n), `first` = LEAST(`first`, VALUES(`first`)),"
         " `last` = GREATEST(`last`, VALUES(`last`))";
     for (int i = 0; i < kChannels; ++i) {
         const std::string c = std::to_string(i);
@@ -377,8 +377,8 @@ struct MariaStore::Job {
 
 // The writer's prepared statements, made again on a new connection.
 struct MariaStore::Cache {
-    std::map<std::string, std::unique_ptr<Stmt>> inserts;  // by lower-case name
-    std::unique_ptr<Stmt> summary;
+    std::map<std::string, std::unique_ptr<Stmt>> inserts;    // by lower-case name
+    std::map<std::size_t, std::unique_ptr<Stmt>> summaries;  // by cells a statement
     std::unique_ptr<Stmt> legends;
 };
 
@@ -559,8 +559,11 @@ void MariaStore::RunBatch(std::vector<Job*>& batch) {
         bool again = false;
         for (Job* j : batch) {
             lastErrno_ = 0;
-            // A post that fails leaves nothing behind and does not sink the others.
-            if (!Control(writer_, "SAVEPOINT post")) {
+            // A post that fails leaves nothing behind and does not sink the
+            // others. One statement is undone alone when it fails; a post
+            // that may build a table's summary takes more, within a savepoint.
+            const bool several = j->reading && !summarised_.count(Named(j->reading->table));
+            if (several && !Control(writer_, "SAVEPOINT post")) {
                 lastErrno_ = mysql_errno(writer_);
                 break;
             }
@@ -570,7 +573,8 @@ void MariaStore::RunBatch(std::vector<Job*>& batch) {
                 again = true;
                 break;
             }
-            if (Lost(lastErrno_) || !Control(writer_, "ROLLBACK TO SAVEPOINT post")) break;
+            if (Lost(lastErrno_) || (several && !Control(writer_, "ROLLBACK TO SAVEPOINT post")))
+                break;
         }
         if (!again && !Lost(lastErrno_) && !WriteCells()) {
             // Without their cells the rows would be summed wrong: none stay.
@@ -738,11 +742,15 @@ Outcome MariaStore::Apply(Job& job) {
         // A deadlock is tried again with the whole batch; no need to say so.
         if (!Retry(lastErrno_)) Report("table " + table + ": summary", mysql_error(writer_));
         summarised_.erase(table);
-        cache_->summary.reset();
         return Outcome::Failed;
     }
     if (createdNow_.erase(key) > 0) return Outcome::CreatedTable;
     return Outcome::Stored;
+}
+
+std::string MariaStore::Named(const std::string& table) const {
+    const auto it = stored_.find(Lower(table));
+    return it == stored_.end() ? std::string() : it->second;
 }
 
 // Adds the row just inserted to its cell at every level; a table without
@@ -770,14 +778,28 @@ bool MariaStore::Summarise(const std::string& table, std::int64_t t, const Value
 // A batch of a station's minutes shares a few cells: one write per cell
 // instead of five per row.
 bool MariaStore::WriteCells() {
-    if (!cache_->summary) cache_->summary = std::make_unique<Stmt>(writer_, SummaryUpsert());
-    for (const auto& [key, cell] : pending_)
-        if (!cache_->summary->Run(CellParams(std::get<0>(key), std::get<1>(key), cell))) {
-            lastErrno_ = cache_->summary->Errno();
-            if (!Retry(lastErrno_)) Report("summaries", cache_->summary->Error());
-            cache_->summary.reset();
+    std::vector<Param> params;
+    std::size_t n = 0;
+    auto it = pending_.begin();
+    while (it != pending_.end()) {
+        auto one = CellParams(std::get<0>(it->first), std::get<1>(it->first), it->second);
+        std::move(one.begin(), one.end(), std::back_inserter(params));
+        ++n;
+        if (++it != pending_.end() && n < kCellsAtOnce) continue;
+        auto& stmt = cache_->summaries[n];
+        if (!stmt) {
+            if (cache_->summaries.size() > 32) cache_->summaries.clear();
+            stmt = std::make_unique<Stmt>(writer_, SummaryUpsert(n));
+        }
+        if (!stmt->Run(std::move(params))) {
+            lastErrno_ = stmt->Errno();
+            if (!Retry(lastErrno_)) Report("summaries", stmt->Error());
+            cache_->summaries.erase(n);
             return false;
         }
+        params.clear();
+        n = 0;
+    }
     pending_.clear();
     return true;
 }
