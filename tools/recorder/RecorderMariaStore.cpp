@@ -581,7 +581,7 @@ void MariaStore::RunBatch(std::vector<Job*>& batch) {
             if (Retry(lastErrno_)) {
                 again = true;
             } else if (!Lost(lastErrno_)) {
-                mysql_rollback(writer_);
+                Rollback();
                 for (Job* j : batch) j->outcome = Outcome::Failed;
                 return;
             }
@@ -593,7 +593,7 @@ void MariaStore::RunBatch(std::vector<Job*>& batch) {
         if (again) {
             // A deadlock with another recorder writing the same tables: the
             // whole transaction is gone, so every post of it goes again.
-            mysql_rollback(writer_);
+            Rollback();
             *cache_ = Cache{};
             continue;
         }
@@ -602,7 +602,7 @@ void MariaStore::RunBatch(std::vector<Job*>& batch) {
             const std::string why = mysql_error(writer_);
             for (Job* j : batch) j->outcome = Outcome::Failed;
             if (Retry(e)) {
-                mysql_rollback(writer_);
+                Rollback();
                 continue;
             }
             // Whether an interrupted COMMIT landed is unknown: the posts are
@@ -611,8 +611,16 @@ void MariaStore::RunBatch(std::vector<Job*>& batch) {
         }
         return;
     }
-    mysql_rollback(writer_);
+    Rollback();
     for (Job* j : batch) j->outcome = Outcome::Failed;
+}
+
+// Summaries built in the transaction are gone with it: each table's cells are
+// looked for again.
+void MariaStore::Rollback() {
+    mysql_rollback(writer_);
+    summarised_.clear();
+    pending_.clear();
 }
 
 // Tables are made before the transaction: CREATE TABLE would commit it.

@@ -72,6 +72,7 @@ private:
     bool Summarise(const std::string& table, std::int64_t t, const Values& values);
     bool BuildSummary(const std::string& table);
     bool WriteCells();
+    void Rollback();
     std::string Named(const std::string& table) const;  // as stored, empty when unknown
     void SummariseAtStart();
     void WriterLost(const std::string& why);
