@@ -1,5 +1,8 @@
-// Chart speed and memory: full redraw of four long series against drawing
-// every point, a million AddPoint calls on a visible series, bytes per point.
+// Chart speed and memory: full redraw of four long series (1 M and 10 M
+// points) against drawing every point, the column reduction through the
+// pyramid against a walk over every point, a million AddPoint calls on a
+// visible series, bytes per point, and a year of readings with and without
+// the thinning of points older than a week.
 // `plot_bench --shot=FILE.png` instead saves a picture of a day of four channels.
 
 #include <QApplication>
@@ -8,9 +11,11 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <benchmark/benchmark.h>
 
+#include "plot/logic/SeriesPixels.h"
 #include "plot/ui/TPlotPanel.h"
 #include "tests/plot/PlotTestData.h"
 
@@ -18,16 +23,18 @@ namespace {
 
 constexpr double kT0 = 45047.5;  // 2023-05-01 12:00:00
 
-std::unique_ptr<pom::TPlotPanel> FourLongSeries(bool reduce) {
+// The main window's chart with a plot area of 1188 x 702 pixels.
+std::unique_ptr<pom::TPlotPanel> FourLongSeries(bool fast, int pointsPerSeries) {
     auto p = std::make_unique<pom::TPlotPanel>();
     pom::ConfigureMainWindowChart(*p);
-    p->SetFastDrawing(reduce);
-    p->SetPrecision(100);  // as the main window sets it
+    p->SetFastDrawing(fast);
+    p->SetPrecision(100);         // as the main window sets it
+    p->SetFullResolutionDays(0);  // every point kept: 10 M at 1 s span months
     // Margins: left 22 grown by the labels, right 22, top and bottom 22 plus texts.
     p->resize(1200 + 44, 700 + 40 + 39);
     for (int s = 0; s < 4; ++s) {
         p->SetSeriesVisible(s, true);
-        for (const auto& d : pom::test::RandomWalk(250000, kT0, 1, 100 + s))
+        for (const auto& d : pom::test::RandomWalk(pointsPerSeries, kT0, 1, 100 + s))
             p->AddPoint(s, s, d.v + 3 * s, d.t);
     }
     p->Redraw();  // settle the left margin before timing
@@ -35,16 +42,22 @@ std::unique_ptr<pom::TPlotPanel> FourLongSeries(bool reduce) {
     return p;
 }
 
-void Redraw(benchmark::State& state, bool reduce) {
-    auto p = FourLongSeries(reduce);
+// state.range(0): points per series.
+void Redraw(benchmark::State& state, bool fast) {
+    auto p = FourLongSeries(fast, static_cast<int>(state.range(0)));
     for (auto _ : state) p->Redraw();
     long points = 0;
-    for (int s = 0; s < 4; ++s) points += p->PointCount(s);
+    std::size_t bytes = 0;
+    for (int s = 0; s < 4; ++s) {
+        points += p->PointCount(s);
+        bytes += p->Model().Series(s).AllocatedBytes();
+    }
     const QRect plot(QPoint(p->Frame().PlotLeft(), p->Frame().PlotTop()),
                      QPoint(p->Frame().PlotRight() - 1, p->Frame().PlotBottom() - 1));
     state.counters["points"] = static_cast<double>(points);
     state.counters["plot_w"] = plot.width();
     state.counters["plot_h"] = plot.height();
+    state.counters["bytes_per_point"] = static_cast<double>(bytes) / static_cast<double>(points);
 }
 
 void BM_RedrawColumnExtremes(benchmark::State& state) {
@@ -53,8 +66,37 @@ void BM_RedrawColumnExtremes(benchmark::State& state) {
 void BM_RedrawEveryPoint(benchmark::State& state) {
     Redraw(state, false);
 }
-BENCHMARK(BM_RedrawColumnExtremes)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_RedrawEveryPoint)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_RedrawColumnExtremes)->Arg(250000)->Arg(2500000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RedrawEveryPoint)
+    ->Arg(250000)
+    ->Arg(2500000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2);
+
+// The reduction alone, four series as above: through the pyramid, and by the
+// walk over every point that the chart did before it.
+void ColumnExtremes(benchmark::State& state, pom::PixelReduction how) {
+    auto p = FourLongSeries(true, static_cast<int>(state.range(0)));
+    std::vector<pom::PixelPoint> out;
+    std::size_t kept = 0;
+    for (auto _ : state) {
+        kept = 0;
+        for (int s = 0; s < 4; ++s) {
+            pom::SeriesToPixels(p->Frame(), p->Model().Series(s), how, out);
+            kept += out.size();
+        }
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.counters["pixel_points"] = static_cast<double>(kept);
+}
+void BM_ColumnExtremesPyramid(benchmark::State& state) {
+    ColumnExtremes(state, pom::PixelReduction::ColumnExtremes);
+}
+void BM_ColumnExtremesByScan(benchmark::State& state) {
+    ColumnExtremes(state, pom::PixelReduction::ColumnExtremesByScan);
+}
+BENCHMARK(BM_ColumnExtremesPyramid)->Arg(250000)->Arg(2500000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ColumnExtremesByScan)->Arg(250000)->Arg(2500000)->Unit(benchmark::kMillisecond);
 
 void BM_AddPointMillionVisible(benchmark::State& state) {
     const auto data = pom::test::RandomWalk(1000000, kT0, 1, 7);
@@ -80,10 +122,12 @@ void BM_AddPointMillionVisible(benchmark::State& state) {
 }
 BENCHMARK(BM_AddPointMillionVisible)->Unit(benchmark::kMillisecond)->Iterations(3);
 
+// state.range(0): points added (some merge by the run rule).
 void BM_BytesPerPoint(benchmark::State& state) {
     pom::PlotModel m;
     m.SetPrecision(100);
-    const auto data = pom::test::RandomWalk(1000000, kT0, 1, 9);
+    m.FullResolutionDays = 0;
+    const auto data = pom::test::RandomWalk(static_cast<int>(state.range(0)), kT0, 1, 9);
     for (auto _ : state) {
         m.ClearPlot();
         for (const auto& d : data) m.AddPoint(0, 0, d.v, d.t);
@@ -97,7 +141,36 @@ void BM_BytesPerPoint(benchmark::State& state) {
     state.counters["worst_bytes_per_point"] =
         static_cast<double>(fresh.Series(0).AllocatedBytes()) / fresh.Series(0).PointCount();
 }
-BENCHMARK(BM_BytesPerPoint)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_BytesPerPoint)
+    ->Arg(1000000)
+    ->Arg(10000000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+
+// A year of one channel read every 10 s. state.range(0): days kept at full
+// resolution, 0 for all of them.
+void BM_YearOfReadings(benchmark::State& state) {
+    const auto data = pom::test::RandomWalk(365 * 8640, kT0, 10, 10);
+    std::size_t bytes = 0;
+    int points = 0;
+    int whole = 0;
+    for (auto _ : state) {
+        pom::PlotModel m;
+        m.SetPrecision(100);
+        m.FullResolutionDays = static_cast<double>(state.range(0));
+        for (const auto& d : data) m.AddPoint(0, 0, d.v, d.t);
+        const pom::PlotSeries& s = m.Series(0);
+        bytes = s.AllocatedBytes();
+        points = s.PointCount();
+        whole = s.PointCount() - s.ThinnedCount();
+    }
+    state.counters["readings"] = static_cast<double>(data.size());
+    state.counters["points"] = points;
+    state.counters["whole_points"] = whole;
+    state.counters["MB"] = static_cast<double>(bytes) / 1e6;
+    state.counters["bytes_per_point"] = static_cast<double>(bytes) / points;
+}
+BENCHMARK(BM_YearOfReadings)->Arg(0)->Arg(7)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 int SaveDayOfFourChannels(const char* path) {
     pom::TPlotPanel p;

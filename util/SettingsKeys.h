@@ -44,6 +44,9 @@ inline constexpr StringKey kOstatniWyslany{kKomunikacja, "OstatniWyslany", "2012
 
 inline constexpr BoolKey kAvg{kWykres, "avg", true};
 inline constexpr IntKey kPlotAvgDelta{kWykres, "PlotAvgDelta", 60};
+// Days before the newest reading that the chart keeps every point of; older
+// ones keep only their extremes, so a year-long run stays small.
+inline constexpr IntKey kDniPelnejRozdzielczosci{kWykres, "dniPelnejRozdzielczosci", 7};
 
 inline constexpr IntKey kIdxZakladki{kPage, "idxZakladki", 0};
 

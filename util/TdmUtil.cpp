@@ -187,6 +187,10 @@ std::string TdmUtil::DataFileName() {
     return path;
 }
 
+std::string TdmUtil::StationDataFolder() const {
+    return stationFolder == kBaseStationFolder ? std::string() : DataFolder();
+}
+
 std::string TdmUtil::UnsentFileName(std::string* folderError) const {
     if (stationFolder == kBaseStationFolder) return {};
     const std::string folder = DataFolder();

@@ -68,6 +68,9 @@ public:
     // The data folder is created; when it cannot be, *folderError (if given)
     // gets "<folder>: <reason>" (Windows-1250), else it is emptied.
     std::string UnsentFileName(std::string* folderError = nullptr) const;
+    // The station's data folder (not created), or empty while no station is
+    // attached.
+    std::string StationDataFolder() const;
     // "yyyy-mm-dd hh:mm:ss " of now.
     std::string TimeStampPrefix() const;
 

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "app/logic/Readings.h"
+#include "util/Cp1250.h"
 
 namespace pom {
 namespace {
@@ -114,82 +115,171 @@ std::string FormatRebuildDate(const LocalDateTime& date) {
     return buf;
 }
 
+namespace {
+
+// Bytes no log line holds: the program writes text, so these come from a
+// damaged or torn file (a block of zeros after a crash, for one).
+bool HasControlBytes(std::string_view line) {
+    for (const char c : line) {
+        const auto b = static_cast<unsigned char>(c);
+        if ((b < 0x20 && b != '\t') || b == 0x7F) return true;
+    }
+    return false;
+}
+
+bool IsReadingsLine(std::string_view line) {
+    if (line.size() <= kStampLength + 2) return false;
+    const std::string_view m = line.substr(kStampLength, 2);
+    return m == "R:" || m == "A:";
+}
+
+}  // namespace
+
+RebuildScanner::RebuildScanner(std::string from, Deliver deliver, std::size_t batchLines)
+    : from_(std::move(from)), deliver_(std::move(deliver)), batchLines_(batchLines) {}
+
+void RebuildScanner::Line(std::string_view line) {
+    Take(line, false);
+}
+
+void RebuildScanner::Take(std::string_view line, bool fromFile) {
+    // The same layout as the live path: a log with readings puts the
+    // barometer values after the readings' series.
+    if (!readingsNoted_ && IsReadingsLine(line)) {
+        readingsNoted_ = true;
+        batch_.readingsSeen = true;
+    }
+    const RebuildLine kind = ClassifyRebuildLine(line, from_);
+    if (kind == RebuildLine::Skipped) return;
+    if (fromFile && HasControlBytes(line)) {
+        ++badLines_;
+        return;
+    }
+    batch_.items.push_back({static_cast<std::uint32_t>(batch_.text.size()),
+                            static_cast<std::uint32_t>(line.size()), kind});
+    batch_.text += line;
+    if (batch_.items.size() >= batchLines_) Flush();
+}
+
+void RebuildScanner::Text(std::string_view text, std::string_view source) {
+    const std::size_t badBefore = badLines_;
+    std::size_t start = 0;
+    const char* const s = text.data();
+    const std::size_t n = text.size();
+    for (std::size_t i = start; i < n; ++i) {
+        const char c = s[i];
+        if (c != '\r' && c != '\n') continue;
+        Take(text.substr(start, i - start), true);
+        if (c == '\r' && i + 1 < n && s[i + 1] == '\n') ++i;
+        start = i + 1;
+    }
+    std::string said = Cp("odbudowa wykresu: ") + std::string(source) + ": ";
+    if (start < n && ClassifyRebuildLine(text.substr(start), from_) != RebuildLine::Skipped)
+        Complain(said + Cp("ostatnia linia bez końca (plik przerwany w trakcie zapisu) "
+                           "pominięta"));
+    if (badLines_ != badBefore)
+        Complain(said + Cp("pominięte linie z niedozwolonymi bajtami: ") +
+                 std::to_string(badLines_ - badBefore));
+}
+
+void RebuildScanner::Complain(std::string text) {
+    batch_.complaints.push_back(std::move(text));
+}
+
+void RebuildScanner::Progress(int percent) {
+    batch_.percent = percent;
+}
+
+void RebuildScanner::Flush() {
+    if (batch_.Empty()) return;
+    RebuildBatch ready = std::move(batch_);
+    batch_ = RebuildBatch{};
+    deliver_(std::move(ready));
+}
+
+RebuildPlotter::RebuildPlotter(ChartRebuildHost& host, Readings& readings)
+    : host_(host), readings_(readings) {}
+
+std::string RebuildPlotter::Begin() {
+    host_.SetAllSeriesVisible(false);
+    host_.ClearPlot();
+    host_.AppendLog(host_.Stamp() + "Active 1<");
+    host_.PausePort();
+    if (host_.ValueCount() < 1) host_.SetValueCount(1);
+    from_ = FormatRebuildDate(host_.RebuildStartDate());
+    labelsDue_ = false;
+    return from_;
+}
+
+void RebuildPlotter::Apply(const RebuildBatch& batch) {
+    if (batch.readingsSeen) readings_.NoteReadingsSeen(true);
+    for (const RebuildBatch::Item& item : batch.items) {
+        const std::string_view line = batch.Line(item);
+        switch (item.kind) {
+            case RebuildLine::Skipped:
+                break;
+            case RebuildLine::Altitude:
+                host_.AltitudeReply(std::string(line));
+                break;
+            case RebuildLine::Temperature:
+                host_.TemperatureReply(std::string(line));
+                break;
+            case RebuildLine::Reading: {
+                int count = 0;
+                readings_.PlotReading(ReadingRecord(line.substr(kStampLength), count));
+                break;
+            }
+            case RebuildLine::Barometer: {
+                // The record the live path built when the line arrived:
+                // stamp, payload and the derived values, so the chart gets
+                // the same channels as it did then.
+                record_.assign(line.substr(0, kStampLength));
+                record_ += readings_.BarometerValues(line.substr(kStampLength + 2, kMaxPayload));
+                const int values = static_cast<int>(
+                    std::count(record_.begin() + kStampLength, record_.end(), ';'));
+                if (readings_.ShowBarometer(record_, values, false)) labelsDue_ = true;
+                break;
+            }
+        }
+    }
+    for (const std::string& complaint : batch.complaints)
+        host_.AppendLog(host_.Stamp() + complaint);
+    if (batch.percent >= 0)
+        host_.SetStatusText("odbudowa wykresu: " + std::to_string(batch.percent) + "%");
+}
+
+std::string RebuildPlotter::Finish() {
+    // The labels once, from the last barometer record.
+    if (labelsDue_) readings_.RefreshBarometerLabels();
+    host_.ResumePort();
+    host_.SetAllSeriesVisible(true);
+    host_.ShowChannels();
+    std::string status = "wykresy od: " + from_;
+    host_.SetStatusText(status);
+    return status;
+}
+
+void RebuildPlotter::Abort() {
+    host_.ResumePort();
+}
+
 std::string RebuildChartFromLog(const DataLog& log, ChartRebuildHost& host, Readings& readings) {
-    host.SetAllSeriesVisible(false);
-    host.ClearPlot();
-    host.AppendLog(host.Stamp() + "Active 1<");
-    host.PausePort();
-    std::string from;
+    RebuildPlotter plotter(host, readings);
+    const std::string from = plotter.Begin();
     try {
         // Lines the rebuild itself appends (an altitude reply may log a
-        // complaint) are not read again.
+        // complaint) are not read again. Each line is copied into its batch
+        // before anything is plotted, so an append cannot move it meanwhile.
         const std::size_t n = log.Count();
-        if (host.ValueCount() < 1) host.SetValueCount(1);
-        from = FormatRebuildDate(host.RebuildStartDate());
-        // The same layout as the live path: a log with readings puts the
-        // barometer values after the readings' series.
-        if (!readings.ReadingsSeen()) {
-            for (std::size_t i = 0; i < n; ++i) {
-                const std::string_view line = log.Line(i);
-                if (line.size() > kStampLength + 2 && (line.substr(kStampLength, 2) == "R:" ||
-                                                       line.substr(kStampLength, 2) == "A:")) {
-                    readings.NoteReadingsSeen(false);
-                    break;
-                }
-            }
-        }
-        bool labelsDue = false;
-        std::string record;
-        for (std::size_t i = 0; i < n; ++i) {
-            const std::string& line = log.Line(i);
-            switch (ClassifyRebuildLine(line, from)) {
-                case RebuildLine::Skipped:
-                    break;
-                case RebuildLine::Altitude: {
-                    // A copy: the reply parser may append to the log, which
-                    // can move the line it is reading.
-                    const std::string copy = line;
-                    host.AltitudeReply(copy);
-                    break;
-                }
-                case RebuildLine::Temperature: {
-                    const std::string copy = line;
-                    host.TemperatureReply(copy);
-                    break;
-                }
-                case RebuildLine::Reading: {
-                    int count = 0;
-                    readings.PlotReading(
-                        ReadingRecord(std::string_view(line).substr(kStampLength), count));
-                    break;
-                }
-                case RebuildLine::Barometer: {
-                    // The record the live path built when the line arrived:
-                    // stamp, payload and the derived values, so the chart gets
-                    // the same channels as it did then.
-                    record.assign(line, 0, kStampLength);
-                    record += readings.BarometerValues(
-                        std::string_view(line).substr(kStampLength + 2, kMaxPayload));
-                    const int values = static_cast<int>(
-                        std::count(record.begin() + kStampLength, record.end(), ';'));
-                    if (readings.ShowBarometer(record, values, false)) labelsDue = true;
-                    break;
-                }
-            }
-        }
-        // The labels once, from the last barometer record.
-        if (labelsDue) readings.RefreshBarometerLabels();
+        RebuildScanner scanner(from, [&](RebuildBatch&& batch) { plotter.Apply(batch); });
+        for (std::size_t i = 0; i < n; ++i) scanner.Line(log.Line(i));
+        scanner.Flush();
     } catch (...) {
         // The station is not left unread, whatever went wrong.
-        host.ResumePort();
+        plotter.Abort();
         throw;
     }
-    host.ResumePort();
-    host.SetAllSeriesVisible(true);
-    host.ShowChannels();
-    std::string status = "wykresy od: " + from;
-    host.SetStatusText(status);
-    return status;
+    return plotter.Finish();
 }
 
 }  // namespace pom

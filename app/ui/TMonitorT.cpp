@@ -93,6 +93,8 @@ TMonitorT::TMonitorT(TdmUtil& util, MonitorOptions options, QWidget* parent)
     uploadSink_ = std::make_unique<UploadSink>(uploadQueueHost);
     readings_->AddSink(*uploadSink_);
     CreateMqtt();
+    ChartRebuildHost& rebuildHost = *this;
+    chartFiles_ = std::make_unique<ChartFileRebuild>(rebuildHost, *readings_, *dispatcher_);
     commands_ = std::make_unique<StationCommands>(*rx_, commandsHost);
 
     BuildUi();
@@ -160,6 +162,8 @@ TMonitorT::TMonitorT(TdmUtil& util, MonitorOptions options, QWidget* parent)
 }
 
 TMonitorT::~TMonitorT() {
+    // A rebuild's worker is stopped while the window it plots into is whole.
+    chartFiles_.reset();
     FormDestroy();
     // The sender may wait for the main thread with a report: it is let go.
     sender_.reset();
@@ -542,6 +546,8 @@ void TMonitorT::ApplyChartAveraging(bool attach) {
     cbUsrednij->setChecked(avg);
     const int seconds = util_.Read(settings::kPlotAvgDelta);
     PlotP->SetAvgWindow(seconds / 86400.0);
+    const int fullDays = util_.Read(settings::kDniPelnejRozdzielczosci);
+    PlotP->SetFullResolutionDays(fullDays < 1 ? 1 : fullDays);
     cbUsrednij->setText(AvgCaption(seconds));
     if (attach)
         mPlotAvgDelta->setText(QString("rysuje uśrednione co %1 sek.").arg(seconds));
@@ -738,6 +744,7 @@ void TMonitorT::WMQueryEndSession() {
 }
 
 void TMonitorT::closeEvent(QCloseEvent* event) {
+    chartFiles_->Cancel();
     event->accept();
 }
 

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "app/logic/ChartFileRebuild.h"
 #include "app/logic/ChartRebuild.h"
 #include "app/logic/DataLog.h"
 #include "app/logic/DataLogFiles.h"
@@ -148,6 +149,7 @@ public:
     QCheckBox& PointsBox() { return *cbPunkty; }
     QDateEdit& StartDatePicker() { return *DTPickerOd; }
     QPushButton& RebuildButton() { return *mLista2wykresy; }
+    ChartFileRebuild& FileRebuild() { return *chartFiles_; }
     QAction& PlotAvgDeltaItem() { return *mPlotAvgDelta; }
     QWidget& ChartPage() { return *babWykres; }
     // The connection (TMonitorTConnection.cpp).
@@ -342,6 +344,8 @@ private:
     std::unique_ptr<mqtt::MqttLink> mqtt_;
     std::unique_ptr<StationCommands> commands_;
     std::unique_ptr<QtMainThreadDispatcher> dispatcher_;
+    // "odśwież Rys" from the dated files; its worker hands batches over the dispatcher.
+    std::unique_ptr<ChartFileRebuild> chartFiles_;
     std::unique_ptr<TSerialPort> SerialPort1;
     UploadQueue queue_;
     PersistWatch queueWatch_;

@@ -41,7 +41,7 @@ void TMonitorT::ConnectChartPage() {
 }
 
 void TMonitorT::mLista2wykresyClick() {
-    RebuildChartFromLog(dataLog_, *this, *readings_);
+    chartFiles_->Start(util_.StationDataFolder(), util_.FileNameMask, dataLog_);
 }
 
 void TMonitorT::cbKanalClick(int k) {

@@ -225,6 +225,9 @@ std::string TMonitorT::UploadAddress() const {
 }
 
 void TMonitorT::PeriodicSave() {
+    // A rebuild reading the files and a copy of the log would see the saved
+    // lines twice; they are saved at the next tick.
+    if (chartFiles_->Running()) return;
     files_->Timer4WWWSave();
 }
 
@@ -255,6 +258,7 @@ void TMonitorT::SetAllSeriesVisible(bool visible) {
 }
 
 void TMonitorT::RebuildChart() {
+    chartFiles_->Cancel();
     RebuildChartFromLog(dataLog_, *this, *readings_);
 }
 

@@ -58,18 +58,14 @@ DataRanges ComputeRanges(const PlotModel& model) {
     for (int i = 0; i < PlotModel::kSlots; ++i) {
         const PlotSeries& s = model.Series(i);
         if (!s.visible) continue;
-        // Locals and plain min/max let the compiler keep this in registers.
-        double xmin = r.xmin, xmax = r.xmax, ymin = r.ymin, ymax = r.ymax;
-        for (const PlotPoint& p : s.Points()) {
-            xmin = p.x < xmin ? p.x : xmin;
-            xmax = p.x > xmax ? p.x : xmax;
-            ymin = p.y < ymin ? p.y : ymin;
-            ymax = p.y > ymax ? p.y : ymax;
-        }
-        r.xmin = xmin;
-        r.xmax = xmax;
-        r.ymin = ymin;
-        r.ymax = ymax;
+        if (s.PointCount() == 0) continue;
+        // The series' summary holds the earliest of equal extremes, so this
+        // gives the numbers a walk over every point would.
+        const PointExtent e = s.Bounds();
+        r.xmin = e.xmin < r.xmin ? e.xmin : r.xmin;
+        r.xmax = e.xmax > r.xmax ? e.xmax : r.xmax;
+        r.ymin = e.ymin < r.ymin ? e.ymin : r.ymin;
+        r.ymax = e.ymax > r.ymax ? e.ymax : r.ymax;
     }
     if (std::fabs(r.xmax - r.xmin) < 2e-8) r.xmax = r.xmin + 2e-7;
     if (std::fabs(r.ymax - r.ymin) < 2e-8) r.ymax = r.ymin + 2e-7;

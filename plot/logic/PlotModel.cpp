@@ -1,5 +1,6 @@
 #include "plot/logic/PlotModel.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace pom {
@@ -44,8 +45,33 @@ int SeriesColorSlot(int colorIndex) {
     return ((colorIndex % n) + n) % n;
 }
 
+namespace {
+
+// Strict comparisons keep the earliest of equal numbers (a +0 before a -0),
+// so the extents are the very numbers a walk over the points finds.
+void Widen(PointExtent& e, const PointExtent& by) {
+    e.xmin = by.xmin < e.xmin ? by.xmin : e.xmin;
+    e.xmax = by.xmax > e.xmax ? by.xmax : e.xmax;
+    e.ymin = by.ymin < e.ymin ? by.ymin : e.ymin;
+    e.ymax = by.ymax > e.ymax ? by.ymax : e.ymax;
+}
+
+PointExtent ExtentOf(PlotPoint p) {
+    return {p.x, p.x, p.y, p.y};
+}
+
+// Whether an extent stays right by widening it with the new number alone
+// when the number `was` in it is replaced by `now`.
+bool WidenSuffices(double was, double now, double lo, double hi) {
+    if (lo < was && was < hi) return true;
+    if (was == hi && was > lo && now > was) return true;
+    return was == lo && was < hi && now < was;
+}
+
+}  // namespace
+
 PlotSeries::PlotSeries() {
-    points_.reserve(capacity_);
+    chunks_.emplace_back().reserve(capacity_);
 }
 
 int PlotSeries::ColorSlotAt(int i) const {
@@ -58,27 +84,178 @@ int PlotSeries::ColorSlotAt(int i) const {
 }
 
 std::size_t PlotSeries::AllocatedBytes() const {
-    return points_.capacity() * sizeof(PlotPoint) + runs_.capacity() * sizeof(ColorRun);
+    std::size_t bytes = chunks_.capacity() * sizeof(std::vector<PlotPoint>) +
+                        levels_.capacity() * sizeof(std::vector<PointExtent>) +
+                        runs_.capacity() * sizeof(ColorRun);
+    for (const auto& c : chunks_) bytes += c.capacity() * sizeof(PlotPoint);
+    for (const auto& l : levels_) bytes += l.capacity() * sizeof(PointExtent);
+    return bytes;
+}
+
+PointExtent PlotSeries::Bounds() const {
+    PointExtent e;
+    if (levels_.empty()) return e;
+    const std::vector<PointExtent>& top = levels_.back();
+    e = top.front();
+    for (std::size_t j = 1; j < top.size(); ++j) Widen(e, top[j]);
+    return e;
 }
 
 void PlotSeries::Append(PlotPoint p, int slot) {
-    points_.push_back(p);
-    if (points_.size() >= capacity_) {
-        capacity_ = 2 * points_.size();
-        points_.reserve(capacity_);
-    }
-    const auto idx = static_cast<std::uint32_t>(points_.size() - 1);
+    if (chunks_.back().size() == kChunk) chunks_.emplace_back().reserve(kChunk);
+    std::vector<PlotPoint>& chunk = chunks_.back();
+    // The first chunk grows by half, so a short series wastes little.
+    if (chunk.size() == chunk.capacity())
+        chunk.reserve(std::min(kChunk, std::max(kInitialCapacity, chunk.size() * 3 / 2)));
+    chunk.push_back(p);
+    ++count_;
+    if (count_ >= capacity_) capacity_ = 2 * count_;
+    WidenTail(p);
+    const auto idx = static_cast<std::uint32_t>(count_ - 1);
     if (runs_.empty() || runs_.back().slot != slot)
         runs_.push_back({idx, static_cast<std::uint8_t>(slot)});
 }
 
+void PlotSeries::WidenTail(PlotPoint p) {
+    const std::size_t idx = count_ - 1;
+    for (std::size_t k = 0; k < levels_.size(); ++k) {
+        std::vector<PointExtent>& level = levels_[k];
+        const std::size_t j = idx >> (kFanBits * static_cast<int>(k + 1));
+        if (j == level.size())
+            level.push_back(ExtentOf(p));
+        else
+            Widen(level[j], ExtentOf(p));
+    }
+    if (levels_.empty()) {
+        levels_.push_back({ExtentOf(p)});
+        return;
+    }
+    // A top level of more than one block gets a level above it.
+    if (levels_.back().size() > kFan) {
+        const std::vector<PointExtent>& top = levels_.back();
+        std::vector<PointExtent> up;
+        for (std::size_t j = 0; j < top.size(); ++j) {
+            if (j % kFan == 0)
+                up.push_back(top[j]);
+            else
+                Widen(up.back(), top[j]);
+        }
+        levels_.push_back(std::move(up));
+    }
+}
+
+void PlotSeries::RebuildTail() {
+    std::size_t last = count_ - 1;
+    std::size_t j = last >> kFanBits;
+    PointExtent e = ExtentOf(At(j << kFanBits));
+    for (std::size_t i = (j << kFanBits) + 1; i <= last; ++i) Widen(e, ExtentOf(At(i)));
+    levels_[0][j] = e;
+    for (std::size_t k = 1; k < levels_.size(); ++k) {
+        const std::vector<PointExtent>& below = levels_[k - 1];
+        last = j;
+        j = last >> kFanBits;
+        e = below[j << kFanBits];
+        for (std::size_t i = (j << kFanBits) + 1; i <= last; ++i) Widen(e, below[i]);
+        levels_[k][j] = e;
+    }
+}
+
 void PlotSeries::ReplaceLast(PlotPoint p, int slot) {
-    points_.back() = p;
+    PlotPoint& last = chunks_.back().back();
+    const PlotPoint was = last;
+    last = p;
+    // Only a point that held an edge of its block, and now moves inwards,
+    // makes the blocks above it be summed up again.
+    const PointExtent& block = levels_[0][(count_ - 1) >> kFanBits];
+    if (WidenSuffices(was.x, p.x, block.xmin, block.xmax) &&
+        WidenSuffices(was.y, p.y, block.ymin, block.ymax)) {
+        for (std::size_t k = 0; k < levels_.size(); ++k)
+            Widen(levels_[k][(count_ - 1) >> (kFanBits * static_cast<int>(k + 1))], ExtentOf(p));
+    } else {
+        RebuildTail();
+    }
     SetLastColor(slot);
 }
 
+std::size_t PlotSeries::ThinBefore(double cutoff) {
+    nextThinning_ = count_ + kChunk;
+    // The run rules read the last points; they stay whole.
+    const std::size_t whole = count_ > kThinBlock ? count_ - kThinBlock : 0;
+    std::size_t end = thinned_;
+    while (end + kThinBlock <= whole) {
+        bool old = true;
+        for (std::size_t i = end; i < end + kThinBlock && old; ++i) old = At(i).x < cutoff;
+        if (!old) break;
+        end += kThinBlock;
+    }
+    if (end == thinned_) return 0;
+
+    // What follows the points thinned before is gathered, cut off and added
+    // again: the thinned points before it keep their numbers and summaries.
+    struct Kept {
+        PlotPoint p;
+        int slot;
+    };
+    std::vector<Kept> kept;
+    kept.reserve((end - thinned_) / 16 + (count_ - end));
+    auto run = static_cast<std::size_t>(
+        std::upper_bound(runs_.begin(), runs_.end(), thinned_,
+                         [](std::size_t i, const ColorRun& r) { return i < r.start; }) -
+        runs_.begin());
+    int slot = run > 0 ? runs_[run - 1].slot : 0;
+    const auto keep = [&](std::size_t i) {
+        while (run < runs_.size() && runs_[run].start <= i) slot = runs_[run++].slot;
+        kept.push_back({At(i), slot});
+    };
+    for (std::size_t b = thinned_; b < end; b += kThinBlock) {
+        // First, lowest, highest and last in their order, each once.
+        std::size_t lo = b;
+        std::size_t hi = b;
+        for (std::size_t i = b + 1; i < b + kThinBlock; ++i) {
+            if (At(i).y < At(lo).y) lo = i;
+            if (At(i).y > At(hi).y) hi = i;
+        }
+        const std::size_t picks[] = {b, std::min(lo, hi), std::max(lo, hi), b + kThinBlock - 1};
+        std::size_t prev = count_;
+        for (std::size_t i : picks) {
+            if (i == prev) continue;
+            keep(i);
+            prev = i;
+        }
+    }
+    const std::size_t thinnedNow = thinned_ + kept.size();
+    for (std::size_t i = end; i < count_; ++i) keep(i);
+
+    const std::size_t removed = count_ - thinned_ - kept.size();
+    TruncateTo(thinned_);
+    for (const Kept& k : kept) Append(k.p, k.slot);
+    thinned_ = thinnedNow;
+    // Each pass costs the whole points once; spacing the passes by half of
+    // them keeps that to a couple of copies per point added.
+    nextThinning_ = count_ + std::max(4 * kChunk, (count_ - thinned_) / 2);
+    return removed;
+}
+
+void PlotSeries::TruncateTo(std::size_t n) {
+    if (n == 0) {
+        const std::size_t capacity = capacity_;
+        Clear();
+        capacity_ = capacity;
+        return;
+    }
+    chunks_.resize(((n - 1) >> kChunkBits) + 1);
+    chunks_.back().resize(n - ((chunks_.size() - 1) << kChunkBits));
+    for (std::size_t k = 0; k < levels_.size(); ++k) {
+        const int bits = kFanBits * static_cast<int>(k + 1);
+        levels_[k].resize(((n - 1) >> bits) + 1);
+    }
+    while (!runs_.empty() && runs_.back().start >= n) runs_.pop_back();
+    count_ = n;
+    RebuildTail();
+}
+
 void PlotSeries::SetLastColor(int slot) {
-    const auto idx = static_cast<std::uint32_t>(points_.size() - 1);
+    const auto idx = static_cast<std::uint32_t>(count_ - 1);
     if (runs_.back().slot == slot) return;
     if (runs_.back().start == idx) {
         runs_.back().slot = static_cast<std::uint8_t>(slot);
@@ -90,11 +267,15 @@ void PlotSeries::SetLastColor(int slot) {
 }
 
 void PlotSeries::Clear() {
-    // A fresh vector gives the memory of a long series back.
-    std::vector<PlotPoint>().swap(points_);
+    // Fresh vectors give the memory of a long series back.
+    std::vector<std::vector<PlotPoint>>().swap(chunks_);
+    std::vector<std::vector<PointExtent>>().swap(levels_);
     std::vector<ColorRun>().swap(runs_);
+    count_ = 0;
+    thinned_ = 0;
+    nextThinning_ = kChunk;
     capacity_ = kInitialCapacity;
-    points_.reserve(capacity_);
+    chunks_.emplace_back().reserve(capacity_);
 }
 
 double PlotModel::RoundToPrecision(double v) const {
@@ -133,6 +314,8 @@ PlotModel::AddResult PlotModel::AddPoint(int colorIndex, int series, double valu
         }
     }
     s.Append({time, value}, penSlot_);
+    if (FullResolutionDays > 0 && s.ThinningDue())
+        s.ThinBefore(s.Bounds().xmax - FullResolutionDays);
     return AddResult::Appended;
 }
 

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <span>
 #include <string>
 #include <vector>
@@ -50,35 +51,151 @@ struct ColorRun {
     std::uint8_t slot = 0;  // index into kSeriesColors
 };
 
+// The smallest and largest time and value of a block of points. Ties keep the
+// earliest point's number, as a walk over the points in order would.
+struct PointExtent {
+    double xmin = 0;
+    double xmax = 0;
+    double ymin = 0;
+    double ymax = 0;
+};
+
+class PlotSeries;
+
+// The points of a series in order, as a range for loops and copies.
+class PointsView {
+public:
+    class Iterator {
+    public:
+        using iterator_category = std::forward_iterator_tag;
+        using value_type = PlotPoint;
+        using difference_type = std::ptrdiff_t;
+        using pointer = const PlotPoint*;
+        using reference = const PlotPoint&;
+        Iterator() = default;
+        Iterator(const PlotSeries* s, int i) : s_(s), i_(i) {}
+        const PlotPoint& operator*() const;
+        const PlotPoint* operator->() const { return &**this; }
+        Iterator& operator++() {
+            ++i_;
+            return *this;
+        }
+        Iterator operator++(int) {
+            Iterator t = *this;
+            ++i_;
+            return t;
+        }
+        bool operator==(const Iterator& o) const { return i_ == o.i_; }
+
+    private:
+        const PlotSeries* s_ = nullptr;
+        int i_ = 0;
+    };
+
+    explicit PointsView(const PlotSeries& s) : s_(&s) {}
+    Iterator begin() const { return {s_, 0}; }
+    Iterator end() const;
+    std::size_t size() const;
+    bool empty() const { return size() == 0; }
+    const PlotPoint& operator[](std::size_t i) const;
+    const PlotPoint& front() const { return (*this)[0]; }
+    const PlotPoint& back() const { return (*this)[size() - 1]; }
+    std::vector<PlotPoint> ToVector() const { return {begin(), end()}; }
+    operator std::vector<PlotPoint>() const { return ToVector(); }  // NOLINT: copies read well
+
+private:
+    const PlotSeries* s_;
+};
+
+// A series' points with a pyramid of extents over them: level 1 sums up
+// blocks of 64 points, level 2 blocks of 64 level-1 blocks, and so on, kept
+// up to date as points are added or the last one replaced. Drawing asks the
+// pyramid which points matter in a pixel column instead of visiting them all.
+// The points are kept in chunks of 4096, so a long series neither copies
+// itself when it grows nor holds twice the memory it needs.
 class PlotSeries {
 public:
     static constexpr std::size_t kInitialCapacity = 200;
+    static constexpr int kFanBits = 6;  // 64 entries per summary block
+    static constexpr std::size_t kFan = std::size_t{1} << kFanBits;
+    // Points thinned out together, of which four stay.
+    static constexpr std::size_t kThinBlock = 64;
+    static constexpr int kChunkBits = 12;
+    static constexpr std::size_t kChunk = std::size_t{1} << kChunkBits;
 
     PlotSeries();
 
-    int PointCount() const { return static_cast<int>(points_.size()); }
+    int PointCount() const { return static_cast<int>(count_); }
+    // The doubling count of the original point array, still reported for
+    // owners that watch it; the storage itself grows in chunks.
     std::size_t Capacity() const { return capacity_; }
-    const std::vector<PlotPoint>& Points() const { return points_; }
-    const PlotPoint& Point(int i) const { return points_[static_cast<std::size_t>(i)]; }
+    PointsView Points() const { return PointsView(*this); }
+    const PlotPoint& Point(int i) const { return At(static_cast<std::size_t>(i)); }
+    const PlotPoint& At(std::size_t i) const { return chunks_[i >> kChunkBits][i & (kChunk - 1)]; }
     const std::vector<ColorRun>& ColorRuns() const { return runs_; }
     int ColorSlotAt(int i) const;
-    // Bytes held by the point storage (capacity, not count).
+    // Bytes held by the points, their summaries and colour runs (capacity, not count).
     std::size_t AllocatedBytes() const;
+
+    // Summary levels above the points (0 for an empty series).
+    int SummaryLevels() const { return static_cast<int>(levels_.size()); }
+    // Entries at a level: the points at level 0, blocks above.
+    std::size_t LevelSize(int level) const {
+        return level == 0 ? count_ : levels_[static_cast<std::size_t>(level - 1)].size();
+    }
+    // The extent of block j at level >= 1: points [j * 64^level, (j + 1) * 64^level).
+    const PointExtent& Block(int level, std::size_t j) const {
+        return levels_[static_cast<std::size_t>(level - 1)][j];
+    }
+    // Over every point; meaningless for an empty series.
+    PointExtent Bounds() const;
 
     void Append(PlotPoint p, int slot);
     void ReplaceLast(PlotPoint p, int slot);
     void Clear();
+
+    // Points kept whole before them that were thinned out: each block of 64
+    // older than the horizon keeps only its first, lowest, highest and last
+    // point, so the chart still shows its span at a fraction of the memory.
+    int ThinnedCount() const { return static_cast<int>(thinned_); }
+    // Thins the blocks of whole points, oldest first, while all of a block's
+    // times lie before `cutoff`; the newest 64 points always stay whole.
+    // Point numbers after the thinned ones move down. Returns the points removed.
+    std::size_t ThinBefore(double cutoff);
+    // Whether enough points came since the last ThinBefore for another to pay.
+    bool ThinningDue() const { return count_ >= nextThinning_; }
 
     std::string name;  // Windows-1250, drawn as the series' legend mark
     bool visible = false;
 
 private:
     void SetLastColor(int slot);
+    void WidenTail(PlotPoint p);
+    void RebuildTail();
+    // Drops the points from n on, keeping the summaries of those before.
+    void TruncateTo(std::size_t n);
 
-    std::vector<PlotPoint> points_;
+    std::vector<std::vector<PlotPoint>> chunks_;
+    std::size_t count_ = 0;
+    std::vector<std::vector<PointExtent>> levels_;
     std::vector<ColorRun> runs_;
     std::size_t capacity_ = kInitialCapacity;
+    std::size_t thinned_ = 0;
+    std::size_t nextThinning_ = kChunk;
 };
+
+inline const PlotPoint& PointsView::Iterator::operator*() const {
+    return s_->Point(i_);
+}
+inline PointsView::Iterator PointsView::end() const {
+    return {s_, s_->PointCount()};
+}
+inline std::size_t PointsView::size() const {
+    return static_cast<std::size_t>(s_->PointCount());
+}
+inline const PlotPoint& PointsView::operator[](std::size_t i) const {
+    return s_->At(i);
+}
 
 // The chart's points and the rules for adding them: rounding, run
 // compression and the averaging of close points.
@@ -95,6 +212,9 @@ public:
     int SeriesCount = 0;  // for the owner; the chart does not read it
     bool Averaging = false;
     double AvgWindow = 0;  // days
+    // Points further back than this from a series' newest time are thinned
+    // (see PlotSeries::ThinBefore); not above 0 keeps every point.
+    double FullResolutionDays = 7;
 
     PlotSeries& Series(int i) { return series_.at(static_cast<std::size_t>(i)); }
     const PlotSeries& Series(int i) const { return series_.at(static_cast<std::size_t>(i)); }

@@ -1,5 +1,7 @@
 #include "plot/logic/SeriesPixels.h"
 
+#include <algorithm>
+
 namespace pom {
 
 namespace {
@@ -18,6 +20,18 @@ public:
         last_ = {index, p};
         if (p.y < min_.p.y) min_ = {index, p};
         if (p.y > max_.p.y) max_ = {index, p};
+    }
+    // A group known by its four points at once.
+    void Set(int first, int min, int max, int last, int x, int slot, const PlotFrame& f,
+             const PlotSeries& s) {
+        const auto at = [&](int i) {
+            return Entry{i, {x, f.Py(s.At(static_cast<std::size_t>(i)).y), slot}};
+        };
+        first_ = at(first);
+        min_ = at(min);
+        max_ = at(max);
+        last_ = at(last);
+        active_ = true;
     }
     void Flush(std::vector<PixelPoint>& out) {
         if (!active_) return;
@@ -42,23 +56,133 @@ private:
     bool active_ = false;
 };
 
+// The first point in [from, limit) that passes `pointTest`, or `limit`.
+// `blockTest` must say exactly whether a block holds such a point: the search
+// climbs the pyramid past blocks that hold none and goes down into the first
+// one that does.
+template <class PointTest, class BlockTest>
+std::size_t FindFirst(const PlotSeries& s, std::size_t from, std::size_t limit,
+                      const PointTest& pointTest, const BlockTest& blockTest) {
+    const int levels = s.SummaryLevels();
+    const auto passes = [&](int level, std::size_t j) {
+        return level == 0 ? pointTest(s.At(j)) : blockTest(s.Block(level, j));
+    };
+    std::size_t j = from;
+    int level = 0;
+    for (;;) {
+        const std::size_t count = s.LevelSize(level);
+        // The rest of this block's siblings; on the top level, all of it.
+        const std::size_t stop =
+            level < levels ? std::min(count, (j | (PlotSeries::kFan - 1)) + 1) : count;
+        for (; j < stop; ++j) {
+            if ((j << (PlotSeries::kFanBits * level)) >= limit) return limit;
+            if (!passes(level, j)) continue;
+            while (level > 0) {
+                --level;
+                j <<= PlotSeries::kFanBits;
+                const std::size_t end = std::min(s.LevelSize(level), j + PlotSeries::kFan);
+                while (j + 1 < end && !passes(level, j)) ++j;
+            }
+            return std::min(j, limit);
+        }
+        if (level == levels || stop == count) return limit;
+        j = stop >> PlotSeries::kFanBits;
+        ++level;
+    }
+}
+
+// Smallest and largest value of the points [from, to), to != from.
+void ValueSpan(const PlotSeries& s, std::size_t from, std::size_t to, double& lo, double& hi) {
+    lo = hi = s.At(from).y;
+    const int levels = s.SummaryLevels();
+    int level = 0;
+    const auto take = [&](std::size_t a, std::size_t b) {
+        for (std::size_t j = a; j < b; ++j) {
+            if (level == 0) {
+                const double y = s.At(j).y;
+                lo = std::min(lo, y);
+                hi = std::max(hi, y);
+            } else {
+                const PointExtent& e = s.Block(level, j);
+                lo = std::min(lo, e.ymin);
+                hi = std::max(hi, e.ymax);
+            }
+        }
+    };
+    std::size_t a = from;
+    std::size_t b = to;
+    while (a < b) {
+        const std::size_t up = (a + PlotSeries::kFan - 1) & ~(PlotSeries::kFan - 1);
+        const std::size_t down = b & ~(PlotSeries::kFan - 1);
+        if (level == levels || up >= down) {
+            take(a, b);
+            return;
+        }
+        take(a, up);
+        take(down, b);
+        a = up >> PlotSeries::kFanBits;
+        b = down >> PlotSeries::kFanBits;
+        ++level;
+    }
+}
+
+void ColumnExtremesBySummaries(const PlotFrame& f, const PlotSeries& s,
+                               std::vector<PixelPoint>& out) {
+    const std::vector<ColorRun>& runs = s.ColorRuns();
+    const auto n = static_cast<std::size_t>(s.PointCount());
+    std::size_t run = 0;
+    int slot = 0;
+    ColumnGroup group;
+    std::size_t i = 0;
+    while (i < n) {
+        while (run < runs.size() && runs[run].start <= i) slot = runs[run++].slot;
+        std::size_t next = run;
+        while (next < runs.size() && runs[next].slot == slot) ++next;
+        const std::size_t runEnd = next < runs.size() ? runs[next].start : n;
+        // The mappings only ever keep or reverse the order of their input, so
+        // a block's pixels lie between those of its extremes.
+        const int x = f.Px(s.At(i).x);
+        const std::size_t end = FindFirst(
+            s, i + 1, runEnd, [&](const PlotPoint& p) { return f.Px(p.x) != x; },
+            [&](const PointExtent& e) { return f.Px(e.xmin) != x || f.Px(e.xmax) != x; });
+        double lo = 0;
+        double hi = 0;
+        ValueSpan(s, i, end, lo, hi);
+        const int top = std::min(f.Py(lo), f.Py(hi));
+        const int bottom = std::max(f.Py(lo), f.Py(hi));
+        const std::size_t atTop = FindFirst(
+            s, i, end, [&](const PlotPoint& p) { return f.Py(p.y) <= top; },
+            [&](const PointExtent& e) { return std::min(f.Py(e.ymin), f.Py(e.ymax)) <= top; });
+        const std::size_t atBottom = FindFirst(
+            s, i, end, [&](const PlotPoint& p) { return f.Py(p.y) >= bottom; },
+            [&](const PointExtent& e) { return std::max(f.Py(e.ymin), f.Py(e.ymax)) >= bottom; });
+        group.Set(static_cast<int>(i), static_cast<int>(atTop), static_cast<int>(atBottom),
+                  static_cast<int>(end - 1), x, slot, f, s);
+        group.Flush(out);
+        i = end;
+    }
+}
+
 }  // namespace
 
 void SeriesToPixels(const PlotFrame& f, const PlotSeries& s, PixelReduction reduction,
                     std::vector<PixelPoint>& out) {
     out.clear();
-    const std::vector<PlotPoint>& pts = s.Points();
+    if (reduction == PixelReduction::ColumnExtremes) {
+        ColumnExtremesBySummaries(f, s, out);
+        return;
+    }
     const std::vector<ColorRun>& runs = s.ColorRuns();
-    const int n = static_cast<int>(pts.size());
-    if (reduction == PixelReduction::None) out.reserve(pts.size());
+    const int n = s.PointCount();
+    if (reduction == PixelReduction::None) out.reserve(static_cast<std::size_t>(n));
 
     std::size_t run = 0;
     int slot = 0;
     ColumnGroup group;
     for (int i = 0; i < n; ++i) {
         while (run < runs.size() && static_cast<int>(runs[run].start) <= i) slot = runs[run++].slot;
-        const PixelPoint p{f.Px(pts[static_cast<std::size_t>(i)].x),
-                           f.Py(pts[static_cast<std::size_t>(i)].y), slot};
+        const PlotPoint& pt = s.Point(i);
+        const PixelPoint p{f.Px(pt.x), f.Py(pt.y), slot};
         switch (reduction) {
             case PixelReduction::None:
                 out.push_back(p);
@@ -67,6 +191,7 @@ void SeriesToPixels(const PlotFrame& f, const PlotSeries& s, PixelReduction redu
                 if (out.empty() || !(out.back() == p)) out.push_back(p);
                 break;
             case PixelReduction::ColumnExtremes:
+            case PixelReduction::ColumnExtremesByScan:
                 if (group.Active() && group.Takes(p)) {
                     group.Add(i, p);
                 } else {

@@ -19,6 +19,9 @@ enum class PixelReduction {
     None,            // every point
     ColumnExtremes,  // per column and colour: first, min, max, last point (lines, bars)
     Duplicates,      // consecutive points on the same pixel drawn once (dots)
+    // The same points as ColumnExtremes, found by visiting every point; it
+    // stays as the yardstick the pyramid search is checked and timed against.
+    ColumnExtremesByScan,
 };
 
 // The pixel positions of a series' points in drawing order. A line through
@@ -26,6 +29,8 @@ enum class PixelReduction {
 // column the zigzag of many points fills exactly the span from the lowest to
 // the highest, and the segments entering and leaving the column keep their
 // end points. Bars from the zero row likewise cover the same span.
+// ColumnExtremes finds each column's points through the series' pyramid: its
+// cost follows the columns drawn, not the points held.
 void SeriesToPixels(const PlotFrame& f, const PlotSeries& s, PixelReduction reduction,
                     std::vector<PixelPoint>& out);
 

@@ -95,6 +95,10 @@ public:
     void SetAveraging(bool v) { model_.Averaging = v; }
     double AvgWindow() const { return model_.AvgWindow; }
     void SetAvgWindow(double days) { model_.AvgWindow = days; }
+    // Points older than this many days before a series' newest keep only
+    // their blocks' extremes; not above 0 keeps every point.
+    double FullResolutionDays() const { return model_.FullResolutionDays; }
+    void SetFullResolutionDays(double days) { model_.FullResolutionDays = days; }
     int Precision() const { return model_.Precision(); }
     void SetPrecision(int p) { model_.SetPrecision(p); }
     const PlotModel& Model() const { return model_; }

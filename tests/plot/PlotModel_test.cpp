@@ -1,6 +1,9 @@
 #include "plot/logic/PlotModel.h"
 
+#include <algorithm>
 #include <cmath>
+#include <ostream>
+#include <random>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -178,6 +181,91 @@ TEST(PlotModel, AppendResetsLayerOptionButAReplaceDoesNot) {
     EXPECT_TRUE(m.LayerOption);
     EXPECT_EQ(m.AddPoint(0, 0, 8, kT0 + 11 * kSec), PlotModel::AddResult::Appended);
     EXPECT_FALSE(m.LayerOption);
+}
+
+// --- thinning past the full-resolution horizon
+
+struct ThinCase {
+    const char* name;
+    double days, stepSec;  // of readings
+    double horizon;        // FullResolutionDays
+    int colourEvery;       // 0: one colour
+    bool clockBack;        // the clock goes back a day at 70 % of the run
+};
+
+void PrintTo(const ThinCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class Thinning : public ::testing::TestWithParam<ThinCase> {};
+
+TEST_P(Thinning, KeepsRecentPointsWholeAndEachOldBlocksExtremes) {
+    const ThinCase& c = GetParam();
+    // The same readings into a model that keeps every point and one that thins.
+    PlotModel all, thin;
+    all.FullResolutionDays = 0;
+    thin.FullResolutionDays = c.horizon;
+    for (PlotModel* m : {&all, &thin}) {
+        m->SetPrecision(100);
+        std::mt19937 rng(21);
+        std::normal_distribution<double> d(0, 0.3);
+        double v = 20;
+        const int n = static_cast<int>(c.days * 86400 / c.stepSec);
+        for (int k = 0; k < n; ++k) {
+            const double t = kT0 + k * c.stepSec * kSec - (c.clockBack && k >= n * 7 / 10 ? 1 : 0);
+            m->AddPoint(c.colourEvery > 0 ? k / c.colourEvery % 7 : 0, 0, v += d(rng), t);
+        }
+    }
+    const PlotSeries& a = all.Series(0);
+    const PlotSeries& t = thin.Series(0);
+    const int thinned = t.ThinnedCount();
+    ASSERT_GT(thinned, 0);
+    // Each block of 64 thinned gives its first, lowest, highest and last
+    // point in order and colour; every point after them is kept as it came.
+    std::vector<int> want;
+    const int offset = a.PointCount() - (t.PointCount() - thinned);
+    for (int b = 0; b + 64 <= offset; b += 64) {
+        int lo = b, hi = b;
+        for (int i = b; i < b + 64; ++i) {
+            if (a.Point(i).y < a.Point(lo).y) lo = i;
+            if (a.Point(i).y > a.Point(hi).y) hi = i;
+        }
+        for (int i : {b, std::min(lo, hi), std::max(lo, hi), b + 63})
+            if (want.empty() || want.back() != i) want.push_back(i);
+    }
+    ASSERT_EQ(static_cast<int>(want.size()), thinned);
+    for (int i = offset; i < a.PointCount(); ++i) want.push_back(i);
+    ASSERT_EQ(static_cast<int>(want.size()), t.PointCount());
+    for (int j = 0; j < t.PointCount(); ++j) {
+        const int i = want[static_cast<std::size_t>(j)];
+        ASSERT_EQ(t.Point(j).x, a.Point(i).x) << j;
+        ASSERT_EQ(t.Point(j).y, a.Point(i).y) << j;
+        ASSERT_EQ(t.ColorSlotAt(j), a.ColorSlotAt(i)) << j;
+    }
+    // Nothing within the horizon of the newest time was thinned.
+    EXPECT_LT(t.Point(thinned - 1).x, t.Bounds().xmax - c.horizon);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Thinning,
+                         ::testing::Values(ThinCase{"MonthEveryMinute", 30, 60, 7, 0, false},
+                                           ThinCase{"TwoDaysHalfDayWhole", 2, 10, 0.5, 0, false},
+                                           ThinCase{"ColourRuns", 20, 60, 3, 1000, false},
+                                           ThinCase{"ClockBackADay", 20, 60, 3, 0, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Thinning, AYearOfReadingsStaysSmall) {
+    PlotModel m;
+    m.SetPrecision(100);
+    std::mt19937 rng(22);
+    std::normal_distribution<double> d(0, 0.3);
+    double v = 20;
+    const int n = 365 * 8640;  // every 10 s
+    for (int k = 0; k < n; ++k) m.AddPoint(0, 0, v += d(rng), kT0 + k * 10 * kSec);
+    const PlotSeries& s = m.Series(0);
+    // A week whole, and at most half of it again between the thinning passes.
+    EXPECT_LE(s.PointCount() - s.ThinnedCount(), 7 * 8640 * 3 / 2 + 64);
+    EXPECT_LE(s.ThinnedCount(), n / 16 + 4);
+    EXPECT_LE(s.AllocatedBytes(), 32u * static_cast<std::size_t>(s.PointCount()));
 }
 
 // --- colours

@@ -391,6 +391,19 @@ std::vector<DataCase> DataSets() {
         {"Spikes", [] { return test::Spikes(60000, kT0, 1, 12); }},
         {"FlatRuns", [] { return test::FlatRuns(60000, kT0, 1, 13); }},
         {"FewPointsPerColumn", [] { return test::RandomWalk(700, kT0, 1, 14); }},
+        {"ClockSetBack",
+         [] {
+             auto d = test::RandomWalk(60000, kT0, 1, 15);
+             for (std::size_t i = 40000; i < d.size(); ++i) d[i].t -= 3600 * test::kDaySec;
+             return d;
+         }},
+        {"LongWithGaps",
+         [] {
+             auto d = test::RandomWalk(300000, kT0, 1, 16);
+             for (std::size_t i = 0; i < d.size(); ++i)
+                 d[i].t += static_cast<double>(i / 50000) * 7200 * test::kDaySec;
+             return d;
+         }},
     };
 }
 

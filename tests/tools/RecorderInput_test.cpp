@@ -205,6 +205,9 @@ TEST(RecorderInputTest, OptionsReadAndRefused) {
         {{"--listen", "127.0.0.1:65536"}, "bad value for --listen: 127.0.0.1:65536"},
         {{"--listen", ":80"}, "bad value for --listen: :80"},
         {{"--key", ""}, "bad value for --key: (hidden)"},
+        {{"--key", "k", "--key-file", "k"}, "give either --key or --key-file"},
+        {{"--copy", "a.sqlite"}, "--copy needs two stores: FROM TO"},
+        {{"--copy", "a.sqlite", "a.sqlite"}, "--copy needs two different stores: FROM TO"},
         {{"--threads", "0"}, "bad value for --threads: 0"},
         {{"--db"}, "--db needs a value"},
         {{"--bogus"}, "unknown option --bogus"}};

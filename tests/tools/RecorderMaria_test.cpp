@@ -11,6 +11,7 @@
 #include <memory>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -131,6 +132,7 @@ TEST_F(RecorderMariaTest, EveryRowRepliedOkSurvivesTheDatabaseKilledAndRestarted
         }
     });
     ASSERT_TRUE(test::WaitFor([&] { return done.load() >= 50; }, std::chrono::seconds(30)));
+    ::testing::internal::CaptureStderr();
     server->Kill();
     const int beforeKill = done.load();
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the uploader meets the outage
@@ -142,6 +144,18 @@ TEST_F(RecorderMariaTest, EveryRowRepliedOkSurvivesTheDatabaseKilledAndRestarted
     EXPECT_TRUE(test::WaitFor([&] { return done.load() == kRows; }, std::chrono::seconds(60)));
     stop = true;
     client.join();
+    // The outage told once, not once a refused post, and its end with the count.
+    std::vector<std::string> told;
+    std::istringstream err(::testing::internal::GetCapturedStderr());
+    for (std::string line; std::getline(err, line);)
+        if (line.rfind("pomiarnik-recorder: ", 0) == 0) told.push_back(line);
+    ASSERT_EQ(told.size(), 2u) << ::testing::PrintToString(told);
+    EXPECT_NE(told[0].find("database unreachable"), std::string::npos) << told[0];
+    std::string error2;
+    const auto address = ParseDbAddress(db, error2);
+    ASSERT_TRUE(address && !address->password.empty());
+    EXPECT_EQ(told[0].find(address->password), std::string::npos) << "the password shown";
+    EXPECT_NE(told[1].find("writes succeed again; "), std::string::npos) << told[1];
     // Each record the uploader saw accepted is there, once.
     const auto rows = server->Query(database, "SELECT Data, Sonda0 FROM przerwy ORDER BY Data");
     ASSERT_EQ(rows.size(), static_cast<std::size_t>(kRows));

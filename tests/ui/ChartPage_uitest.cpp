@@ -5,6 +5,7 @@
 #include <QDateEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <filesystem>
 
 #include <gtest/gtest.h>
@@ -66,6 +67,11 @@ protected:
     std::optional<std::string> answer_;
 };
 
+// The rebuild reads the dated files in the background: waits for its end.
+bool RebuildDone(TMonitorT& w) {
+    return WaitUi([&] { return !w.FileRebuild().Running(); });
+}
+
 // A day of four channels around the start date, between status lines.
 void FillLog(TMonitorT& w) {
     DataLog& log = w.Log();
@@ -89,6 +95,7 @@ TEST_F(ChartPage, RebuildButtonPlotsTheDayPaintsOnceAndSaysFromWhen) {
     util_.valueCount = -1;
     const int redraws = w->Plot().RedrawCount();
     w->RebuildButton().click();
+    ASSERT_TRUE(RebuildDone(*w));
 
     EXPECT_EQ(Utf8(w->StatusText()), "wykresy od: 2023-05-01");
     EXPECT_EQ(w->Log().Line(w->Log().Count() - 1).substr(20), "Active 1<");
@@ -109,6 +116,60 @@ TEST_F(ChartPage, RebuildButtonPlotsTheDayPaintsOnceAndSaysFromWhen) {
     EXPECT_FALSE(w->Port().Active());
 }
 
+TEST_F(ChartPage, RebuildReadsTheStationsDatedFilesWhileTheWindowKeepsAnswering) {
+    auto w = Make();
+    w->Channel(0).setChecked(true);
+    util_.stationFolder = "\\ardu\\DS3231";
+    const std::string data = util_.StationDataFolder();
+    std::filesystem::create_directories(data);
+    // Saves of four days, 60 000 readings each; the first is before the date.
+    const struct {
+        const char* day;
+        int value;
+    } days[] = {{"2023-04-29", 90}, {"2023-05-01", 10}, {"2023-05-02", 20}, {"2023-05-02", 40}};
+    for (int d = 0; d < 4; ++d) {
+        std::string text;
+        char line[128];
+        for (int i = 0; i < 60000; ++i) {
+            const int s = d == 3 ? 43200 + i % 43200 : i % 43200;
+            std::snprintf(line, sizeof line,
+                          "%s %02d:%02d:%02d R:%s %02d:%02d:%02d %d.%d 1 2 3 W4r:0\r\n",
+                          days[d].day, s / 3600, s / 60 % 60, s % 60, days[d].day, s / 3600,
+                          s / 60 % 60, s % 60, days[d].value, i % 7);
+            text += line;
+        }
+        test::WriteFile(
+            data + "/Ardu" + days[d].day + (d == 3 ? " 23_59_59" : " 12_00_00") + ".txt", text);
+    }
+    w->Log().Append("2023-05-03 08:00:00 R:2023-05-03 08:00:00 30 1 2 3 W4r:0");
+
+    int ticks = 0;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] { ++ticks; });
+    tick.start(1);
+    w->RebuildButton().click();
+    ASSERT_TRUE(w->FileRebuild().Running()) << "the click returns before the files are read";
+    bool progress = false;
+    ASSERT_TRUE(WaitUi([&] {
+        progress = progress || Utf8(w->StatusText()).starts_with("odbudowa wykresu: ");
+        return !w->FileRebuild().Running();
+    }));
+    EXPECT_GT(ticks, 0) << "the window's timers ran meanwhile";
+    EXPECT_TRUE(progress);
+    EXPECT_EQ(Utf8(w->StatusText()), "wykresy od: 2023-05-01");
+
+    const std::vector<PlotPoint> points = w->Plot().Model().Series(0).Points();
+    ASSERT_GT(points.size(), 4u);
+    bool first = false, second = false;
+    for (const PlotPoint& p : points) {
+        EXPECT_LT(p.y, 90) << "a save before the date is not read";
+        first = first || (p.y >= 10 && p.y < 11);
+        second = second || (p.y >= 20 && p.y < 21);
+    }
+    EXPECT_TRUE(first && second);
+    EXPECT_EQ(points.back().y, 30) << "the lines in memory come last";
+}
+
 TEST_F(ChartPage, RebuildStopsARunningPortOnlyForItsDuration) {
     Pty pty;
     auto w = Make(pty.slavePath());
@@ -116,6 +177,7 @@ TEST_F(ChartPage, RebuildStopsARunningPortOnlyForItsDuration) {
     ASSERT_TRUE(w->Port().Active());
     FillLog(*w);
     w->mLista2wykresyClick();
+    ASSERT_TRUE(RebuildDone(*w));
     EXPECT_TRUE(w->Port().Active());
     // Lines the station sends after the rebuild still arrive.
     pty.Write("after the rebuild\n");
@@ -186,6 +248,7 @@ TEST_F(ChartPage, ChannelBoxShowsOrHidesItsSeriesAtOnceAndIsStored) {
     FillLog(*w);
     w->Channel(1).click();
     w->mLista2wykresyClick();
+    ASSERT_TRUE(RebuildDone(*w));
     ASSERT_TRUE(w->Plot().SeriesVisible(1));
     EXPECT_EQ(Ini("Aktywne", "kan2"), "1");
     const int redraws = w->Plot().RedrawCount();
@@ -228,6 +291,7 @@ TEST_F(ChartPage, AveragingBoxSwitchesAveragingOnlyAndPointMarksShowTheCounts) {
     auto w = Make();
     FillLog(*w);
     w->mLista2wykresyClick();
+    ASSERT_TRUE(RebuildDone(*w));
     const bool was = w->Plot().Averaging();
     const int redraws = w->Plot().RedrawCount();
     w->AveragingBox().click();
@@ -250,6 +314,7 @@ TEST_F(ChartPage, MouseDownInsideTheDataShowsTimeAndValueOutsideLeavesTheStatus)
     w->Channel(0).setChecked(true);
     FillLog(*w);
     w->mLista2wykresyClick();
+    ASSERT_TRUE(RebuildDone(*w));
     w->Pages().setCurrentWidget(&w->ChartPage());
     w->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(w.get()));

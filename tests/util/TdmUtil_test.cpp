@@ -80,6 +80,8 @@ INSTANTIATE_TEST_SUITE_P(
                       KeyCase{s::kOstatniWyslany, "Komunikacja", "OstatniWyslany", "2012-01-01"},
                       KeyCase{s::kAvg, "Wykres", "avg", "1"},
                       KeyCase{s::kPlotAvgDelta, "Wykres", "PlotAvgDelta", "60"},
+                      KeyCase{s::kDniPelnejRozdzielczosci, "Wykres", "dniPelnejRozdzielczosci",
+                              "7"},
                       KeyCase{s::kIdxZakladki, "Page", "idxZakladki", "0"},
                       KeyCase{s::kAktywneKan[0], "Aktywne", "kan1", "1"},
                       KeyCase{s::kAktywneKan[1], "Aktywne", "kan2", "0"},

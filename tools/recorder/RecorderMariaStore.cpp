@@ -510,11 +510,18 @@ void MariaStore::WriterLoop() {
                 queue_.pop_front();
             }
         }
+        why_.clear();
         RunBatch(batch);
         if (std::any_of(batch.begin(), batch.end(), [](const Job* j) {
                 return j->outcome == Outcome::Stored || j->outcome == Outcome::CreatedTable;
             }))
             ++version_;
+        const auto failed = std::count_if(
+            batch.begin(), batch.end(), [](const Job* j) { return j->outcome == Outcome::Failed; });
+        if (failed > 0)
+            faults_.Failed(why_.empty() ? "a write failed" : why_, failed);
+        else
+            faults_.Succeeded();
         {
             std::lock_guard lock(mutex_);
             for (Job* j : batch) j->done = true;
@@ -524,12 +531,14 @@ void MariaStore::WriterLoop() {
     }
 }
 
+void MariaStore::Fail(const std::string& what, const std::string& why) {
+    if (why_.empty()) why_ = what + ": " + why;
+}
+
 void MariaStore::WriterLost(const std::string& why) {
-    // Once per outage: every post of it fails the same way, and the uploader
-    // sends them again.
-    if (!writerDown_)
-        Report(Where(), "database unreachable, posts refused until it is back: " + why);
-    writerDown_ = true;
+    // Every post of an outage fails the same way, and the uploader sends
+    // them again; the fault report tells it once a minute.
+    why_ = Where() + ": database unreachable, posts refused until it is back: " + why;
     *cache_ = Cache{};
     stored_.clear();
     summarised_.clear();
@@ -546,8 +555,6 @@ void MariaStore::RunBatch(std::vector<Job*>& batch) {
             writer_ = Connect(&error);
             if (writer_ == nullptr) return WriterLost(error);
             mysql_autocommit(writer_, 0);
-            if (writerDown_) Report(Where(), "database reachable again");
-            writerDown_ = false;
         }
         lastErrno_ = 0;
         createdNow_.clear();
@@ -635,7 +642,7 @@ bool MariaStore::PrepareTables(std::vector<Job*>& batch) {
     Stmt lock(writer_, "SELECT GET_LOCK('pomiarnik:tabele', 10)", "i");
     if (!lock.Run({}) || !lock.Next() || lock.Integer(0) != 1) {
         lastErrno_ = lock.Errno();
-        Report("tables", "no lock for making tables: " + lock.Error());
+        Fail("tables", "no lock for making tables: " + lock.Error());
         return false;
     }
     struct Unlock {
@@ -657,7 +664,7 @@ bool MariaStore::PrepareTables(std::vector<Job*>& batch) {
                   "s");
         if (!find.Run({Txt(key)})) {
             lastErrno_ = find.Errno();
-            Report("table " + table, find.Error());
+            Fail("table " + table, find.Error());
             ok = false;
             if (Lost(lastErrno_)) return false;
             continue;
@@ -688,7 +695,7 @@ bool MariaStore::PrepareTables(std::vector<Job*>& batch) {
         Stmt create(writer_, ReadingsSchema(table));
         if (!create.Run({})) {
             lastErrno_ = create.Errno();
-            Report("table " + table, create.Error());
+            Fail("table " + table, create.Error());
             ok = false;
             if (Lost(lastErrno_)) return false;
             continue;
@@ -710,7 +717,7 @@ Outcome MariaStore::Apply(Job& job) {
         Stmt& s = *cache_->legends;
         if (!s.Run({Txt(job.legends->table), Txt(job.legends->text)})) {
             lastErrno_ = s.Errno();
-            Report("legends", s.Error());
+            Fail("legends", s.Error());
             cache_->legends.reset();
             return Outcome::Failed;
         }
@@ -719,7 +726,11 @@ Outcome MariaStore::Apply(Job& job) {
     const Reading& r = *job.reading;
     const std::string key = Lower(r.table);
     const auto named = stored_.find(key);
-    if (named == stored_.end() || badShape_.count(key)) return Outcome::Failed;
+    if (named == stored_.end()) return Outcome::Failed;
+    if (badShape_.count(key)) {
+        Fail("table " + named->second, "no unique key on Data alone");
+        return Outcome::Failed;
+    }
     const std::string& table = named->second;
     auto it = cache_->inserts.find(key);
     if (it == cache_->inserts.end()) {
@@ -738,7 +749,7 @@ Outcome MariaStore::Apply(Job& job) {
     for (const auto& v : r.values) params.push_back(Num(v));
     if (!ins.Run(std::move(params))) {
         lastErrno_ = ins.Errno();
-        if (!Retry(lastErrno_)) Report("table " + table, ins.Error());
+        if (!Retry(lastErrno_)) Fail("table " + table, ins.Error());
         // A table changed or dropped behind our back is looked up afresh.
         cache_->inserts.erase(key);
         stored_.erase(key);
@@ -748,7 +759,7 @@ Outcome MariaStore::Apply(Job& job) {
     if (ins.Affected() == 0) return Outcome::Exists;
     if (const auto t = StampSeconds(r.stamp); t && !Summarise(table, *t, r.values)) {
         // A deadlock is tried again with the whole batch; no need to say so.
-        if (!Retry(lastErrno_)) Report("table " + table + ": summary", mysql_error(writer_));
+        if (!Retry(lastErrno_)) Fail("table " + table + ": summary", mysql_error(writer_));
         summarised_.erase(table);
         return Outcome::Failed;
     }
@@ -801,7 +812,7 @@ bool MariaStore::WriteCells() {
         }
         if (!stmt->Run(std::move(params))) {
             lastErrno_ = stmt->Errno();
-            if (!Retry(lastErrno_)) Report("summaries", stmt->Error());
+            if (!Retry(lastErrno_)) Fail("summaries", stmt->Error());
             cache_->summaries.erase(n);
             return false;
         }

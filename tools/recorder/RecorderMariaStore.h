@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdio>
 #include <deque>
 #include <map>
 #include <memory>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "tools/recorder/RecorderDbAddress.h"
+#include "tools/recorder/RecorderFaults.h"
 #include "tools/recorder/RecorderStore.h"
 
 struct st_mysql;
@@ -75,13 +77,20 @@ private:
     void Rollback();
     std::string Named(const std::string& table) const;  // as stored, empty when unknown
     void SummariseAtStart();
+    void Fail(const std::string& what, const std::string& why);
     void WriterLost(const std::string& why);
     st_mysql* TakeReader();
     void GiveBack(st_mysql* db, bool healthy);
 
     DbAddress address_;
     st_mysql* writer_ = nullptr;
-    bool writerDown_ = false;  // reported once until it is back
+    // The writer's failures, told at most once a minute with their count
+    // (a database away for an hour fails every post of it); the running
+    // batch's first failure in `why_`.
+    FaultReport faults_{[](const std::string& line) {
+        std::fprintf(stderr, "pomiarnik-recorder: %s\n", line.c_str());
+    }};
+    std::string why_;
     // Per table (lower-case name): its name as stored, whether this
     // recorder created it in the running batch, and whether its summary
     // cells exist.

@@ -5,8 +5,12 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <charconv>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 
 namespace pom::recorder {
 namespace {
@@ -37,10 +41,39 @@ std::string HomeFolder() {
     return "/tmp";
 }
 
+constexpr std::size_t kMaxKeyBytes = 4096;
+
 }  // namespace
+
+std::optional<std::string> ReadKeyFile(const std::string& path, std::string& error) {
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"),
+                                                            &std::fclose);
+    if (!f) {
+        error = "--key-file " + path + ": " + std::strerror(errno);
+        return std::nullopt;
+    }
+    std::string key(kMaxKeyBytes + 1, '\0');
+    key.resize(std::fread(key.data(), 1, key.size(), f.get()));
+    if (std::ferror(f.get())) {
+        error = "--key-file " + path + ": cannot be read";
+        return std::nullopt;
+    }
+    // An editor's or echo's line end is not part of the key.
+    while (!key.empty() && (key.back() == '\n' || key.back() == '\r')) key.pop_back();
+    if (key.empty()) {
+        error = "--key-file " + path + ": the file holds no key";
+        return std::nullopt;
+    }
+    if (key.size() > kMaxKeyBytes) {
+        error = "--key-file " + path + ": longer than " + std::to_string(kMaxKeyBytes) + " bytes";
+        return std::nullopt;
+    }
+    return key;
+}
 
 std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string& error) {
     Options o;
+    bool keyGiven = false, keyFile = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         std::string v;
@@ -77,9 +110,35 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             o.dbPasswordFile = v;
         } else if (a == "--key") {
             if (!value()) return std::nullopt;
+            if (keyFile) {
+                error = "give either --key or --key-file";
+                return std::nullopt;
+            }
             ok = !v.empty();
             o.key = v;
+            keyGiven = true;
             v = "(hidden)";  // a refusal message must not echo the secret
+        } else if (a == "--key-file") {
+            if (!value()) return std::nullopt;
+            if (keyGiven) {
+                error = "give either --key or --key-file";
+                return std::nullopt;
+            }
+            const auto key = ReadKeyFile(v, error);
+            if (!key) return std::nullopt;
+            o.key = *key;
+            keyFile = true;
+        } else if (a == "--copy") {
+            if (i + 2 >= args.size()) {
+                error = "--copy needs two stores: FROM TO";
+                return std::nullopt;
+            }
+            o.copyFrom = args[++i];
+            o.copyTo = args[++i];
+            if (o.copyFrom.empty() || o.copyTo.empty() || o.copyFrom == o.copyTo) {
+                error = "--copy needs two different stores: FROM TO";
+                return std::nullopt;
+            }
         } else if (a == "--threads") {
             if (!value()) return std::nullopt;
             ok = Number(v, o.threads) && o.threads >= 1 && o.threads <= 256;
@@ -121,7 +180,12 @@ std::string UsageText() {
            "                       the password may come from $POMIARNIK_DB_PASSWORD\n"
            "  --db-password-file FILE  the database password, the file's first line\n"
            "  --key SECRET         refuse posts without the form field key=SECRET\n"
+           "  --key-file PATH      the same, the key read from a file (its trailing line\n"
+           "                       end left out), so that it does not show in ps\n"
            "  --threads N          page workers, 1 to 256 (16); posts have 4 of their own\n"
+           "  --copy FROM TO       copy every table and legend of the store FROM into\n"
+           "                       the store TO (two --db values), keeping the rows TO\n"
+           "                       already has, then exit; a second run adds nothing\n"
            "  --version            the program's version\n"
            "  --help               this text\n";
 }

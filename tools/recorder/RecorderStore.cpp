@@ -1,12 +1,14 @@
 #include "tools/recorder/RecorderStore.h"
 
 #include <sqlite3.h>
+#include <sys/statvfs.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <map>
 
+#include "tools/recorder/RecorderFaults.h"
 #include "util/FileUtil.h"
 
 namespace pom::recorder {
@@ -18,6 +20,16 @@ constexpr int kBusyTimeoutMs = 10000;
 constexpr std::size_t kMaxBatch = 256;
 constexpr std::size_t kMaxCachedTables = 64;
 constexpr std::size_t kMaxIdleReaders = 8;
+// Every post is a commit of a few pages, so the log grows to many times the
+// size of the rows it holds before SQLite folds it into the database file
+// (at 1000 pages, 4 MB) and never shrinks by itself. The writer folds it
+// and cuts it to nothing once it has been idle this long, so the disk's
+// space goes to the rows; under a steady load SQLite's own folding does.
+constexpr auto kIdleFold = std::chrono::seconds(1);
+constexpr int kFoldWaitMs = 200;
+// Less free space than this on the database's disk: the log is folded after
+// every write, so it never takes what the rows could have.
+constexpr std::uint64_t kLowSpace = 64ULL << 20;
 
 class Stmt {
 public:
@@ -64,12 +76,42 @@ std::string Lower(std::string s) {
     return s;
 }
 
-bool Exec(sqlite3* db, const char* sql) {
+// A failure is printed, or handed to `why` for the caller to report.
+bool Exec(sqlite3* db, const char* sql, std::string* why = nullptr) {
     char* err = nullptr;
     if (sqlite3_exec(db, sql, nullptr, nullptr, &err) == SQLITE_OK) return true;
-    std::fprintf(stderr, "pomiarnik-recorder: %s: %s\n", sql, err ? err : "?");
+    const std::string text = std::string(sql) + ": " + (err ? err : "?");
     sqlite3_free(err);
+    if (why == nullptr)
+        std::fprintf(stderr, "pomiarnik-recorder: %s\n", text.c_str());
+    else if (why->empty())
+        *why = text;
     return false;
+}
+
+// A write that failed for want of space or on the device, where moving the
+// log into the database file may give the space back.
+bool DiskFault(sqlite3* db) {
+    const int code = sqlite3_errcode(db) & 0xff;
+    return code == SQLITE_FULL || code == SQLITE_IOERR;
+}
+
+// Copies the log into the database file and cuts the log to nothing; true
+// when it did. On a full disk the log holds most of the used space (frames
+// of many small commits); the database file needs far less of it. Readers
+// holding old frames are waited for briefly only: the writer must not stall.
+bool FoldLog(sqlite3* db) {
+    sqlite3_busy_timeout(db, kFoldWaitMs);
+    const int rc =
+        sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    return rc == SQLITE_OK;
+}
+
+bool LowOnSpace(const std::string& folder) {
+    struct statvfs v {};
+    if (::statvfs(folder.c_str(), &v) != 0) return false;
+    return static_cast<std::uint64_t>(v.f_bavail) * v.f_frsize < kLowSpace;
 }
 
 std::string ChannelColumns(const char* type) {
@@ -252,6 +294,14 @@ struct SqliteStore::Cache {
     std::map<std::string, std::unique_ptr<Stmt>> summaries;  // upserts of present summaries
     std::unique_ptr<Stmt> exists;
     std::unique_ptr<Stmt> legends;
+    // The writer's failures, told at most once a minute.
+    FaultReport faults{[](const std::string& line) {
+        std::fprintf(stderr, "pomiarnik-recorder: %s\n", line.c_str());
+    }};
+    std::string why;  // the current post's failure
+    // A write failed for want of space: the log is folded after every batch
+    // until that works, so it gives back its space as soon as some is freed.
+    bool foldPending = false;
 };
 
 // The version starts from the clock in milliseconds, so a tag a browser kept
@@ -358,10 +408,19 @@ bool SqliteStore::SetLegends(const Legends& legends) {
 
 void SqliteStore::WriterLoop() {
     std::vector<Job*> batch;
+    bool written = false;  // since the log was last folded
     for (;;) {
         {
             std::unique_lock lock(mutex_);
-            wake_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+            const auto ready = [&] { return stopping_ || !queue_.empty(); };
+            if (!written) {
+                wake_.wait(lock, ready);
+            } else if (!wake_.wait_for(lock, kIdleFold, ready)) {
+                lock.unlock();
+                FoldLog(writer_);
+                written = false;
+                continue;
+            }
             // Posts already waiting are still written on the way out.
             if (queue_.empty()) return;
             while (!queue_.empty() && batch.size() < kMaxBatch) {
@@ -370,7 +429,10 @@ void SqliteStore::WriterLoop() {
             }
         }
         // Pages waiting on a change see it only once it is committed.
-        if (RunBatch(batch)) ++version_;
+        if (RunBatch(batch)) {
+            ++version_;
+            written = true;
+        }
         {
             std::lock_guard lock(mutex_);
             for (Job* j : batch) j->done = true;
@@ -382,21 +444,42 @@ void SqliteStore::WriterLoop() {
 
 bool SqliteStore::RunBatch(std::vector<Job*>& batch) {
     for (Job* j : batch) j->outcome = Outcome::Failed;
-    if (!Exec(writer_, "BEGIN IMMEDIATE")) return false;
-    for (Job* j : batch) {
-        // A post that fails leaves nothing behind and does not sink the others.
-        Exec(writer_, "SAVEPOINT post");
-        j->outcome = Apply(*j);
-        if (j->outcome == Outcome::Failed) Exec(writer_, "ROLLBACK TO post");
-        Exec(writer_, "RELEASE post");
+    std::string why;
+    bool disk = false;
+    bool committed = false;
+    if (Exec(writer_, "BEGIN IMMEDIATE", &why)) {
+        for (Job* j : batch) {
+            // A post that fails leaves nothing behind and does not sink the others.
+            Exec(writer_, "SAVEPOINT post", &why);
+            cache_->why.clear();
+            j->outcome = Apply(*j);
+            if (j->outcome == Outcome::Failed) {
+                if (why.empty()) why = cache_->why;
+                disk = disk || DiskFault(writer_);
+                // A full disk may have ended the whole transaction: the rest
+                // must not be written one statement at a time.
+                if (sqlite3_get_autocommit(writer_)) break;
+                Exec(writer_, "ROLLBACK TO post", &why);
+            }
+            Exec(writer_, "RELEASE post", &why);
+        }
+        committed = !sqlite3_get_autocommit(writer_) && Exec(writer_, "COMMIT", &why);
     }
-    if (!Exec(writer_, "COMMIT")) {
-        Exec(writer_, "ROLLBACK");
+    if (!committed) {
+        disk = disk || DiskFault(writer_);
+        if (!sqlite3_get_autocommit(writer_)) Exec(writer_, "ROLLBACK", &why);
         for (Job* j : batch) j->outcome = Outcome::Failed;
         cache_->inserts.clear();
         cache_->summaries.clear();
-        return false;
     }
+    const auto failed = std::count_if(batch.begin(), batch.end(),
+                                      [](const Job* j) { return j->outcome == Outcome::Failed; });
+    if (failed > 0)
+        cache_->faults.Failed(why.empty() ? "a write failed" : why, failed);
+    else
+        cache_->faults.Succeeded();
+    if (disk || cache_->foldPending || LowOnSpace(Folder(path_)))
+        cache_->foldPending = !FoldLog(writer_) && (disk || cache_->foldPending);
     return std::any_of(batch.begin(), batch.end(), [](const Job* j) {
         return j->outcome == Outcome::Stored || j->outcome == Outcome::CreatedTable;
     });
@@ -412,7 +495,7 @@ Outcome SqliteStore::Apply(Job& job) {
         const int rc = s.Step();
         sqlite3_reset(s.get());
         if (rc != SQLITE_DONE) {
-            std::fprintf(stderr, "pomiarnik-recorder: legends: %s\n", sqlite3_errmsg(writer_));
+            cache_->why = std::string("legends: ") + sqlite3_errmsg(writer_);
             return Outcome::Failed;
         }
         return Outcome::Stored;
@@ -430,7 +513,7 @@ Outcome SqliteStore::Apply(Job& job) {
             "CREATE TABLE " + Quote(r.table) + " (Data TEXT PRIMARY KEY NOT NULL" +
             ChannelColumns(" REAL") +
             ", Odebrano TEXT NOT NULL DEFAULT (datetime('now','localtime')))";
-        if (!Exec(writer_, create.c_str())) return Outcome::Failed;
+        if (!Exec(writer_, create.c_str(), &cache_->why)) return Outcome::Failed;
         created = true;
     }
     const std::string key = Lower(r.table);
@@ -443,8 +526,7 @@ Outcome SqliteStore::Apply(Job& job) {
         sql += ") ON CONFLICT(Data) DO NOTHING";
         auto s = std::make_unique<Stmt>(writer_, sql);
         if (!*s) {
-            std::fprintf(stderr, "pomiarnik-recorder: table %s: %s\n", r.table.c_str(),
-                         sqlite3_errmsg(writer_));
+            cache_->why = "table " + r.table + ": " + sqlite3_errmsg(writer_);
             return Outcome::Failed;
         }
         it = cache_->inserts.emplace(key, std::move(s)).first;
@@ -460,16 +542,14 @@ Outcome SqliteStore::Apply(Job& job) {
     const int rc = ins.Step();
     sqlite3_reset(ins.get());
     if (rc != SQLITE_DONE) {
-        std::fprintf(stderr, "pomiarnik-recorder: table %s: %s\n", r.table.c_str(),
-                     sqlite3_errmsg(writer_));
+        cache_->why = "table " + r.table + ": " + sqlite3_errmsg(writer_);
         // A statement of a table changed behind our back is prepared afresh next time.
         cache_->inserts.erase(key);
         return Outcome::Failed;
     }
     if (sqlite3_changes(writer_) == 0) return Outcome::Exists;
     if (const auto t = StampSeconds(r.stamp); t && !Summarise(r.table, key, *t, r.values)) {
-        std::fprintf(stderr, "pomiarnik-recorder: table %s: summary: %s\n", r.table.c_str(),
-                     sqlite3_errmsg(writer_));
+        cache_->why = "table " + r.table + ": summary: " + sqlite3_errmsg(writer_);
         // The savepoint is rolled back, which may undo a summary table made here.
         cache_->summaries.erase(key);
         return Outcome::Failed;

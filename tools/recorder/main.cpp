@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/recorder/RecorderCopy.h"
 #include "tools/recorder/RecorderOptions.h"
 #include "tools/recorder/RecorderServer.h"
 #include "tools/recorder/RecorderStore.h"
@@ -27,6 +28,8 @@ int main(int argc, char** argv) {
         std::printf("pomiarnik-recorder %s\n", POM_VERSION);
         return 0;
     }
+
+    if (!opt.copyFrom.empty()) return RunCopy(opt.copyFrom, opt.copyTo);
 
     // The signals are taken by sigwait below; every thread started from here
     // on inherits the mask and leaves them alone.

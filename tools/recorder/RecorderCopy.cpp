@@ -1,0 +1,127 @@
+#include "tools/recorder/RecorderCopy.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <memory>
+#include <utility>
+#include <vector>
+
+namespace pom::recorder {
+namespace {
+
+// Rows handed to the target at once: a few of its transactions, and little memory.
+constexpr std::size_t kCopyBatch = 1024;
+
+std::string Count(std::int64_t n, const char* what) {
+    return std::to_string(n) + " " + what;
+}
+
+}  // namespace
+
+std::optional<CopySummary> CopyStore(Store& from, Store& to,
+                                     const std::function<void(const std::string&)>& progress,
+                                     std::string& error, std::int64_t progressRows) {
+    CopySummary sum;
+    std::vector<Reading> batch;
+    batch.reserve(kCopyBatch);
+    std::string failed;  // set on the first refused row; the rest is passed by
+    std::int64_t done = 0, told = 0;
+    const auto flush = [&](const TableSummary& t) {
+        if (batch.empty() || !failed.empty()) return;
+        const std::vector<Outcome> outcomes = to.AddReadings(batch);
+        for (std::size_t i = 0; i < outcomes.size(); ++i) {
+            switch (outcomes[i]) {
+                case Outcome::Stored:
+                case Outcome::CreatedTable:
+                    ++sum.copied;
+                    break;
+                case Outcome::Exists:
+                    ++sum.present;
+                    break;
+                case Outcome::Failed:
+                    if (failed.empty())
+                        failed = t.name + " " + batch[i].stamp + ": the target refused the row";
+                    break;
+            }
+        }
+        done += static_cast<std::int64_t>(batch.size());
+        batch.clear();
+        if (done - told >= progressRows) {
+            told = done;
+            progress(t.name + ": " + std::to_string(done) + " / " + std::to_string(t.rows) +
+                     " rows");
+        }
+    };
+    for (const TableSummary& t : from.Tables()) {
+        ++sum.tables;
+        done = told = 0;
+        progress(t.name + ": " + Count(t.rows, "rows"));
+        // The bounds the CSV answer uses: every row with a time in it.
+        from.EachRow(t.name, "", "9999-12-31 23:59:59", [&](const Row& row) {
+            if (!failed.empty()) return;
+            batch.push_back({t.name, row.stamp, row.values});
+            if (batch.size() >= kCopyBatch) flush(t);
+        });
+        flush(t);
+        if (!failed.empty()) {
+            error = failed;
+            return std::nullopt;
+        }
+        const std::string text = from.LegendsText(t.name);
+        if (text.empty()) continue;
+        const std::string present = to.LegendsText(t.name);
+        if (present == text) continue;
+        if (!present.empty()) {
+            ++sum.legendsKept;
+            continue;
+        }
+        if (!to.SetLegends({t.name, text})) {
+            error = t.name + ": the target refused its legends";
+            return std::nullopt;
+        }
+        ++sum.legendsCopied;
+    }
+    return sum;
+}
+
+int RunCopy(const std::string& from, const std::string& to) {
+    const auto say = [](const std::string& line) {
+        std::fprintf(stderr, "pomiarnik-recorder: %s\n", line.c_str());
+    };
+    // Only SQLite files are stores today; a database address would become
+    // a folder named after it (password and all).
+    for (const std::string* where : {&from, &to})
+        if (where->find("://") != std::string::npos) {
+            say("--copy: not a database file: " + where->substr(0, where->find("://") + 3) + "...");
+            return 1;
+        }
+    // Opening a missing file would make an empty store of it and copy nothing.
+    struct stat st {};
+    if (::stat(from.c_str(), &st) != 0) {
+        say(from + ": no such store");
+        return 1;
+    }
+    try {
+        SqliteStore source(from);
+        SqliteStore target(to);
+        std::string error;
+        const auto sum = CopyStore(source, target, say, error);
+        if (!sum) {
+            say("copy stopped: " + error + "; the rows copied so far stay, run it again");
+            return 1;
+        }
+        // The addresses stay out of it: one may hold a password.
+        std::printf("copied: %s, %s copied, %s already there, %s copied, %s kept\n",
+                    Count(sum->tables, "tables").c_str(), Count(sum->copied, "rows").c_str(),
+                    Count(sum->present, "rows").c_str(),
+                    Count(sum->legendsCopied, "legends").c_str(),
+                    Count(sum->legendsKept, "differing legends of the target").c_str());
+    } catch (const StoreError& e) {
+        say(e.what());
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace pom::recorder
