@@ -21,6 +21,7 @@
 #include "tests/support/TestSupport.h"
 #include "tests/tools/RecorderClient.h"
 #include "tools/recorder/RecorderApi.h"
+#include "tools/recorder/RecorderCopy.h"
 #include "tools/recorder/RecorderDbAddress.h"
 #include "tools/recorder/RecorderServer.h"
 #include "tools/recorder/RecorderStore.h"
@@ -375,6 +376,105 @@ TEST_F(RecorderMariaTest, TheProgramTakesThePasswordFromAFileOrTheEnvironment) {
         EXPECT_TRUE(HasSuccessWord(r.body)) << r.body;
     }
     EXPECT_EQ(Count("SELECT COUNT(*) FROM zpliku"), "2");
+}
+
+struct CopyRun {
+    int exit;
+    std::string out, err;
+};
+
+CopyRun RunCopyOf(const std::string& from, const std::string& to) {
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    const int exit = RunCopy(from, to);
+    std::fflush(stdout);
+    CopyRun run{exit, ::testing::internal::GetCapturedStdout(), ""};
+    run.err = ::testing::internal::GetCapturedStderr();
+    return run;
+}
+
+// A file's history moved into the database and out again into a new file:
+// the same CSV at every step, the legends along, and a second run of each
+// adds nothing.
+TEST_F(RecorderMariaTest, CopyFromAFileIntoTheDatabaseAndBackGivesTheSameCsv) {
+    test::TempDir dir;
+    const std::string first = dir.file("pierwszy.sqlite"), back = dir.file("z-powrotem.sqlite");
+    std::int64_t rows = 0;
+    {
+        SqliteStore lite(first);
+        std::vector<Reading> seed = Seed("Stacja");
+        for (int i = 0; i < 50; ++i) {
+            // Every channel, values no decimal text holds exactly.
+            seed.push_back({"beta", StampText(*StampSeconds("2026-02-01 00:00:00") + 600 * i), {}});
+            for (int c = 0; c < kChannels; ++c) seed.back().values[c] = (i + 1) / (c + 3.0);
+        }
+        seed.push_back({"gamma", "2026-01-01 00:00:00", {}});
+        for (Outcome o : lite.AddReadings(seed)) ASSERT_NE(o, Outcome::Failed);
+        rows = static_cast<std::int64_t>(seed.size());
+        ASSERT_TRUE(lite.SetLegends({"Stacja",
+                                     "pomT0;\xC2\xB0"
+                                     "C;Tz;Tz"}));
+        ASSERT_TRUE(lite.SetLegends({"beta", "U1 [V]"}));
+    }
+    std::string error;
+    const std::string password = ParseDbAddress(db, error)->password;
+    const std::string copied = "copied: 3 tables, " + std::to_string(rows) +
+                               " rows copied, 0 rows already there, 2 legends copied";
+    const std::string again = "copied: 3 tables, 0 rows copied, " + std::to_string(rows) +
+                              " rows already there, 0 legends copied";
+    for (const auto& [from, to] : {std::pair{first, db}, std::pair{db, back}}) {
+        const CopyRun run = RunCopyOf(from, to);
+        ASSERT_EQ(run.exit, 0) << run.err;
+        EXPECT_EQ(run.out.rfind(copied, 0), 0u) << run.out;
+        const CopyRun second = RunCopyOf(from, to);
+        ASSERT_EQ(second.exit, 0) << second.err;
+        EXPECT_EQ(second.out.rfind(again, 0), 0u) << second.out;
+        for (const std::string& text : {run.out, run.err, second.out, second.err})
+            EXPECT_EQ(text.find(password), std::string::npos) << text;
+    }
+    SqliteStore a(first), b(back);
+    const auto maria = OpenStore(db);
+    std::array<bool, kChannels> all{};
+    all.fill(true);
+    for (const char* t : {"Stacja", "beta", "gamma"}) {
+        SCOPED_TRACE(t);
+        const std::string csv = CsvOf(a, t, "", "9999-12-31 23:59:59", all);
+        ASSERT_GT(csv.size(), 40u);
+        EXPECT_EQ(CsvOf(*maria, t, "", "9999-12-31 23:59:59", all), csv);
+        EXPECT_EQ(CsvOf(b, t, "", "9999-12-31 23:59:59", all), csv);
+        EXPECT_EQ(b.LegendsText(t), a.LegendsText(t));
+        EXPECT_EQ(maria->LegendsText(t), a.LegendsText(t));
+    }
+    EXPECT_EQ(Summaries(b, "Stacja"), Summaries(a, "Stacja"));
+}
+
+// A source that is not there stops the copy before a target is made; the
+// password shows nowhere.
+TEST_F(RecorderMariaTest, CopyFromAMissingStoreMakesNoTarget) {
+    test::TempDir dir;
+    std::string wrong = db;
+    wrong.replace(wrong.rfind('/') + 1, std::string::npos, "niema");
+    const std::string password = [&] {
+        std::string error;
+        return ParseDbAddress(db, error)->password;
+    }();
+    struct Case {
+        std::string from, to, says;
+    };
+    for (const Case& c :
+         std::vector<Case>{{dir.file("brak.sqlite"), db, "brak.sqlite: no such store"},
+                           {wrong, dir.file("cel.sqlite"), "cannot connect"}}) {
+        SCOPED_TRACE(c.says);
+        const CopyRun run = RunCopyOf(c.from, c.to);
+        EXPECT_EQ(run.exit, 1);
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+        EXPECT_EQ(run.err.find(password), std::string::npos) << run.err;
+        EXPECT_FALSE(test::FileExists(dir.file("cel.sqlite")));
+        EXPECT_FALSE(test::FileExists(dir.file("brak.sqlite")));
+    }
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM information_schema.TABLES WHERE TABLE_SCHEMA ="
+                    " DATABASE() AND TABLE_NAME NOT LIKE 'pomiarnik:%'"),
+              "0");
 }
 
 TEST(RecorderMariaStart, AnUnreachableDatabaseIsAClearErrorWithoutThePassword) {

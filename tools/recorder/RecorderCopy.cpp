@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "tools/recorder/RecorderDbAddress.h"
+
 namespace pom::recorder {
 namespace {
 
@@ -85,28 +87,24 @@ std::optional<CopySummary> CopyStore(Store& from, Store& to,
     return sum;
 }
 
-int RunCopy(const std::string& from, const std::string& to) {
+int RunCopy(const std::string& from, const std::string& to, const std::string& passwordFile) {
     const auto say = [](const std::string& line) {
         std::fprintf(stderr, "pomiarnik-recorder: %s\n", line.c_str());
     };
-    // Only SQLite files are stores today; a database address would become
-    // a folder named after it (password and all).
-    for (const std::string* where : {&from, &to})
-        if (where->find("://") != std::string::npos) {
-            say("--copy: not a database file: " + where->substr(0, where->find("://") + 3) + "...");
-            return 1;
-        }
-    // Opening a missing file would make an empty store of it and copy nothing.
+    // Opening a missing file would make an empty store of it and copy
+    // nothing; a database address is checked by connecting to it, which
+    // fails when the server or the database is not there.
     struct stat st {};
-    if (::stat(from.c_str(), &st) != 0) {
+    if (!IsAddress(from) && ::stat(from.c_str(), &st) != 0) {
         say(from + ": no such store");
         return 1;
     }
     try {
-        SqliteStore source(from);
-        SqliteStore target(to);
+        // The source first: when it cannot be opened, no target is made.
+        const std::unique_ptr<Store> source = OpenStore(from, passwordFile);
+        const std::unique_ptr<Store> target = OpenStore(to, passwordFile);
         std::string error;
-        const auto sum = CopyStore(source, target, say, error);
+        const auto sum = CopyStore(*source, *target, say, error);
         if (!sum) {
             say("copy stopped: " + error + "; the rows copied so far stay, run it again");
             return 1;

@@ -184,7 +184,8 @@ std::string UsageText() {
            "                       end left out), so that it does not show in ps\n"
            "  --threads N          page workers, 1 to 256 (16); posts have 4 of their own\n"
            "  --copy FROM TO       copy every table and legend of the store FROM into\n"
-           "                       the store TO (two --db values), keeping the rows TO\n"
+           "                       the store TO (two --db values: files or database\n"
+           "                       addresses), keeping the rows TO\n"
            "                       already has, then exit; a second run adds nothing\n"
            "  --version            the program's version\n"
            "  --help               this text\n";

@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    if (!opt.copyFrom.empty()) return RunCopy(opt.copyFrom, opt.copyTo);
+    if (!opt.copyFrom.empty()) return RunCopy(opt.copyFrom, opt.copyTo, opt.dbPasswordFile);
 
     // The signals are taken by sigwait below; every thread started from here
     // on inherits the mask and leaves them alone.
