@@ -112,6 +112,59 @@ TEST_F(RecorderMariaTest, TwoRecordersPostingTheSameRecordsStoreEachOnce) {
               "1");
 }
 
+// A page polling one recorder with If-None-Match sees the readings another
+// recorder of the same database stores, and is told "unchanged" while
+// nothing is stored.
+TEST_F(RecorderMariaTest, APagePollingOneRecorderSeesAnothersReadings) {
+    Recorder a(db), b(db);
+    ASSERT_GT(a.port, 0);
+    ASSERT_GT(b.port, 0);
+    struct Poll {
+        int status = -1;
+        std::string tag, body;
+    };
+    const auto poll = [&](const std::string& tag) {
+        httplib::Client c("127.0.0.1", a.port);
+        const auto r = tag.empty() ? c.Get("/api/table/dzielona")
+                                   : c.Get("/api/table/dzielona", {{"If-None-Match", tag}});
+        return r ? Poll{r->status, r->get_header_value("ETag"), r->body} : Poll{};
+    };
+    // Unchanged through more than one look at the counter.
+    const auto unchanged = [&](const std::string& tag) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(1200);
+        while (std::chrono::steady_clock::now() < until) {
+            if (poll(tag).status != 304) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return true;
+    };
+    ASSERT_TRUE(HasSuccessWord(a.Post("dzielona", 0).body));
+    std::string tag = poll("").tag;
+    ASSERT_FALSE(tag.empty());
+    struct Step {
+        const Recorder* to;
+        int rows;  // after it
+    };
+    for (const Step& step : {Step{&b, 2}, Step{&b, 3}, Step{&a, 4}}) {
+        SCOPED_TRACE(step.rows);
+        ASSERT_TRUE(HasSuccessWord(step.to->Post("dzielona", step.rows).body));
+        Poll p;
+        EXPECT_TRUE(test::WaitFor(
+            [&] {
+                p = poll(tag);
+                return p.status != 304;
+            },
+            std::chrono::seconds(10)));
+        EXPECT_EQ(p.status, 200);
+        EXPECT_NE(p.body.find("\"count\":" + std::to_string(step.rows)), std::string::npos)
+            << p.body;
+        tag = p.tag;
+        if (step.rows != 3) {
+            EXPECT_TRUE(unchanged(tag));
+        }
+    }
+}
+
 TEST_F(RecorderMariaTest, EveryRowRepliedOkSurvivesTheDatabaseKilledAndRestarted) {
     Recorder rec(db);
     ASSERT_GT(rec.port, 0);

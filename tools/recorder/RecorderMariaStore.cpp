@@ -18,6 +18,10 @@ namespace {
 // outgrow the 64 characters MariaDB allows.
 constexpr const char* kLegendsTable = "`pomiarnik:opisy`";
 constexpr const char* kSummaryTable = "`pomiarnik:zbiorcze`";
+// One row counting the batches every recorder of the database committed,
+// so that each one's pages notice the others' readings.
+constexpr const char* kChangesTable = "`pomiarnik:zmiany`";
+constexpr auto kOthersEvery = std::chrono::seconds(1);
 constexpr std::size_t kMaxBatch = 256;
 constexpr std::size_t kMaxIdleReaders = 8;
 constexpr int kBatchTries = 3;
@@ -382,6 +386,17 @@ struct MariaStore::Cache {
     std::unique_ptr<Stmt> legends;
 };
 
+// What the pages know of the other recorders' writes.
+struct MariaStore::Changes {
+    std::mutex mutex;  // one page asks the database; the others go on with what is known
+    std::chrono::steady_clock::time_point checked{};
+    MYSQL* db = nullptr;  // its own connection: a page's question never waits for a reader
+    std::atomic<std::uint64_t> seen{0};  // the counter as last read, or as this recorder left it
+    ~Changes() {
+        if (db) mysql_close(db);
+    }
+};
+
 MYSQL* MariaStore::Connect(std::string* error) const {
     static std::once_flag init;
     std::call_once(init, [] { mysql_library_init(0, nullptr, nullptr); });
@@ -425,7 +440,8 @@ MariaStore::MariaStore(DbAddress address)
       cache_(std::make_unique<Cache>()),
       version_(static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                               std::chrono::system_clock::now().time_since_epoch())
-                                              .count())) {
+                                              .count())),
+      changes_(std::make_unique<Changes>()) {
     std::string error;
     writer_ = Connect(&error);
     if (writer_ == nullptr) throw StoreError(Where() + ": cannot connect: " + error);
@@ -434,7 +450,13 @@ MariaStore::MariaStore(DbAddress address)
         " (tabela VARCHAR(64) CHARACTER SET utf8mb4 COLLATE utf8mb4_general_ci NOT NULL"
         " PRIMARY KEY, tekst TEXT CHARACTER SET utf8mb4 NOT NULL, zmieniono DATETIME NOT NULL)"
         " ENGINE=InnoDB";
-    for (const std::string& sql : {legends, SummarySchema()}) {
+    const std::string changes =
+        std::string("CREATE TABLE IF NOT EXISTS ") + kChangesTable +
+        " (id TINYINT UNSIGNED NOT NULL PRIMARY KEY, licznik BIGINT UNSIGNED NOT NULL)"
+        " ENGINE=InnoDB";
+    const std::string counter =
+        std::string("INSERT IGNORE INTO ") + kChangesTable + " (id, licznik) VALUES (1, 0)";
+    for (const std::string& sql : {legends, SummarySchema(), changes, counter}) {
         Stmt s(writer_, sql);
         if (!s.Run({})) {
             mysql_close(writer_);
@@ -457,6 +479,7 @@ MariaStore::~MariaStore() {
     cache_.reset();
     for (MYSQL* db : readers_) mysql_close(db);
     if (writer_) mysql_close(writer_);
+    changes_.reset();
 }
 
 Outcome MariaStore::AddReading(const Reading& reading) {
@@ -511,7 +534,11 @@ void MariaStore::WriterLoop() {
             }
         }
         why_.clear();
+        counted_ = 0;
         RunBatch(batch);
+        // The counter as this recorder left it: a page need not fetch again
+        // for a change its own version tells already.
+        if (counted_ != 0) changes_->seen = counted_;
         if (std::any_of(batch.begin(), batch.end(), [](const Job* j) {
                 return j->outcome == Outcome::Stored || j->outcome == Outcome::CreatedTable;
             }))
@@ -583,7 +610,7 @@ void MariaStore::RunBatch(std::vector<Job*>& batch) {
             if (Lost(lastErrno_) || (several && !Control(writer_, "ROLLBACK TO SAVEPOINT post")))
                 break;
         }
-        if (!again && !Lost(lastErrno_) && !WriteCells()) {
+        if (!again && !Lost(lastErrno_) && !(WriteCells() && CountChange(batch))) {
             // Without their cells the rows would be summed wrong: none stay.
             if (Retry(lastErrno_)) {
                 again = true;
@@ -605,6 +632,7 @@ void MariaStore::RunBatch(std::vector<Job*>& batch) {
             continue;
         }
         if (mysql_commit(writer_) != 0) {
+            counted_ = 0;
             const unsigned e = mysql_errno(writer_);
             const std::string why = mysql_error(writer_);
             for (Job* j : batch) j->outcome = Outcome::Failed;
@@ -622,10 +650,61 @@ void MariaStore::RunBatch(std::vector<Job*>& batch) {
     for (Job* j : batch) j->outcome = Outcome::Failed;
 }
 
+// The shared counter goes up in the transaction of every batch that stored
+// something, last, so its row is locked only for the COMMIT (and a deadlock
+// cannot start at it). What it became is what this recorder's own version
+// change already covers.
+bool MariaStore::CountChange(const std::vector<Job*>& batch) {
+    counted_ = 0;
+    const bool stored = std::any_of(batch.begin(), batch.end(), [](const Job* j) {
+        return j->outcome == Outcome::Stored || j->outcome == Outcome::CreatedTable;
+    });
+    if (!stored) return true;
+    const std::string sql = std::string("UPDATE ") + kChangesTable +
+                            " SET licznik = LAST_INSERT_ID(licznik + 1) WHERE id = 1";
+    if (!Control(writer_, sql.c_str())) {
+        lastErrno_ = mysql_errno(writer_);
+        if (Lost(lastErrno_) || Retry(lastErrno_)) return false;
+        // A counter a tool dropped costs the other recorders' pages their
+        // news, not the readings: the batch is committed without it.
+        Fail("changes", mysql_error(writer_));
+        lastErrno_ = 0;
+        return true;
+    }
+    counted_ = mysql_insert_id(writer_);
+    return true;
+}
+
+std::uint64_t MariaStore::Version() const {
+    Changes& c = *changes_;
+    std::unique_lock lock(c.mutex, std::try_to_lock);
+    const auto now = std::chrono::steady_clock::now();
+    if (!lock.owns_lock() || now - c.checked < kOthersEvery) return version_.load();
+    c.checked = now;
+    if (c.db == nullptr) c.db = Connect(nullptr);
+    if (c.db == nullptr) return version_.load();
+    const std::string sql = std::string("SELECT licznik FROM ") + kChangesTable + " WHERE id = 1";
+    MYSQL_RES* res = Control(c.db, sql.c_str()) ? mysql_store_result(c.db) : nullptr;
+    if (res == nullptr) {
+        // Made again at the next look, after a restart of the server too.
+        mysql_close(c.db);
+        c.db = nullptr;
+        return version_.load();
+    }
+    const MYSQL_ROW row = mysql_fetch_row(res);
+    const std::uint64_t counter = row && row[0] ? std::strtoull(row[0], nullptr, 10) : 0;
+    mysql_free_result(res);
+    // The counter's row is committed with the readings it counts, so the
+    // version changes only once they can be read.
+    if (c.seen.exchange(counter) != counter) ++version_;
+    return version_.load();
+}
+
 // Summaries built in the transaction are gone with it: each table's cells are
 // looked for again.
 void MariaStore::Rollback() {
     mysql_rollback(writer_);
+    counted_ = 0;
     summarised_.clear();
     pending_.clear();
 }

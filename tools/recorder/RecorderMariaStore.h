@@ -47,9 +47,10 @@ public:
     std::string LastStamp(const std::string& table) override;
     std::string LegendsText(const std::string& table) override;
 
-    // Changes with every write of this recorder; another recorder's writes
-    // show in the answers but not in this number.
-    std::uint64_t Version() const override { return version_.load(); }
+    // Changes with every write of this recorder, and within a second of a
+    // page asking after another recorder's write to the same database (a
+    // counter in "pomiarnik:zmiany", read at most once a second).
+    std::uint64_t Version() const override;
     std::vector<std::string> TableNames() override;
     // The table's name as stored; a name differing only in case finds it, as
     // in the SQLite file.
@@ -77,6 +78,7 @@ private:
     void Rollback();
     std::string Named(const std::string& table) const;  // as stored, empty when unknown
     void SummariseAtStart();
+    bool CountChange(const std::vector<Job*>& batch);
     void Fail(const std::string& what, const std::string& why);
     void WriterLost(const std::string& why);
     st_mysql* TakeReader();
@@ -114,7 +116,10 @@ private:
     std::mutex readersMutex_;
     std::vector<st_mysql*> readers_;
 
-    std::atomic<std::uint64_t> version_;
+    mutable std::atomic<std::uint64_t> version_;  // Version() counts the others' writes in
+    struct Changes;
+    std::unique_ptr<Changes> changes_;
+    std::uint64_t counted_ = 0;  // the shared counter after the running batch, 0: not counted
     std::thread thread_;
 };
 
