@@ -10,6 +10,8 @@
 #include <iterator>
 #include <mutex>
 
+#include "tools/recorder/RecorderWriteQueue.h"
+
 namespace pom::recorder {
 namespace {
 
@@ -372,13 +374,6 @@ void Report(const std::string& what, const std::string& why) {
 
 }  // namespace
 
-struct MariaStore::Job {
-    const Reading* reading = nullptr;
-    const Legends* legends = nullptr;
-    Outcome outcome = Outcome::Failed;
-    bool done = false;
-};
-
 // The writer's prepared statements, made again on a new connection.
 struct MariaStore::Cache {
     std::map<std::string, std::unique_ptr<Stmt>> inserts;    // by lower-case name
@@ -438,6 +433,7 @@ MYSQL* MariaStore::Connect(std::string* error) const {
 MariaStore::MariaStore(DbAddress address)
     : address_(std::move(address)),
       cache_(std::make_unique<Cache>()),
+      queue_(std::make_unique<WriteQueue>()),
       version_(static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                               std::chrono::system_clock::now().time_since_epoch())
                                               .count())),
@@ -470,11 +466,7 @@ MariaStore::MariaStore(DbAddress address)
 }
 
 MariaStore::~MariaStore() {
-    {
-        std::lock_guard lock(mutex_);
-        stopping_ = true;
-    }
-    wake_.notify_all();
+    queue_->Stop();
     thread_.join();
     cache_.reset();
     for (MYSQL* db : readers_) mysql_close(db);
@@ -485,27 +477,15 @@ MariaStore::~MariaStore() {
 Outcome MariaStore::AddReading(const Reading& reading) {
     Job job;
     job.reading = &reading;
-    std::unique_lock lock(mutex_);
-    if (stopping_) return Outcome::Failed;
-    queue_.push_back(&job);
-    wake_.notify_one();
-    done_.wait(lock, [&] { return job.done; });
+    queue_->Run(&job, 1);
     return job.outcome;
 }
 
 std::vector<Outcome> MariaStore::AddReadings(const std::vector<Reading>& readings) {
     std::vector<Job> jobs(readings.size());
-    std::vector<Outcome> out(readings.size(), Outcome::Failed);
-    std::unique_lock lock(mutex_);
-    if (stopping_) return out;
-    for (std::size_t i = 0; i < readings.size(); ++i) {
-        jobs[i].reading = &readings[i];
-        queue_.push_back(&jobs[i]);
-    }
-    wake_.notify_one();
-    done_.wait(lock, [&] {
-        return std::all_of(jobs.begin(), jobs.end(), [](const Job& j) { return j.done; });
-    });
+    for (std::size_t i = 0; i < readings.size(); ++i) jobs[i].reading = &readings[i];
+    queue_->Run(jobs.data(), jobs.size());
+    std::vector<Outcome> out(readings.size());
     for (std::size_t i = 0; i < jobs.size(); ++i) out[i] = jobs[i].outcome;
     return out;
 }
@@ -513,26 +493,14 @@ std::vector<Outcome> MariaStore::AddReadings(const std::vector<Reading>& reading
 bool MariaStore::SetLegends(const Legends& legends) {
     Job job;
     job.legends = &legends;
-    std::unique_lock lock(mutex_);
-    if (stopping_) return false;
-    queue_.push_back(&job);
-    wake_.notify_one();
-    done_.wait(lock, [&] { return job.done; });
+    queue_->Run(&job, 1);
     return job.outcome == Outcome::Stored;
 }
 
 void MariaStore::WriterLoop() {
     std::vector<Job*> batch;
-    for (;;) {
-        {
-            std::unique_lock lock(mutex_);
-            wake_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
-            if (queue_.empty()) return;
-            while (!queue_.empty() && batch.size() < kMaxBatch) {
-                batch.push_back(queue_.front());
-                queue_.pop_front();
-            }
-        }
+    // Posts already waiting are still written on the way out.
+    while (queue_->Take(batch, kMaxBatch) == WriteQueue::Took::Batch) {
         why_.clear();
         counted_ = 0;
         RunBatch(batch);
@@ -549,12 +517,7 @@ void MariaStore::WriterLoop() {
             faults_.Failed(why_.empty() ? "a write failed" : why_, failed);
         else
             faults_.Succeeded();
-        {
-            std::lock_guard lock(mutex_);
-            for (Job* j : batch) j->done = true;
-        }
-        done_.notify_all();
-        batch.clear();
+        queue_->Finish(batch);
     }
 }
 

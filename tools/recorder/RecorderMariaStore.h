@@ -1,9 +1,7 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdio>
-#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -65,7 +63,7 @@ public:
                                                const std::string& to) override;
 
 private:
-    struct Job;
+    using Job = WriteJob;
     class Reader;
     st_mysql* Connect(std::string* error) const;
     void WriterLoop();
@@ -107,11 +105,7 @@ private:
     std::unique_ptr<Cache> cache_;
     unsigned lastErrno_ = 0;  // of the last failed statement of the writer
 
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::condition_variable done_;
-    std::deque<Job*> queue_;
-    bool stopping_ = false;
+    std::unique_ptr<WriteQueue> queue_;
 
     std::mutex readersMutex_;
     std::vector<st_mysql*> readers_;

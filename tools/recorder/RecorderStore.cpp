@@ -9,6 +9,7 @@
 #include <map>
 
 #include "tools/recorder/RecorderFaults.h"
+#include "tools/recorder/RecorderWriteQueue.h"
 #include "util/FileUtil.h"
 
 namespace pom::recorder {
@@ -25,7 +26,7 @@ constexpr std::size_t kMaxIdleReaders = 8;
 // (at 1000 pages, 4 MB) and never shrinks by itself. The writer folds it
 // and cuts it to nothing once it has been idle this long, so the disk's
 // space goes to the rows; under a steady load SQLite's own folding does.
-constexpr auto kIdleFold = std::chrono::seconds(1);
+constexpr auto kIdleFold = std::chrono::milliseconds(1000);
 constexpr int kFoldWaitMs = 200;
 // Less free space than this on the database's disk: the log is folded after
 // every write, so it never takes what the rows could have.
@@ -282,13 +283,6 @@ std::string Folder(const std::string& path) {
 
 }  // namespace
 
-struct SqliteStore::Job {
-    const Reading* reading = nullptr;
-    const Legends* legends = nullptr;
-    Outcome outcome = Outcome::Failed;
-    bool done = false;
-};
-
 struct SqliteStore::Cache {
     std::map<std::string, std::unique_ptr<Stmt>> inserts;
     std::map<std::string, std::unique_ptr<Stmt>> summaries;  // upserts of present summaries
@@ -309,6 +303,7 @@ struct SqliteStore::Cache {
 SqliteStore::SqliteStore(std::string path)
     : path_(std::move(path)),
       cache_(std::make_unique<Cache>()),
+      queue_(std::make_unique<WriteQueue>()),
       version_(static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                               std::chrono::system_clock::now().time_since_epoch())
                                               .count())) {
@@ -353,11 +348,7 @@ SqliteStore::SqliteStore(std::string path)
 }
 
 SqliteStore::~SqliteStore() {
-    {
-        std::lock_guard lock(mutex_);
-        stopping_ = true;
-    }
-    wake_.notify_all();
+    queue_->Stop();
     thread_.join();
     cache_.reset();
     // The last connection to close moves the log into the database file and
@@ -370,27 +361,15 @@ SqliteStore::~SqliteStore() {
 Outcome SqliteStore::AddReading(const Reading& reading) {
     Job job;
     job.reading = &reading;
-    std::unique_lock lock(mutex_);
-    if (stopping_) return Outcome::Failed;
-    queue_.push_back(&job);
-    wake_.notify_one();
-    done_.wait(lock, [&] { return job.done; });
+    queue_->Run(&job, 1);
     return job.outcome;
 }
 
 std::vector<Outcome> SqliteStore::AddReadings(const std::vector<Reading>& readings) {
     std::vector<Job> jobs(readings.size());
-    std::vector<Outcome> out(readings.size(), Outcome::Failed);
-    std::unique_lock lock(mutex_);
-    if (stopping_) return out;
-    for (std::size_t i = 0; i < readings.size(); ++i) {
-        jobs[i].reading = &readings[i];
-        queue_.push_back(&jobs[i]);
-    }
-    wake_.notify_one();
-    done_.wait(lock, [&] {
-        return std::all_of(jobs.begin(), jobs.end(), [](const Job& j) { return j.done; });
-    });
+    for (std::size_t i = 0; i < readings.size(); ++i) jobs[i].reading = &readings[i];
+    queue_->Run(jobs.data(), jobs.size());
+    std::vector<Outcome> out(readings.size());
     for (std::size_t i = 0; i < jobs.size(); ++i) out[i] = jobs[i].outcome;
     return out;
 }
@@ -398,11 +377,7 @@ std::vector<Outcome> SqliteStore::AddReadings(const std::vector<Reading>& readin
 bool SqliteStore::SetLegends(const Legends& legends) {
     Job job;
     job.legends = &legends;
-    std::unique_lock lock(mutex_);
-    if (stopping_) return false;
-    queue_.push_back(&job);
-    wake_.notify_one();
-    done_.wait(lock, [&] { return job.done; });
+    queue_->Run(&job, 1);
     return job.outcome == Outcome::Stored;
 }
 
@@ -410,35 +385,20 @@ void SqliteStore::WriterLoop() {
     std::vector<Job*> batch;
     bool written = false;  // since the log was last folded
     for (;;) {
-        {
-            std::unique_lock lock(mutex_);
-            const auto ready = [&] { return stopping_ || !queue_.empty(); };
-            if (!written) {
-                wake_.wait(lock, ready);
-            } else if (!wake_.wait_for(lock, kIdleFold, ready)) {
-                lock.unlock();
-                FoldLog(writer_);
-                written = false;
-                continue;
-            }
-            // Posts already waiting are still written on the way out.
-            if (queue_.empty()) return;
-            while (!queue_.empty() && batch.size() < kMaxBatch) {
-                batch.push_back(queue_.front());
-                queue_.pop_front();
-            }
+        const auto took =
+            queue_->Take(batch, kMaxBatch, written ? std::optional(kIdleFold) : std::nullopt);
+        if (took == WriteQueue::Took::Stop) return;
+        if (took == WriteQueue::Took::Idle) {
+            FoldLog(writer_);
+            written = false;
+            continue;
         }
         // Pages waiting on a change see it only once it is committed.
         if (RunBatch(batch)) {
             ++version_;
             written = true;
         }
-        {
-            std::lock_guard lock(mutex_);
-            for (Job* j : batch) j->done = true;
-        }
-        done_.notify_all();
-        batch.clear();
+        queue_->Finish(batch);
     }
 }
 

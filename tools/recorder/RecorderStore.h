@@ -1,9 +1,7 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -18,6 +16,9 @@
 struct sqlite3;
 
 namespace pom::recorder {
+
+struct WriteJob;
+class WriteQueue;
 
 class StoreError : public std::runtime_error {
 public:
@@ -109,7 +110,7 @@ public:
                                                const std::string& to) override;
 
 private:
-    struct Job;
+    using Job = WriteJob;
     class Reader;
     void WriterLoop();
     bool RunBatch(std::vector<Job*>& batch);
@@ -126,11 +127,7 @@ private:
     struct Cache;
     std::unique_ptr<Cache> cache_;
 
-    std::mutex mutex_;
-    std::condition_variable wake_;  // the writer: work or stop
-    std::condition_variable done_;  // the posters: a batch is finished
-    std::deque<Job*> queue_;
-    bool stopping_ = false;
+    std::unique_ptr<WriteQueue> queue_;
 
     std::mutex readersMutex_;
     std::vector<sqlite3*> readers_;
