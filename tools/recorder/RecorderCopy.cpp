@@ -2,8 +2,10 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -29,9 +31,25 @@ std::optional<CopySummary> CopyStore(Store& from, Store& to,
     batch.reserve(kCopyBatch);
     std::string failed;  // set on the first refused row; the rest is passed by
     std::int64_t done = 0, told = 0;
+    std::optional<std::string> target;  // the table's name in `to`, when it has it
+    std::set<std::string> present;
     const auto flush = [&](const TableSummary& t) {
         if (batch.empty() || !failed.empty()) return;
-        const std::vector<Outcome> outcomes = to.AddReadings(batch);
+        // The rows the target holds already are found with one range query,
+        // not a write each: a second run over a year takes seconds.
+        present.clear();
+        if (target) {
+            const auto [first, last] = std::minmax_element(
+                batch.begin(), batch.end(),
+                [](const Reading& a, const Reading& b) { return a.stamp < b.stamp; });
+            to.EachRow(*target, first->stamp, last->stamp,
+                       [&](const Row& row) { present.insert(row.stamp); });
+        }
+        const std::size_t size = batch.size();
+        std::erase_if(batch, [&](const Reading& r) { return present.count(r.stamp) > 0; });
+        sum.present += static_cast<std::int64_t>(size - batch.size());
+        const std::vector<Outcome> outcomes =
+            batch.empty() ? std::vector<Outcome>{} : to.AddReadings(batch);
         for (std::size_t i = 0; i < outcomes.size(); ++i) {
             switch (outcomes[i]) {
                 case Outcome::Stored:
@@ -47,7 +65,7 @@ std::optional<CopySummary> CopyStore(Store& from, Store& to,
                     break;
             }
         }
-        done += static_cast<std::int64_t>(batch.size());
+        done += static_cast<std::int64_t>(size);
         batch.clear();
         if (done - told >= progressRows) {
             told = done;
@@ -58,6 +76,7 @@ std::optional<CopySummary> CopyStore(Store& from, Store& to,
     for (const TableSummary& t : from.Tables()) {
         ++sum.tables;
         done = told = 0;
+        target = to.FindTable(t.name);
         progress(t.name + ": " + Count(t.rows, "rows"));
         // The bounds the CSV answer uses: every row with a time in it.
         from.EachRow(t.name, "", "9999-12-31 23:59:59", [&](const Row& row) {
