@@ -4,6 +4,7 @@
 // the whole program.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -165,6 +166,13 @@ TEST_F(RecorderMariaTest, APagePollingOneRecorderSeesAnothersReadings) {
             EXPECT_TRUE(unchanged(tag));
         }
     }
+    // A counter some tool dropped costs the pages their news, not a reading.
+    ASSERT_TRUE(server->Exec(database, "DROP TABLE `pomiarnik:zmiany`"));
+    ::testing::internal::CaptureStderr();
+    for (int i = 10; i < 13; ++i) EXPECT_TRUE(HasSuccessWord(b.Post("dzielona", i).body)) << i;
+    const std::string told = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::count(told.begin(), told.end(), '\n'), 1) << told;
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM dzielona"), "7");
 }
 
 TEST_F(RecorderMariaTest, EveryRowRepliedOkSurvivesTheDatabaseKilledAndRestarted) {

@@ -629,11 +629,14 @@ bool MariaStore::CountChange(const std::vector<Job*>& batch) {
         lastErrno_ = mysql_errno(writer_);
         if (Lost(lastErrno_) || Retry(lastErrno_)) return false;
         // A counter a tool dropped costs the other recorders' pages their
-        // news, not the readings: the batch is committed without it.
-        Fail("changes", mysql_error(writer_));
+        // news, not the readings: the batch is committed without it, and
+        // that is told once.
+        if (!countFailedTold_) Report(kChangesTable, mysql_error(writer_));
+        countFailedTold_ = true;
         lastErrno_ = 0;
         return true;
     }
+    countFailedTold_ = false;
     counted_ = mysql_insert_id(writer_);
     return true;
 }

@@ -114,6 +114,7 @@ private:
     struct Changes;
     std::unique_ptr<Changes> changes_;
     std::uint64_t counted_ = 0;  // the shared counter after the running batch, 0: not counted
+    bool countFailedTold_ = false;
     std::thread thread_;
 };
 
