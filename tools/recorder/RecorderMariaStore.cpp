@@ -776,7 +776,8 @@ Outcome MariaStore::Apply(Job& job) {
         Fail("table " + named->second, "no unique key on Data alone");
         return Outcome::Failed;
     }
-    const std::string& table = named->second;
+    // A copy: a failed insert below forgets the table's entry.
+    const std::string table = named->second;
     auto it = cache_->inserts.find(key);
     if (it == cache_->inserts.end()) {
         // A record already there is left as it is and reported as such; with
