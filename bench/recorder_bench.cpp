@@ -1,6 +1,8 @@
-// The recording service under load: 8 stations posting readings at once to an
-// in-process recorder on 127.0.0.1, every reply sent after a durable commit
-// (WAL, synchronous=FULL). Reported: posts per second and the reply times.
+// The recording service under load: 1, 8 and 64 stations posting readings at
+// once to an in-process recorder on 127.0.0.1, every reply sent after a
+// durable commit (SQLite: WAL, synchronous=FULL; MariaDB: InnoDB's default
+// log flush at each commit), on both stores. Reported: posts per second and
+// the reply times.
 #include <benchmark/benchmark.h>
 #include <httplib.h>
 #include <stdlib.h>
@@ -15,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/MariaDbServer.h"
 #include "tools/recorder/RecorderServer.h"
 #include "tools/recorder/RecorderStore.h"
 
@@ -44,11 +47,29 @@ std::string Stamp(long n) {
     return buf;
 }
 
+// The store a run posts into: the SQLite file, or a database in a private
+// mariadbd (started once, from the tests' support), both committing durably.
+std::unique_ptr<pom::recorder::Store> OpenBenchStore(bool maria, const Scratch& scratch,
+                                                     std::string* why) {
+    if (!maria)
+        return std::make_unique<pom::recorder::SqliteStore>(scratch.path + "/pomiary.sqlite");
+    auto* server = pom::test::MariaDbServer::Shared(why);
+    if (!server) return nullptr;
+    return pom::recorder::OpenStore(server->NewDatabase());
+}
+
 void BM_ParallelPosts(benchmark::State& state) {
     const int clients = static_cast<int>(state.range(0));
+    const bool maria = state.range(1) != 0;
+    state.SetLabel(maria ? "MariaDB" : "SQLite");
     Scratch scratch;
-    pom::recorder::Store store(scratch.path + "/pomiary.sqlite");
-    pom::recorder::Server server(store, {"127.0.0.1", 0, "", 16});
+    std::string why;
+    const auto store = OpenBenchStore(maria, scratch, &why);
+    if (!store) {
+        state.SkipWithError(why.c_str());
+        return;
+    }
+    pom::recorder::Server server(*store, {"127.0.0.1", 0, "", 16});
     std::string error;
     const int port = server.Start(&error);
     if (port < 0) {
@@ -104,9 +125,14 @@ void BM_ParallelPosts(benchmark::State& state) {
     state.counters["failed"] = failures.load();
 }
 BENCHMARK(BM_ParallelPosts)
-    ->Arg(8)
-    ->Arg(1)
-    ->Iterations(4)
+    ->ArgNames({"clients", "mariadb"})
+    ->Args({1, 0})
+    ->Args({8, 0})
+    ->Args({64, 0})
+    ->Args({1, 1})
+    ->Args({8, 1})
+    ->Args({64, 1})
+    ->Iterations(2)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
@@ -123,7 +149,7 @@ void BM_OneClientInTurn(benchmark::State& state) {
     const bool keepAlive = state.range(1) != 0;
     constexpr int kRequests = 1000;
     Scratch scratch;
-    pom::recorder::Store store(scratch.path + "/pomiary.sqlite");
+    pom::recorder::SqliteStore store(scratch.path + "/pomiary.sqlite");
     pom::recorder::Server server(store, {"127.0.0.1", 0, "", 16});
     std::string error;
     const int port = server.Start(&error);

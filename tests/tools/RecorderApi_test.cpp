@@ -63,14 +63,14 @@ class RecorderApiTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         dir = new test::TempDir;
-        Store seeded(dir->file("seeded.sqlite"));
+        SqliteStore seeded(dir->file("seeded.sqlite"));
         for (Outcome o : seeded.AddReadings(Seed())) ASSERT_NE(o, Outcome::Failed);
     }
     static void TearDownTestSuite() {
         delete dir;
         dir = nullptr;
     }
-    void SetUp() override { store = std::make_unique<Store>(dir->file("seeded.sqlite")); }
+    void SetUp() override { store = std::make_unique<SqliteStore>(dir->file("seeded.sqlite")); }
 
     Series Build(std::int64_t from, std::int64_t to, int points) {
         const auto facts = store->Facts("seeded");
@@ -253,7 +253,7 @@ TEST_F(RecorderApiTest, SummariesAgreeWhateverTheOrderOfRowsAndWhenBuiltAtStart)
                            nullptr, nullptr, nullptr),
               SQLITE_OK);
     sqlite3_close(db);
-    store = std::make_unique<Store>(dir->file("seeded.sqlite"));
+    store = std::make_unique<SqliteStore>(dir->file("seeded.sqlite"));
     EXPECT_EQ(Summaries(*store, "seeded"), kept);
     EXPECT_EQ(Summaries(*store, "shuffled"), kept);
 }
@@ -264,7 +264,7 @@ TEST(RecorderStoreClose, LeavesEveryRowInTheDatabaseFile) {
     test::TempDir dir;
     const std::string path = dir.file("pomiary.sqlite");
     {
-        Store store(path);
+        SqliteStore store(path);
         ASSERT_EQ(store.AddReading({"test", "2026-12-08 18:00:00", {}}), Outcome::CreatedTable);
         ASSERT_TRUE(store.Facts("test"));  // a reading connection is open too
     }
@@ -324,7 +324,7 @@ TEST(RecorderApiParse, BoundsPointsAndChannels) {
 class RecorderApiHttp : public ::testing::Test {
 protected:
     void SetUp() override {
-        store = std::make_unique<Store>(dir.file("pomiary.sqlite"));
+        store = std::make_unique<SqliteStore>(dir.file("pomiary.sqlite"));
         server = std::make_unique<Server>(*store, ServerConfig{"127.0.0.1", 0, "", 4});
         std::string error;
         port = server->Start(&error);

@@ -43,8 +43,8 @@ std::vector<Reading> Seed() {
 class RecorderCopyTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        from = std::make_unique<Store>(dir.file("from.sqlite"));
-        to = std::make_unique<Store>(dir.file("to.sqlite"));
+        from = std::make_unique<SqliteStore>(dir.file("from.sqlite"));
+        to = std::make_unique<SqliteStore>(dir.file("to.sqlite"));
         const std::vector<Reading> rows = Seed();
         for (Outcome o : from->AddReadings(rows)) ASSERT_NE(o, Outcome::Failed);
         total = static_cast<std::int64_t>(rows.size());

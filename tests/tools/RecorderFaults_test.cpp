@@ -85,7 +85,7 @@ TEST(RecorderStoreFullDisk, TheLogsSpaceIsUsedAgainAndTheFailureToldOnce) {
     constexpr rlim_t kLimit = 64 * 1024;
     constexpr int kFailuresInARow = 100, kMaxPosts = 5000;
     test::TempDir dir;
-    auto store = std::make_unique<Store>(dir.file("p.sqlite"));
+    auto store = std::make_unique<SqliteStore>(dir.file("p.sqlite"));
     std::vector<std::string> stored;
     int firstFailure = -1, storedAfterIt = 0, inARow = 0, i = 0;
     std::string told;
@@ -129,7 +129,7 @@ TEST(RecorderStoreFullDisk, TheLogsSpaceIsUsedAgainAndTheFailureToldOnce) {
 // next, and the disk holds the rows, not a log many times their size.
 TEST(RecorderStoreFullDisk, AnIdleWriterFoldsTheLog) {
     test::TempDir dir;
-    Store store(dir.file("p.sqlite"));
+    SqliteStore store(dir.file("p.sqlite"));
     for (int i = 0; i < 3; ++i) {
         ASSERT_NE(store.AddReading(At(i)), Outcome::Failed);
         EXPECT_TRUE(test::WaitFor([&] {

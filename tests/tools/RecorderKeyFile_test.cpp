@@ -45,7 +45,7 @@ TEST(RecorderOptionsTest, KeyFileReadOrRefused) {
 TEST(RecorderOptionsTest, TheMonitorSendsTheKeyOfTheScriptAddress) {
     const std::string key = "s3cret-1.2_x~";
     test::TempDir dir;
-    Store store(dir.file("p.sqlite"));
+    SqliteStore store(dir.file("p.sqlite"));
     Server server(store, ServerConfig{"127.0.0.1", 0, key, 2});
     std::string error;
     const int port = server.Start(&error);

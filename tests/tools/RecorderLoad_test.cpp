@@ -216,7 +216,7 @@ std::string FormPost(const std::string& stamp) {
 class RecorderLoadTest : public ::testing::Test {
 protected:
     void Start(ServerConfig config) {
-        store = std::make_unique<Store>(dir.file("pomiary.sqlite"));
+        store = std::make_unique<SqliteStore>(dir.file("pomiary.sqlite"));
         server = std::make_unique<Server>(*store, std::move(config));
         std::string error;
         port = server->Start(&error);

@@ -1,8 +1,6 @@
 // The recorder in this process on a free port, talked to over HTTP.
 #include "tools/recorder/RecorderServer.h"
 
-#include <sqlite3.h>
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -11,10 +9,12 @@
 #include <regex>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "tests/support/TestSupport.h"
 #include "tests/tools/RecorderClient.h"
+#include "tests/tools/RecorderStores.h"
 #include "tools/recorder/RecorderAssets.h"
 #include "tools/recorder/RecorderStore.h"
 
@@ -25,14 +25,22 @@ using test::Fields;
 using test::HasSuccessWord;
 using test::Reply;
 
-class RecorderServerTest : public ::testing::Test {
+// The cases below run against both stores, through the server alone.
+class RecorderServerBase : public ::testing::Test {
 protected:
-    void SetUp() override { Start(""); }
+    virtual test::Kind kind() const = 0;
+
+    void SetUp() override {
+        maker = std::make_unique<test::StoreMaker>(kind());
+        std::string why;
+        if (!maker->Ready(&why)) GTEST_SKIP() << why;
+        Start("");
+    }
 
     void Start(const std::string& key) {
         server.reset();
         store.reset();
-        store = std::make_unique<Store>(dir.file("pomiary.sqlite"));
+        store = maker->Open();
         server = std::make_unique<Server>(*store, ServerConfig{"127.0.0.1", 0, key, 8});
         std::string error;
         port = server->Start(&error);
@@ -46,31 +54,32 @@ protected:
         return Post({{"Miasto", table}, {"Data", stamp}, {"Sonda0", v0}});
     }
 
-    // Every object in the file, read behind the recorder's back.
-    std::vector<std::string> Schema() {
-        std::vector<std::string> names;
-        sqlite3* db = nullptr;
-        if (sqlite3_open_v2(dir.file("pomiary.sqlite").c_str(), &db, SQLITE_OPEN_READONLY,
-                            nullptr) == SQLITE_OK) {
-            sqlite3_exec(
-                db, "SELECT type || ' ' || name FROM sqlite_schema ORDER BY name",
-                [](void* out, int, char** v, char**) {
-                    static_cast<std::vector<std::string>*>(out)->push_back(v[0]);
-                    return 0;
-                },
-                &names, nullptr);
-        }
-        sqlite3_close(db);
-        return names;
-    }
+    // Every table and its rows, read behind the recorder's back.
+    std::vector<std::string> Schema() { return maker->Schema(); }
 
-    test::TempDir dir;
+    std::unique_ptr<test::StoreMaker> maker;
     std::unique_ptr<Store> store;
     std::unique_ptr<Server> server;
     int port = -1;
 };
 
-TEST_F(RecorderServerTest, EachReplyWordForWhatHappened) {
+// The cases both stores must pass.
+class RecorderServerStores : public RecorderServerBase,
+                             public ::testing::WithParamInterface<test::Kind> {
+protected:
+    test::Kind kind() const override { return GetParam(); }
+};
+
+// Cases about the SQLite file alone.
+class RecorderServerTest : public RecorderServerBase {
+protected:
+    test::Kind kind() const override { return test::Kind::Sqlite; }
+};
+
+INSTANTIATE_TEST_SUITE_P(Stores, RecorderServerStores,
+                         ::testing::Values(test::Kind::Sqlite, test::Kind::Maria), test::KindName);
+
+TEST_P(RecorderServerStores, EachReplyWordForWhatHappened) {
     struct Step {
         Fields fields;
         std::string path;
@@ -120,7 +129,7 @@ TEST_F(RecorderServerTest, EachReplyWordForWhatHappened) {
               "C;Tz;Tz");
 }
 
-TEST_F(RecorderServerTest, UrlEncodedPostsAreTakenToo) {
+TEST_P(RecorderServerStores, UrlEncodedPostsAreTakenToo) {
     httplib::Client c("127.0.0.1", port);
     const auto r =
         c.Post("/Zapisz2Pomiary.php", "Miasto=test&Data=2023-01-05+07%3A04%3A09&Sonda3=1.25",
@@ -134,7 +143,7 @@ TEST_F(RecorderServerTest, UrlEncodedPostsAreTakenToo) {
     EXPECT_FALSE(HasSuccessWord(plain->body));
 }
 
-TEST_F(RecorderServerTest, LegendsRefusedWithTheWordsTheUploaderKnows) {
+TEST_P(RecorderServerStores, LegendsRefusedWithTheWordsTheUploaderKnows) {
     const Reply r =
         Post({{"Miasto", "a'b opisy"}, {"Data", "pomT0;V;x;x"}}, "/Zapisz2Pomiaryopisy.php");
     EXPECT_EQ(r.status, 400);
@@ -142,7 +151,7 @@ TEST_F(RecorderServerTest, LegendsRefusedWithTheWordsTheUploaderKnows) {
     EXPECT_FALSE(HasSuccessWord(r.body));
 }
 
-TEST_F(RecorderServerTest, ALegendsTextReplacesThePreviousOne) {
+TEST_P(RecorderServerStores, ALegendsTextReplacesThePreviousOne) {
     const std::string path = "/Zapisz2Pomiaryopisy.php";
     EXPECT_EQ(Post({{"Miasto", "testopisy"}, {"Data", "pomT0;V;A;A"}}, path).body, "Result=Ok\n");
     EXPECT_EQ(Post({{"Miasto", "testopisy"}, {"Data", "pomT0;V;B;B"}}, path).body, "Result=Ok\n");
@@ -159,14 +168,19 @@ void PrintTo(const HostileName& h, std::ostream* os) {
     *os << h.label;
 }
 
-class RecorderInjection : public RecorderServerTest,
-                          public ::testing::WithParamInterface<HostileName> {};
+class RecorderInjection
+    : public RecorderServerBase,
+      public ::testing::WithParamInterface<std::tuple<test::Kind, HostileName>> {
+protected:
+    test::Kind kind() const override { return std::get<0>(GetParam()); }
+    const HostileName& hostile() const { return std::get<1>(GetParam()); }
+};
 
 TEST_P(RecorderInjection, RefusedAndNothingChanges) {
     ASSERT_NE(Reading("test", "2023-01-05 07:04:09").body.find("Result=Ok"), std::string::npos);
     const auto before = Schema();
     for (const char* path : {"/Zapisz2Pomiary.php", "/Zapisz2Pomiaryopisy.php"}) {
-        const Reply r = Post({{"Miasto", GetParam().name}, {"Data", "2023-01-05 08:00:00"}}, path);
+        const Reply r = Post({{"Miasto", hostile().name}, {"Data", "2023-01-05 08:00:00"}}, path);
         EXPECT_EQ(r.status, 400) << path;
         EXPECT_FALSE(HasSuccessWord(r.body)) << r.body;
         EXPECT_NE(r.body.find("nazwa tabeli"), std::string::npos) << r.body;
@@ -178,18 +192,24 @@ TEST_P(RecorderInjection, RefusedAndNothingChanges) {
 
 INSTANTIATE_TEST_SUITE_P(
     Names, RecorderInjection,
-    ::testing::Values(HostileName{"statement", "x; DROP TABLE test"},
-                      HostileName{"double_quote", "test\"; DROP TABLE test; --"},
-                      HostileName{"single_quote", "test'--"}, HostileName{"quoted", "\"test\""},
-                      HostileName{"bracketed", "[test]"}, HostileName{"polish", "Łódź"},
-                      HostileName{"polish_tail", "pomiary_zażółć"},
-                      HostileName{"long_10000", std::string(10000, 'a')}, HostileName{"empty", ""},
-                      HostileName{"sqlite_own", "sqlite_master"},
-                      HostileName{"legends_table", "pomiarnik:opisy"},
-                      HostileName{"success_word", "Result=Ok"},
-                      HostileName{"line_break", "test\nistnieje=Ok"}));
+    ::testing::Combine(
+        ::testing::Values(test::Kind::Sqlite, test::Kind::Maria),
+        ::testing::Values(HostileName{"statement", "x; DROP TABLE test"},
+                          HostileName{"double_quote", "test\"; DROP TABLE test; --"},
+                          HostileName{"single_quote", "test'--"}, HostileName{"quoted", "\"test\""},
+                          HostileName{"bracketed", "[test]"}, HostileName{"polish", "Łódź"},
+                          HostileName{"polish_tail", "pomiary_zażółć"},
+                          HostileName{"long_10000", std::string(10000, 'a')},
+                          HostileName{"empty", ""}, HostileName{"sqlite_own", "sqlite_master"},
+                          HostileName{"legends_table", "pomiarnik:opisy"},
+                          HostileName{"success_word", "Result=Ok"},
+                          HostileName{"line_break", "test\nistnieje=Ok"})),
+    [](const auto& info) {
+        return test::KindName({std::get<0>(info.param), info.index}) + "_" +
+               std::get<1>(info.param).label;
+    });
 
-TEST_F(RecorderServerTest, SqlInOtherFieldsIsRefusedOrStoredAsText) {
+TEST_P(RecorderServerStores, SqlInOtherFieldsIsRefusedOrStoredAsText) {
     ASSERT_NE(Reading("test", "2023-01-05 07:04:09").body.find("Result=Ok"), std::string::npos);
     const auto before = Schema();
     for (const Fields& f : std::vector<Fields>{
@@ -213,7 +233,7 @@ TEST_F(RecorderServerTest, SqlInOtherFieldsIsRefusedOrStoredAsText) {
     EXPECT_EQ(store->Rows("test", "", "9999").size(), 1u);
 }
 
-TEST_F(RecorderServerTest, OversizedAndPackedBodiesAreRefused) {
+TEST_P(RecorderServerStores, OversizedAndPackedBodiesAreRefused) {
     const auto before = Schema();
     const Reply big = Post({{"Miasto", "test"}, {"Data", std::string(70000, '1')}});
     EXPECT_EQ(big.status, 413);
@@ -237,7 +257,7 @@ TEST_F(RecorderServerTest, OversizedAndPackedBodiesAreRefused) {
     EXPECT_EQ(Schema(), before);
 }
 
-TEST_F(RecorderServerTest, WithAKeyOnlyPostsHoldingItAreTaken) {
+TEST_P(RecorderServerStores, WithAKeyOnlyPostsHoldingItAreTaken) {
     Start("s3cret");
     const Fields base = {{"Miasto", "test"}, {"Data", "2023-01-05 07:04:09"}};
     auto with = [&](const std::string& key) {
@@ -258,13 +278,9 @@ TEST_F(RecorderServerTest, WithAKeyOnlyPostsHoldingItAreTaken) {
     EXPECT_NE(Post(with("s3cret")).body.find("Result=Ok"), std::string::npos);
 }
 
-TEST_F(RecorderServerTest, APostThatCannotBeStoredSaysSo) {
+TEST_P(RecorderServerStores, APostThatCannotBeStoredSaysSo) {
     // A table of that name made by something else, without our columns.
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(dir.file("pomiary.sqlite").c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE obca (x INTEGER)", nullptr, nullptr, nullptr),
-              SQLITE_OK);
-    sqlite3_close(db);
+    ASSERT_TRUE(maker->Exec("CREATE TABLE obca (x INTEGER)"));
     const Reply r = Reading("obca", "2023-01-05 07:04:09");
     EXPECT_EQ(r.status, 503);
     EXPECT_FALSE(HasSuccessWord(r.body)) << r.body;
@@ -272,7 +288,7 @@ TEST_F(RecorderServerTest, APostThatCannotBeStoredSaysSo) {
     EXPECT_NE(Reading("test", "2023-01-05 07:04:09").body.find("Result=Ok"), std::string::npos);
 }
 
-TEST_F(RecorderServerTest, ManyStationsAtOnceAllGetStored) {
+TEST_P(RecorderServerStores, ManyStationsAtOnceAllGetStored) {
     constexpr int kClients = 8, kEach = 25;
     std::atomic<int> ok{0};
     std::vector<std::string> failures(kClients);
@@ -296,14 +312,14 @@ TEST_F(RecorderServerTest, ManyStationsAtOnceAllGetStored) {
               static_cast<std::size_t>(kClients * kEach));
 }
 
-TEST_F(RecorderServerTest, ASecondRecorderOnATakenPortIsTold) {
+TEST_P(RecorderServerStores, ASecondRecorderOnATakenPortIsTold) {
     Server second(*store, ServerConfig{"127.0.0.1", port, "", 2});
     std::string error;
     EXPECT_EQ(second.Start(&error), -1);
     EXPECT_NE(error.find(std::to_string(port)), std::string::npos) << error;
 }
 
-TEST_F(RecorderServerTest, PagesAreShellsThatLoadOnlyTheRecordersOwnScripts) {
+TEST_P(RecorderServerStores, PagesAreShellsThatLoadOnlyTheRecordersOwnScripts) {
     Reading("test", "2023-01-05 07:00:00", "20");
     Reading("test", "2023-01-06 00:30:00", "19");
 
@@ -336,7 +352,7 @@ TEST_F(RecorderServerTest, PagesAreShellsThatLoadOnlyTheRecordersOwnScripts) {
     EXPECT_NE(c.Get("/table/TEST")->body.find("{\"table\":\"test\"}</script>"), std::string::npos);
 }
 
-TEST_F(RecorderServerTest, AssetsServedWithTheirTypeAndALongCache) {
+TEST_P(RecorderServerStores, AssetsServedWithTheirTypeAndALongCache) {
     httplib::Client c("127.0.0.1", port);
     const std::string page = c.Get("/table/nope")->body;  // a message page links the style too
     for (const std::string name : {"common.js", "dashboard.js", "station.js", "style.css",
@@ -357,7 +373,7 @@ TEST_F(RecorderServerTest, AssetsServedWithTheirTypeAndALongCache) {
         EXPECT_EQ(c.Get(bad)->status, 404) << bad;
 }
 
-TEST_F(RecorderServerTest, CsvBetweenBoundsAndBadRequestsToPages) {
+TEST_P(RecorderServerStores, CsvBetweenBoundsAndBadRequestsToPages) {
     Reading("test", "2023-01-05 07:00:00", "20");
     Reading("test", "2023-01-06 07:00:00", "21");
     Reading("test", "2023-01-07 07:00:00", "22");

@@ -2,10 +2,14 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <set>
 #include <utility>
 #include <vector>
+
+#include "tools/recorder/RecorderDbAddress.h"
 
 namespace pom::recorder {
 namespace {
@@ -27,9 +31,25 @@ std::optional<CopySummary> CopyStore(Store& from, Store& to,
     batch.reserve(kCopyBatch);
     std::string failed;  // set on the first refused row; the rest is passed by
     std::int64_t done = 0, told = 0;
+    std::optional<std::string> target;  // the table's name in `to`, when it has it
+    std::set<std::string> present;
     const auto flush = [&](const TableSummary& t) {
         if (batch.empty() || !failed.empty()) return;
-        const std::vector<Outcome> outcomes = to.AddReadings(batch);
+        // The rows the target holds already are found with one range query,
+        // not a write each: a second run over a year takes seconds.
+        present.clear();
+        if (target) {
+            const auto [first, last] = std::minmax_element(
+                batch.begin(), batch.end(),
+                [](const Reading& a, const Reading& b) { return a.stamp < b.stamp; });
+            to.EachRow(*target, first->stamp, last->stamp,
+                       [&](const Row& row) { present.insert(row.stamp); });
+        }
+        const std::size_t size = batch.size();
+        std::erase_if(batch, [&](const Reading& r) { return present.count(r.stamp) > 0; });
+        sum.present += static_cast<std::int64_t>(size - batch.size());
+        const std::vector<Outcome> outcomes =
+            batch.empty() ? std::vector<Outcome>{} : to.AddReadings(batch);
         for (std::size_t i = 0; i < outcomes.size(); ++i) {
             switch (outcomes[i]) {
                 case Outcome::Stored:
@@ -45,7 +65,7 @@ std::optional<CopySummary> CopyStore(Store& from, Store& to,
                     break;
             }
         }
-        done += static_cast<std::int64_t>(batch.size());
+        done += static_cast<std::int64_t>(size);
         batch.clear();
         if (done - told >= progressRows) {
             told = done;
@@ -56,6 +76,7 @@ std::optional<CopySummary> CopyStore(Store& from, Store& to,
     for (const TableSummary& t : from.Tables()) {
         ++sum.tables;
         done = told = 0;
+        target = to.FindTable(t.name);
         progress(t.name + ": " + Count(t.rows, "rows"));
         // The bounds the CSV answer uses: every row with a time in it.
         from.EachRow(t.name, "", "9999-12-31 23:59:59", [&](const Row& row) {
@@ -85,28 +106,24 @@ std::optional<CopySummary> CopyStore(Store& from, Store& to,
     return sum;
 }
 
-int RunCopy(const std::string& from, const std::string& to) {
+int RunCopy(const std::string& from, const std::string& to, const std::string& passwordFile) {
     const auto say = [](const std::string& line) {
         std::fprintf(stderr, "pomiarnik-recorder: %s\n", line.c_str());
     };
-    // Only SQLite files are stores today; a database address would become
-    // a folder named after it (password and all).
-    for (const std::string* where : {&from, &to})
-        if (where->find("://") != std::string::npos) {
-            say("--copy: not a database file: " + where->substr(0, where->find("://") + 3) + "...");
-            return 1;
-        }
-    // Opening a missing file would make an empty store of it and copy nothing.
+    // Opening a missing file would make an empty store of it and copy
+    // nothing; a database address is checked by connecting to it, which
+    // fails when the server or the database is not there.
     struct stat st {};
-    if (::stat(from.c_str(), &st) != 0) {
+    if (!IsAddress(from) && ::stat(from.c_str(), &st) != 0) {
         say(from + ": no such store");
         return 1;
     }
     try {
-        Store source(from);
-        Store target(to);
+        // The source first: when it cannot be opened, no target is made.
+        const std::unique_ptr<Store> source = OpenStore(from, passwordFile);
+        const std::unique_ptr<Store> target = OpenStore(to, passwordFile);
         std::string error;
-        const auto sum = CopyStore(source, target, say, error);
+        const auto sum = CopyStore(*source, *target, say, error);
         if (!sum) {
             say("copy stopped: " + error + "; the rows copied so far stay, run it again");
             return 1;

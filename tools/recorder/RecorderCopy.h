@@ -28,8 +28,10 @@ std::optional<CopySummary> CopyStore(Store& from, Store& to,
                                      const std::function<void(const std::string&)>& progress,
                                      std::string& error, std::int64_t progressRows = 100000);
 
-// pomiarnik-recorder --copy FROM TO: opens both stores, copies, prints the
-// summary. The exit code: 0 done, 1 a store could not be opened or written.
-int RunCopy(const std::string& from, const std::string& to);
+// pomiarnik-recorder --copy FROM TO: opens both stores (SQLite files or
+// database addresses, as --db takes them; a password missing from an address
+// read from `passwordFile` or the environment), copies, prints the summary.
+// The exit code: 0 done, 1 a store could not be opened or written.
+int RunCopy(const std::string& from, const std::string& to, const std::string& passwordFile = {});
 
 }  // namespace pom::recorder

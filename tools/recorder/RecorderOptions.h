@@ -10,9 +10,10 @@ namespace pom::recorder {
 struct Options {
     std::string host = "127.0.0.1";
     int port = 8080;     // 0: any free port
-    std::string dbPath;  // empty: DefaultDbPath()
-    std::string key;     // empty: posts need no key; --key or --key-file
-    int threads = 16;    // request workers
+    std::string dbPath;  // empty: DefaultDbPath(); or a mariadb:// address
+    std::string dbPasswordFile;
+    std::string key;   // empty: posts need no key; --key or --key-file
+    int threads = 16;  // request workers
     // --copy FROM TO: copy one store's readings and legends into another, then exit.
     std::string copyFrom;
     std::string copyTo;

@@ -9,6 +9,7 @@
 #include <map>
 
 #include "tools/recorder/RecorderFaults.h"
+#include "tools/recorder/RecorderWriteQueue.h"
 #include "util/FileUtil.h"
 
 namespace pom::recorder {
@@ -25,7 +26,7 @@ constexpr std::size_t kMaxIdleReaders = 8;
 // (at 1000 pages, 4 MB) and never shrinks by itself. The writer folds it
 // and cuts it to nothing once it has been idle this long, so the disk's
 // space goes to the rows; under a steady load SQLite's own folding does.
-constexpr auto kIdleFold = std::chrono::seconds(1);
+constexpr auto kIdleFold = std::chrono::milliseconds(1000);
 constexpr int kFoldWaitMs = 200;
 // Less free space than this on the database's disk: the log is folded after
 // every write, so it never takes what the rows could have.
@@ -282,14 +283,7 @@ std::string Folder(const std::string& path) {
 
 }  // namespace
 
-struct Store::Job {
-    const Reading* reading = nullptr;
-    const Legends* legends = nullptr;
-    Outcome outcome = Outcome::Failed;
-    bool done = false;
-};
-
-struct Store::Cache {
+struct SqliteStore::Cache {
     std::map<std::string, std::unique_ptr<Stmt>> inserts;
     std::map<std::string, std::unique_ptr<Stmt>> summaries;  // upserts of present summaries
     std::unique_ptr<Stmt> exists;
@@ -306,9 +300,10 @@ struct Store::Cache {
 
 // The version starts from the clock in milliseconds, so a tag a browser kept
 // from an earlier run of the recorder does not match this run's answers.
-Store::Store(std::string path)
+SqliteStore::SqliteStore(std::string path)
     : path_(std::move(path)),
       cache_(std::make_unique<Cache>()),
+      queue_(std::make_unique<WriteQueue>()),
       version_(static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                               std::chrono::system_clock::now().time_since_epoch())
                                               .count())) {
@@ -352,12 +347,8 @@ Store::Store(std::string path)
     thread_ = std::thread([this] { WriterLoop(); });
 }
 
-Store::~Store() {
-    {
-        std::lock_guard lock(mutex_);
-        stopping_ = true;
-    }
-    wake_.notify_all();
+SqliteStore::~SqliteStore() {
+    queue_->Stop();
     thread_.join();
     cache_.reset();
     // The last connection to close moves the log into the database file and
@@ -367,82 +358,51 @@ Store::~Store() {
     sqlite3_close(writer_);
 }
 
-Outcome Store::AddReading(const Reading& reading) {
+Outcome SqliteStore::AddReading(const Reading& reading) {
     Job job;
     job.reading = &reading;
-    std::unique_lock lock(mutex_);
-    if (stopping_) return Outcome::Failed;
-    queue_.push_back(&job);
-    wake_.notify_one();
-    done_.wait(lock, [&] { return job.done; });
+    queue_->Run(&job, 1);
     return job.outcome;
 }
 
-std::vector<Outcome> Store::AddReadings(const std::vector<Reading>& readings) {
+std::vector<Outcome> SqliteStore::AddReadings(const std::vector<Reading>& readings) {
     std::vector<Job> jobs(readings.size());
-    std::vector<Outcome> out(readings.size(), Outcome::Failed);
-    std::unique_lock lock(mutex_);
-    if (stopping_) return out;
-    for (std::size_t i = 0; i < readings.size(); ++i) {
-        jobs[i].reading = &readings[i];
-        queue_.push_back(&jobs[i]);
-    }
-    wake_.notify_one();
-    done_.wait(lock, [&] {
-        return std::all_of(jobs.begin(), jobs.end(), [](const Job& j) { return j.done; });
-    });
+    for (std::size_t i = 0; i < readings.size(); ++i) jobs[i].reading = &readings[i];
+    queue_->Run(jobs.data(), jobs.size());
+    std::vector<Outcome> out(readings.size());
     for (std::size_t i = 0; i < jobs.size(); ++i) out[i] = jobs[i].outcome;
     return out;
 }
 
-bool Store::SetLegends(const Legends& legends) {
+bool SqliteStore::SetLegends(const Legends& legends) {
     Job job;
     job.legends = &legends;
-    std::unique_lock lock(mutex_);
-    if (stopping_) return false;
-    queue_.push_back(&job);
-    wake_.notify_one();
-    done_.wait(lock, [&] { return job.done; });
+    queue_->Run(&job, 1);
     return job.outcome == Outcome::Stored;
 }
 
-void Store::WriterLoop() {
+void SqliteStore::WriterLoop() {
     std::vector<Job*> batch;
     bool written = false;  // since the log was last folded
     for (;;) {
-        {
-            std::unique_lock lock(mutex_);
-            const auto ready = [&] { return stopping_ || !queue_.empty(); };
-            if (!written) {
-                wake_.wait(lock, ready);
-            } else if (!wake_.wait_for(lock, kIdleFold, ready)) {
-                lock.unlock();
-                FoldLog(writer_);
-                written = false;
-                continue;
-            }
-            // Posts already waiting are still written on the way out.
-            if (queue_.empty()) return;
-            while (!queue_.empty() && batch.size() < kMaxBatch) {
-                batch.push_back(queue_.front());
-                queue_.pop_front();
-            }
+        const auto took =
+            queue_->Take(batch, kMaxBatch, written ? std::optional(kIdleFold) : std::nullopt);
+        if (took == WriteQueue::Took::Stop) return;
+        if (took == WriteQueue::Took::Idle) {
+            FoldLog(writer_);
+            written = false;
+            continue;
         }
         // Pages waiting on a change see it only once it is committed.
         if (RunBatch(batch)) {
             ++version_;
             written = true;
         }
-        {
-            std::lock_guard lock(mutex_);
-            for (Job* j : batch) j->done = true;
-        }
-        done_.notify_all();
-        batch.clear();
+        queue_->Finish(batch);
     }
 }
 
-bool Store::RunBatch(std::vector<Job*>& batch) {
+bool SqliteStore::RunBatch(std::vector<Job*>& batch) {
     for (Job* j : batch) j->outcome = Outcome::Failed;
     std::string why;
     bool disk = false;
@@ -485,7 +445,7 @@ bool Store::RunBatch(std::vector<Job*>& batch) {
     });
 }
 
-Outcome Store::Apply(Job& job) {
+Outcome SqliteStore::Apply(Job& job) {
     if (job.legends) {
         Stmt& s = *cache_->legends;
         if (!s) return Outcome::Failed;
@@ -559,8 +519,8 @@ Outcome Store::Apply(Job& job) {
 
 // Adds the row just inserted to its cell at every level; a table without
 // summaries yet (new, or made by something else) gets them built, row included.
-bool Store::Summarise(const std::string& table, const std::string& key, std::int64_t t,
-                      const Values& values) {
+bool SqliteStore::Summarise(const std::string& table, const std::string& key, std::int64_t t,
+                            const Values& values) {
     auto it = cache_->summaries.find(key);
     if (it == cache_->summaries.end()) {
         Stmt& exists = *cache_->exists;
@@ -585,7 +545,7 @@ bool Store::Summarise(const std::string& table, const std::string& key, std::int
 
 // Tables written before summaries existed, or by a recorder that did not keep
 // them, get them (re)built: a summary whose row count differs from the table's.
-void Store::SummariseAtStart() {
+void SqliteStore::SummariseAtStart() {
     std::vector<std::string> stale;
     {
         Stmt names(writer_, "SELECT name FROM sqlite_schema WHERE type='table' ORDER BY name");
@@ -623,7 +583,7 @@ void Store::SummariseAtStart() {
     }
 }
 
-sqlite3* Store::TakeReader() {
+sqlite3* SqliteStore::TakeReader() {
     {
         std::lock_guard lock(readersMutex_);
         if (!readers_.empty()) {
@@ -642,7 +602,7 @@ sqlite3* Store::TakeReader() {
     return db;
 }
 
-void Store::GiveBack(sqlite3* db) {
+void SqliteStore::GiveBack(sqlite3* db) {
     if (db == nullptr) return;
     std::lock_guard lock(readersMutex_);
     if (readers_.size() < kMaxIdleReaders)
@@ -652,20 +612,20 @@ void Store::GiveBack(sqlite3* db) {
 }
 
 // One borrowed read connection for the life of a query.
-class Store::Reader {
+class SqliteStore::Reader {
 public:
-    explicit Reader(Store& s) : s_(s), db_(s.TakeReader()) {}
+    explicit Reader(SqliteStore& s) : s_(s), db_(s.TakeReader()) {}
     ~Reader() { s_.GiveBack(db_); }
     Reader(const Reader&) = delete;
     Reader& operator=(const Reader&) = delete;
     sqlite3* db() const { return db_; }
 
 private:
-    Store& s_;
+    SqliteStore& s_;
     sqlite3* db_;
 };
 
-std::vector<TableSummary> Store::Tables() {
+std::vector<TableSummary> SqliteStore::Tables() {
     std::vector<TableSummary> out;
     Reader r(*this);
     if (!r.db()) return out;
@@ -681,7 +641,7 @@ std::vector<TableSummary> Store::Tables() {
     return out;
 }
 
-std::optional<std::string> Store::FindTable(const std::string& name) {
+std::optional<std::string> SqliteStore::FindTable(const std::string& name) {
     if (!IsTableName(name)) return std::nullopt;
     Reader r(*this);
     if (!r.db()) return std::nullopt;
@@ -692,7 +652,7 @@ std::optional<std::string> Store::FindTable(const std::string& name) {
     return q.Column(0);
 }
 
-std::string Store::LastStamp(const std::string& table) {
+std::string SqliteStore::LastStamp(const std::string& table) {
     if (!IsTableName(table)) return {};
     Reader r(*this);
     if (!r.db()) return {};
@@ -708,8 +668,8 @@ std::vector<Row> Store::Rows(const std::string& table, const std::string& from,
     return out;
 }
 
-void Store::EachRow(const std::string& table, const std::string& from, const std::string& to,
-                    const std::function<void(const Row&)>& visit) {
+void SqliteStore::EachRow(const std::string& table, const std::string& from, const std::string& to,
+                          const std::function<void(const Row&)>& visit) {
     if (!IsTableName(table)) return;
     Reader r(*this);
     if (!r.db()) return;
@@ -726,7 +686,7 @@ void Store::EachRow(const std::string& table, const std::string& from, const std
     }
 }
 
-std::string Store::LegendsText(const std::string& table) {
+std::string SqliteStore::LegendsText(const std::string& table) {
     Reader r(*this);
     if (!r.db()) return {};
     Stmt q(r.db(), std::string("SELECT tekst FROM ") + kLegendsTable + " WHERE tabela=?1");
@@ -735,7 +695,7 @@ std::string Store::LegendsText(const std::string& table) {
     return q.Step() == SQLITE_ROW ? q.Column(0) : std::string();
 }
 
-std::vector<std::string> Store::TableNames() {
+std::vector<std::string> SqliteStore::TableNames() {
     std::vector<std::string> out;
     Reader r(*this);
     if (!r.db()) return out;
@@ -749,7 +709,7 @@ std::vector<std::string> Store::TableNames() {
     return out;
 }
 
-std::optional<TableFacts> Store::Facts(const std::string& table) {
+std::optional<TableFacts> SqliteStore::Facts(const std::string& table) {
     if (!IsTableName(table)) return std::nullopt;
     Reader r(*this);
     if (!r.db()) return std::nullopt;
@@ -797,9 +757,9 @@ std::optional<TableFacts> Store::Facts(const std::string& table) {
     return f;
 }
 
-std::optional<std::vector<Cell>> Store::Cells(const std::string& table, std::int64_t level,
-                                              std::int64_t from, std::int64_t to,
-                                              const std::array<bool, kChannels>& channels) {
+std::optional<std::vector<Cell>> SqliteStore::Cells(const std::string& table, std::int64_t level,
+                                                    std::int64_t from, std::int64_t to,
+                                                    const std::array<bool, kChannels>& channels) {
     if (!IsTableName(table)) return std::nullopt;
     Reader r(*this);
     if (!r.db()) return std::nullopt;
@@ -817,8 +777,9 @@ std::optional<std::vector<Cell>> Store::Cells(const std::string& table, std::int
     return out;
 }
 
-std::pair<std::string, std::string> Store::Around(const std::string& table, const std::string& from,
-                                                  const std::string& to) {
+std::pair<std::string, std::string> SqliteStore::Around(const std::string& table,
+                                                        const std::string& from,
+                                                        const std::string& to) {
     std::pair<std::string, std::string> out;
     if (!IsTableName(table)) return out;
     Reader r(*this);

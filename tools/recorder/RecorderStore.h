@@ -1,9 +1,7 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -18,6 +16,9 @@
 struct sqlite3;
 
 namespace pom::recorder {
+
+struct WriteJob;
+class WriteQueue;
 
 class StoreError : public std::runtime_error {
 public:
@@ -37,40 +38,64 @@ struct TableSummary {
     std::string last;  // the newest "Data", empty when none
 };
 
+// What the server, the pages and the API need from a store of readings. The
+// SQLite file and a MariaDB database answer alike; callers never ask which.
+class Store : public ReadingsView {
+public:
+    // Where the readings are, for messages: a path, or an address without
+    // its password.
+    virtual std::string Where() const = 0;
+
+    // Block until committed (or failed).
+    virtual Outcome AddReading(const Reading& reading) = 0;
+    virtual bool SetLegends(const Legends& legends) = 0;
+    // Many readings handed to the writer at once (an import, a benchmark):
+    // they share its transactions. One outcome per reading, in order.
+    virtual std::vector<Outcome> AddReadings(const std::vector<Reading>& readings) = 0;
+
+    // The readings tables (names passing IsTableName, holding a Data column).
+    virtual std::vector<TableSummary> Tables() = 0;
+    virtual std::string LastStamp(const std::string& table) = 0;
+    // Rows with from <= Data <= to, oldest first.
+    std::vector<Row> Rows(const std::string& table, const std::string& from, const std::string& to);
+    // The legends text stored for a readings table, empty when none.
+    virtual std::string LegendsText(const std::string& table) = 0;
+};
+
+// A store chosen by the --db value: a path is an SQLite file, a
+// mariadb:// or mysql:// address a MariaDB database (its password, when the
+// address holds none, read from `passwordFile` or $POMIARNIK_DB_PASSWORD).
+// StoreError when it cannot be opened or the address is not understood.
+std::unique_ptr<Store> OpenStore(const std::string& db, const std::string& passwordFile = {});
+
 // The SQLite file. One writer thread owns the only writing connection and
 // commits whatever posts are waiting in one transaction (group commit), so
 // concurrent posts never meet SQLITE_BUSY among themselves and share the
 // cost of the sync. A post returns only after its transaction is on disk
 // (WAL, synchronous=FULL). Readers take connections of their own, which WAL
 // lets read while the writer writes.
-class Store final : public ReadingsView {
+class SqliteStore final : public Store {
 public:
     // Opens or creates the file and its folder; StoreError when that fails.
-    explicit Store(std::string path);
-    ~Store() override;
-    Store(const Store&) = delete;
-    Store& operator=(const Store&) = delete;
+    explicit SqliteStore(std::string path);
+    ~SqliteStore() override;
+    SqliteStore(const SqliteStore&) = delete;
+    SqliteStore& operator=(const SqliteStore&) = delete;
 
     const std::string& path() const { return path_; }
+    std::string Where() const override { return path_; }
 
-    // Block until committed (or failed).
-    Outcome AddReading(const Reading& reading);
-    bool SetLegends(const Legends& legends);
-    // Many readings handed to the writer at once (an import, a benchmark):
-    // they share its transactions. One outcome per reading, in order.
-    std::vector<Outcome> AddReadings(const std::vector<Reading>& readings);
+    Outcome AddReading(const Reading& reading) override;
+    bool SetLegends(const Legends& legends) override;
+    std::vector<Outcome> AddReadings(const std::vector<Reading>& readings) override;
 
-    // The readings tables (names passing IsTableName, holding a Data column).
-    std::vector<TableSummary> Tables();
+    std::vector<TableSummary> Tables() override;
     // The table's name as stored (SQLite names ignore case), or nullopt.
     std::optional<std::string> FindTable(const std::string& name) override;
-    std::string LastStamp(const std::string& table);
-    // Rows with from <= Data <= to, oldest first.
-    std::vector<Row> Rows(const std::string& table, const std::string& from, const std::string& to);
+    std::string LastStamp(const std::string& table) override;
     void EachRow(const std::string& table, const std::string& from, const std::string& to,
                  const std::function<void(const Row&)>& visit) override;
-    // The legends text stored for a readings table, empty when none.
-    std::string LegendsText(const std::string& table);
+    std::string LegendsText(const std::string& table) override;
 
     // What the dashboard reads. Every readings table has summary cells per
     // level (kLevels) in a table of its own beside it, kept by the writer in
@@ -85,7 +110,7 @@ public:
                                                const std::string& to) override;
 
 private:
-    struct Job;
+    using Job = WriteJob;
     class Reader;
     void WriterLoop();
     bool RunBatch(std::vector<Job*>& batch);
@@ -102,11 +127,7 @@ private:
     struct Cache;
     std::unique_ptr<Cache> cache_;
 
-    std::mutex mutex_;
-    std::condition_variable wake_;  // the writer: work or stop
-    std::condition_variable done_;  // the posters: a batch is finished
-    std::deque<Job*> queue_;
-    bool stopping_ = false;
+    std::unique_ptr<WriteQueue> queue_;
 
     std::mutex readersMutex_;
     std::vector<sqlite3*> readers_;

@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    if (!opt.copyFrom.empty()) return RunCopy(opt.copyFrom, opt.copyTo);
+    if (!opt.copyFrom.empty()) return RunCopy(opt.copyFrom, opt.copyTo, opt.dbPasswordFile);
 
     // The signals are taken by sigwait below; every thread started from here
     // on inherits the mask and leaves them alone.
@@ -41,8 +41,8 @@ int main(int argc, char** argv) {
 
     const std::string dbPath = opt.dbPath.empty() ? DefaultDbPath() : opt.dbPath;
     try {
-        Store store(dbPath);
-        Server server(store, ServerConfig{opt.host, opt.port, opt.key, opt.threads});
+        const auto store = OpenStore(dbPath, opt.dbPasswordFile);
+        Server server(*store, ServerConfig{opt.host, opt.port, opt.key, opt.threads});
         const int port = server.Start(&error);
         if (port < 0) {
             std::fprintf(stderr, "pomiarnik-recorder: %s\n", error.c_str());
@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
         }
         const bool v6 = opt.host.find(':') != std::string::npos;
         std::printf("http://%s%s%s:%d/\n", v6 ? "[" : "", opt.host.c_str(), v6 ? "]" : "", port);
-        std::printf("database: %s\n", store.path().c_str());
+        std::printf("database: %s\n", store->Where().c_str());
         std::fflush(stdout);
 
         int sig = 0;
