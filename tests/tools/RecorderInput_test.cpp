@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/recorder/RecorderApi.h"
 #include "tools/recorder/RecorderOptions.h"
 #include "tools/recorder/RecorderPages.h"
 
@@ -178,17 +179,25 @@ TEST(RecorderInputTest, LegendsBelongToTheTableBeforeOpisy) {
 }
 
 TEST(RecorderInputTest, LegendsTextNamesTheChannels) {
-    const auto l = ChannelLabels(
+    // A legends post is a client's text: a channel number that is no plain
+    // number must be passed over, never used as an index.
+    const auto l = ChannelNames(
         "pomT0;\xC2\xB0"
-        "C;Tz;Tz)(pomT1;V;U1;U1)(pomT2;hPa;P;P)(junk)(pomT99;x;y;y)(pomT4;;N;N");
-    EXPECT_EQ(l[0],
-              "Tz [\xC2\xB0"
-              "C]");
-    EXPECT_EQ(l[1], "U1 [V]");
-    EXPECT_EQ(l[2], "P [hPa]");
-    EXPECT_EQ(l[3], "");
-    EXPECT_EQ(l[4], "N");
-    EXPECT_EQ(ChannelLabels("")[0], "");
+        "C;Tz;Tz)(pomT1;V;U1;U1)(pomT2;hPa;P;P)(junk)(pomT99;x;y;y)(pomT4;;N;N)"
+        "(pomT-1;x;Minus;M)(pomT+3;x;Plus;P)(pomT-0;x;Zero;Z)");
+    const std::vector<std::pair<std::string, std::string>> expected = {{"Tz",
+                                                                        "\xC2\xB0"
+                                                                        "C"},
+                                                                       {"U1", "V"},
+                                                                       {"P", "hPa"},
+                                                                       {"", ""},
+                                                                       {"N", ""},
+                                                                       {"", ""}};
+    for (std::size_t c = 0; c < expected.size(); ++c) {
+        EXPECT_EQ(l[c].name, expected[c].first) << c;
+        EXPECT_EQ(l[c].unit, expected[c].second) << c;
+    }
+    EXPECT_EQ(ChannelNames("")[0].name, "");
 }
 
 TEST(RecorderInputTest, OptionsReadAndRefused) {

@@ -179,10 +179,14 @@ std::array<ChannelName, kChannels> ChannelNames(std::string_view text) {
             s = semi + 1;
         }
         if (f.size() < 3 || !f[0].starts_with("pomT")) continue;
+        // Digits only: from_chars alone would take "pomT-1" as channel -1.
         const std::string_view n = f[0].substr(4);
+        if (n.empty() || n.size() > 2 ||
+            !std::all_of(n.begin(), n.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            continue;
         int ch = 0;
-        const auto r = std::from_chars(n.data(), n.data() + n.size(), ch);
-        if (n.empty() || n.size() > 2 || r.ptr != n.data() + n.size() || ch >= kChannels) continue;
+        std::from_chars(n.data(), n.data() + n.size(), ch);
+        if (ch >= kChannels) continue;
         names[static_cast<std::size_t>(ch)] = {std::string(f[2]), std::string(f[1])};
     }
     return names;

@@ -83,37 +83,6 @@ std::string HtmlEscape(std::string_view text) {
     return out;
 }
 
-std::array<std::string, kChannels> ChannelLabels(std::string_view text) {
-    std::array<std::string, kChannels> labels;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find(")(", start);
-        if (end == std::string_view::npos) end = text.size();
-        const std::string_view part = text.substr(start, end - start);
-        start = end + 2;
-        // pomT<n>;unit;name;name
-        std::vector<std::string_view> f;
-        std::size_t s = 0;
-        while (true) {
-            const auto semi = part.find(';', s);
-            f.push_back(part.substr(s, semi == std::string_view::npos ? semi : semi - s));
-            if (semi == std::string_view::npos) break;
-            s = semi + 1;
-        }
-        if (f.size() < 3 || !f[0].starts_with("pomT")) continue;
-        const std::string_view n = f[0].substr(4);
-        if (n.empty() || n.size() > 2 ||
-            !std::all_of(n.begin(), n.end(), [](char c) { return c >= '0' && c <= '9'; }))
-            continue;
-        const int ch = std::stoi(std::string(n));
-        if (ch >= kChannels) continue;
-        std::string label(f[2]);
-        if (!f[1].empty()) label += " [" + std::string(f[1]) + "]";
-        labels[static_cast<std::size_t>(ch)] = label;
-    }
-    return labels;
-}
-
 bool IsValidValue(double v) {
     return std::isfinite(v) && v > -888.0;
 }

@@ -26,11 +26,6 @@ std::string HtmlEscape(std::string_view text);
 // so no text can close the element; bytes that are not UTF-8 become U+FFFD.
 std::string ScriptJson(std::string_view text);
 
-// Channel captions from a legends text such as
-// "pomT0;°C;Tz;Tz)(pomT1;V;U1;U1": "Tz [°C]" for Sonda0, "U1 [V]" for Sonda1;
-// empty where the text names none.
-std::array<std::string, kChannels> ChannelLabels(std::string_view legendsText);
-
 // -888 marks a channel without a reading, -999 an empty slot.
 bool IsValidValue(double v);
 
