@@ -5,7 +5,9 @@
 #include <QImage>
 #include <QPen>
 #include <QWidget>
+#include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "plot/logic/PlotLayout.h"
@@ -135,6 +137,12 @@ public:
     bool RedrawPending() const { return redrawPending_; }
     // Full redraws done so far (tests and the benchmark count them).
     int RedrawCount() const { return redrawCount_; }
+    // Their time together, and the longest since the last TakeLongestRedraw
+    // (the soak benchmark samples them).
+    std::int64_t RedrawNanoseconds() const { return redrawNs_; }
+    std::int64_t TakeLongestRedraw() { return std::exchange(longestRedrawNs_, 0); }
+    // Points taken by AddPoint so far, thinned or not.
+    std::int64_t PointsAdded() const { return pointsAdded_; }
 
 signals:
     // A mouse button went down on the chart (control coordinates), for the
@@ -188,6 +196,9 @@ private:
     bool columnReduction_ = true;
     bool stampedLines_ = true;
     int redrawCount_ = 0;
+    std::int64_t redrawNs_ = 0;
+    std::int64_t longestRedrawNs_ = 0;
+    std::int64_t pointsAdded_ = 0;
     std::vector<PixelPoint> pixels_;
     std::vector<PixelPoint> run_;
 };
