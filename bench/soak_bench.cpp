@@ -226,7 +226,7 @@ int Run(const Args& a) {
     const auto start = Steady::now();
     const pid_t pid = app.pid();
 
-    std::printf("soak: %.0f simulated days, scale %.0f (a reading every %.1f ms), recorder %s\n",
+    std::printf("soak: %g simulated days, scale %g (a reading every %.1f ms), recorder %s\n",
                 a.days, a.scale, kIntervalSeconds * 1000.0 / a.scale, url.c_str());
     std::printf(
         "soak: per sample: readings taken and their rate, the program's resident memory,\n"
