@@ -9,6 +9,7 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QSessionManager>
+#include <QTimer>
 #include <QTranslator>
 #include <cstdio>
 #include <cstring>
@@ -18,6 +19,8 @@
 #include "app/ui/SignalBridge.h"
 #include "app/ui/TMonitorT.h"
 #include "dialogs/VersionRecord.h"
+#include "plot/logic/PlotModel.h"
+#include "plot/ui/TPlotPanel.h"
 #include "serial/SerialPort.h"
 #include "util/Clock.h"
 #include "util/Cp1250.h"
@@ -51,6 +54,24 @@ constexpr const char* kHelp =
 // Records of the upload queue that no file took at the end of the run.
 constexpr int kExitRecordsLost = 3;
 
+// Once a second on standard output, for the soak benchmark: the chart's
+// redraws so far, their time together, the longest since the last report,
+// the points it took and those it keeps.
+void StartRedrawReport(pom::TMonitorT& window) {
+    auto* timer = new QTimer(&window);
+    QObject::connect(timer, &QTimer::timeout, &window, [&window] {
+        pom::TPlotPanel& chart = window.Plot();
+        long long kept = 0;
+        for (int i = 0; i < pom::PlotModel::kSlots; ++i) kept += chart.PointCount(i);
+        std::printf("wykres: rysowania=%d ns=%lld max_ns=%lld punkty=%lld trzymane=%lld\n",
+                    chart.RedrawCount(), static_cast<long long>(chart.RedrawNanoseconds()),
+                    static_cast<long long>(chart.TakeLongestRedraw()),
+                    static_cast<long long>(chart.PointsAdded()), kept);
+        std::fflush(stdout);
+    });
+    timer->start(1000);
+}
+
 std::string ProgramPath(const char* argv0) {
     char buf[4096];
     const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
@@ -68,6 +89,7 @@ int main(int argc, char** argv) {
     options.programPath = ProgramPath(argv[0]);
     options.version = pom::version_record::ProgramVersionNumber();
     std::size_t recordsLost = 0;
+    bool redrawReport = false;
     options.recordsLostAtExit = [&recordsLost](std::size_t n) { recordsLost = n; };
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -85,6 +107,19 @@ int main(int argc, char** argv) {
             options.portOverride = argv[++i];  // a device path, kept as it is
         } else if (a.rfind("--port=", 0) == 0) {
             options.portOverride = a.substr(7);
+        } else if (a == "--time-scale" && i + 1 < argc) {
+            // Not in --help: for soak runs, which live through months in an
+            // hour. The clock and the station's timers run this many times
+            // faster.
+            char* end = nullptr;
+            options.timeScale = std::strtod(argv[++i], &end);
+            if (end == argv[i] || *end != '\0' || !(options.timeScale > 0) ||
+                options.timeScale > 1e6) {
+                std::fprintf(stderr, "pomiarnik: zła wartość --time-scale: %s\n", argv[i]);
+                return 2;
+            }
+        } else if (a == "--redraw-report") {
+            redrawReport = true;  // not in --help either: the soak benchmark's
         } else if (a.rfind("-", 0) == 0 && a.rfind("-platform", 0) != 0) {
             std::fprintf(stderr, "pomiarnik: nieznana opcja %s (zobacz --help)\n", a.c_str());
             return 2;
@@ -110,7 +145,8 @@ int main(int argc, char** argv) {
                       QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QApplication::installTranslator(&qtPolish);
 
-    pom::TdmUtil util(pom::DefaultClock());
+    const pom::ScaledClock fastClock(options.timeScale);
+    pom::TdmUtil util(options.timeScale == 1.0 ? pom::DefaultClock() : fastClock);
     int rc = 0;
     {
         pom::TMonitorT window(util, options);
@@ -123,6 +159,7 @@ int main(int argc, char** argv) {
         });
         QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
                          [&window](QSessionManager&) { window.CommitData(); });
+        if (redrawReport) StartRedrawReport(window);
         if (options.headless) {
             // The journal's first line: which files hold the settings (the
             // station's own, with the uploads, are read when it greets).

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <utility>
 
 namespace pom {
 namespace {
@@ -27,6 +28,34 @@ LocalDateTime SystemClock::now() const {
     localtime_r(&secs, &tm);
     LocalDateTime t = FromTm(tm);
     t.msec = static_cast<int>(duration_cast<milliseconds>(tp.time_since_epoch()).count() % 1000);
+    return t;
+}
+
+ScaledClock::ScaledClock(double scale, Elapsed elapsedMs, std::int64_t startMs)
+    : scale_(scale), elapsedMs_(std::move(elapsedMs)), startMs_(startMs) {
+    if (!elapsedMs_) {
+        const auto t0 = std::chrono::steady_clock::now();
+        elapsedMs_ = [t0] {
+            return std::chrono::duration_cast<std::chrono::milliseconds>(
+                       std::chrono::steady_clock::now() - t0)
+                .count();
+        };
+    }
+}
+
+std::int64_t ScaledClock::SystemMilliseconds() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+LocalDateTime ScaledClock::now() const {
+    const auto ms =
+        startMs_ + static_cast<std::int64_t>(static_cast<double>(elapsedMs_()) * scale_);
+    const std::time_t secs = static_cast<std::time_t>(ms / 1000);
+    std::tm tm{};
+    localtime_r(&secs, &tm);
+    LocalDateTime t = FromTm(tm);
+    t.msec = static_cast<int>(ms % 1000);
     return t;
 }
 

@@ -149,9 +149,9 @@ TMonitorT::TMonitorT(TdmUtil& util, MonitorOptions options, QWidget* parent)
     // are in whole seconds.
     for (QTimer* t : {&TimerStartCOMa, &TimerCzytajZalegle, &Timer4WWW})
         t->setTimerType(Qt::PreciseTimer);
-    TimerStartCOMa.setInterval(5000);
-    TimerCzytajZalegle.setInterval(21000);
-    Timer4WWW.setInterval(60000);
+    TimerStartCOMa.setInterval(TimerMs(5000));
+    TimerCzytajZalegle.setInterval(TimerMs(21000));
+    Timer4WWW.setInterval(TimerMs(60000));
     connect(&TimerStartCOMa, &QTimer::timeout, this,
             [this] { RunGuarded([this] { TimerStartCOMaTimer(); }); });
     connect(&TimerCzytajZalegle, &QTimer::timeout, this,

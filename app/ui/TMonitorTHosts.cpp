@@ -2,6 +2,8 @@
 // a widget, a timer or the port.
 #include <QApplication>
 #include <QMessageBox>
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <vector>
 
@@ -64,7 +66,18 @@ void TMonitorT::SetCatchUpInterval(int ms) {
         TimerCzytajZalegle.stop();
         return;
     }
-    TimerCzytajZalegle.start(ms);
+    TimerCzytajZalegle.start(TimerMs(ms));
+}
+
+std::int64_t TMonitorT::SteadyMs() const {
+    const std::int64_t ms = ReceiveHost::SteadyMs();
+    if (options_.timeScale == 1.0) return ms;
+    return static_cast<std::int64_t>(static_cast<double>(ms) * options_.timeScale);
+}
+
+int TMonitorT::TimerMs(int ms) const {
+    if (options_.timeScale == 1.0) return ms;
+    return std::max(1, static_cast<int>(std::lround(ms / options_.timeScale)));
 }
 
 int TMonitorT::BarometerMessage(const std::string& line) {
@@ -209,6 +222,7 @@ void TMonitorT::SetUploadTimerInterval(int ms) {
         Timer4WWW.stop();
         return;
     }
+    ms = TimerMs(ms);
     if (ms != Timer4WWW.interval()) Timer4WWW.setInterval(ms);
 }
 

@@ -6,8 +6,10 @@
 #include <QPen>
 #include <QPoint>
 #include <QWidget>
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "plot/logic/PlotLayout.h"
@@ -141,6 +143,12 @@ public:
     bool RedrawPending() const { return redrawPending_; }
     // Full redraws done so far (tests and the benchmark count them).
     int RedrawCount() const { return redrawCount_; }
+    // Their time together, and the longest since the last TakeLongestRedraw
+    // (the soak benchmark samples them).
+    std::int64_t RedrawNanoseconds() const { return redrawNs_; }
+    std::int64_t TakeLongestRedraw() { return std::exchange(longestRedrawNs_, 0); }
+    // Points taken by AddPoint so far, thinned or not.
+    std::int64_t PointsAdded() const { return pointsAdded_; }
 
     // --- zoom
     // Shows [from, to] only; redraws. Full-resolution points that do not
@@ -211,6 +219,9 @@ private:
     bool columnReduction_ = true;
     bool stampedLines_ = true;
     int redrawCount_ = 0;
+    std::int64_t redrawNs_ = 0;
+    std::int64_t longestRedrawNs_ = 0;
+    std::int64_t pointsAdded_ = 0;
     std::vector<PixelPoint> pixels_;
     std::vector<PixelPoint> run_;
     std::optional<QPoint> dragFrom_;
