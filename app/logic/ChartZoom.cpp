@@ -182,7 +182,7 @@ void ChartZoom::Run(Job& job) {
         r.complaints.push_back(Cp("powiększenie wykresu przerwane: ") + e.what());
     }
     if (cancel_) return;
-    const std::function<void()> finish = [this, &job, &r] {
+    const std::function<void()> finish = [this, &r] {
         if (cancel_) return;
         for (const std::string& c : r.complaints) host_.AppendLog(host_.Stamp() + c);
         const PlotModel& m = host_.ChartModel();
