@@ -16,7 +16,6 @@
 #include <future>
 #include <memory>
 #include <mutex>
-#include <ostream>
 #include <string>
 #include <thread>
 #include <utility>
@@ -31,108 +30,78 @@ namespace pom::recorder {
 namespace {
 
 using namespace std::chrono_literals;
-using Verdict = HeadCheck::Verdict;
 
-// ---- The head check on its own ----
+const std::string kPost = "POST /Zapisz2Pomiary.php HTTP/1.1\r\n";
 
-struct HeadCase {
-    const char* label;
-    std::string bytes;
-    Verdict verdict;
-    std::size_t bodyLimit = 0;  // checked when not 0
-    bool chunked = false;
-};
+// ---- The head and chunk checks on their own ----
+// (What the server refuses as a whole is in RecorderRefusals below.)
 
-void PrintTo(const HeadCase& c, std::ostream* os) {
-    *os << c.label;
-}
-
-class HeadChecks : public ::testing::TestWithParam<HeadCase> {};
-
-TEST_P(HeadChecks, Verdict) {
+TEST(HeadCheck, Verdicts) {
+    using V = HeadCheck::Verdict;
     ConnectionLimits limits;
     limits.maxHeaders = 3;
     limits.maxHeadBytes = 200;
     limits.maxBodyBytes = 100;
     limits.maxFormBytes = 50;
-    const HeadCase& c = GetParam();
-    const HeadCheck h = CheckHead(c.bytes, limits);
-    EXPECT_EQ(h.verdict, c.verdict);
-    if (c.bodyLimit) {
-        EXPECT_EQ(h.bodyLimit, c.bodyLimit);
-    }
-    if (c.verdict == Verdict::Complete) {
-        EXPECT_EQ(h.chunked, c.chunked);
-    }
-}
-
-const std::string kPost = "POST /Zapisz2Pomiary.php HTTP/1.1\r\n";
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, HeadChecks,
-    ::testing::Values(
-        HeadCase{"get", "GET / HTTP/1.1\r\nHost: x\r\n\r\n", Verdict::Complete},
-        HeadCase{"half_a_head", "GET / HTTP/1.1\r\nHost: x\r\n", Verdict::Incomplete},
-        HeadCase{"three_headers", "GET / HTTP/1.1\r\na: 1\r\nb: 2\r\nc: 3\r\n\r\n",
-                 Verdict::Complete},
-        HeadCase{"four_headers", "GET / HTTP/1.1\r\na: 1\r\nb: 2\r\nc: 3\r\nd: 4\r\n\r\n",
-                 Verdict::TooLarge},
+    const struct {
+        std::string bytes;
+        V verdict;
+        std::size_t bodyLimit = 0;  // checked when not 0
+        bool chunked = false;
+    } cases[] = {
+        {"GET / HTTP/1.1\r\nHost: x\r\n\r\n", V::Complete},
+        {"GET / HTTP/1.1\r\nHost: x\r\n", V::Incomplete},
+        {"GET / HTTP/1.1\r\na: 1\r\nb: 2\r\nc: 3\r\n\r\n", V::Complete},
         // Refused as soon as the count is passed, not when the head ends.
-        HeadCase{"four_headers_unfinished", "GET / HTTP/1.1\r\na: 1\r\nb: 2\r\nc: 3\r\nd: 4\r\n",
-                 Verdict::TooLarge},
-        HeadCase{"long_header_unfinished", "GET / HTTP/1.1\r\na: " + std::string(300, 'x'),
-                 Verdict::TooLarge},
-        HeadCase{"bad_request_line", "HELLO\r\n", Verdict::Bad},
-        HeadCase{"bad_version", "GET / HTTP/2\r\n\r\n", Verdict::Bad},
-        HeadCase{"length_at_limit", kPost + "Content-Length: 100\r\n\r\n", Verdict::Complete, 100},
-        HeadCase{"length_past_limit", kPost + "Content-Length: 101\r\n\r\n", Verdict::BodyTooLarge,
-                 100},
-        HeadCase{"form_past_its_own_limit",
-                 kPost + "Content-Type: Application/x-www-form-urlencoded\r\n"
-                         "Content-Length: 51\r\n\r\n",
-                 Verdict::BodyTooLarge, 50},
-        HeadCase{"length_not_a_number", kPost + "Content-Length: -1\r\n\r\n", Verdict::Bad},
-        HeadCase{"two_lengths", kPost + "Content-Length: 1\r\nContent-Length: 2\r\n\r\n",
-                 Verdict::Bad},
-        HeadCase{"length_and_chunks",
-                 kPost + "Content-Length: 1\r\nTransfer-Encoding: chunked\r\n\r\n", Verdict::Bad},
-        HeadCase{"other_coding", kPost + "Transfer-Encoding: gzip\r\n\r\n", Verdict::Bad},
-        HeadCase{"chunked", kPost + "Transfer-Encoding: chunked\r\n\r\n", Verdict::Complete, 0,
-                 true},
-        HeadCase{"post_without_length", kPost + "\r\n", Verdict::LengthRequired}));
-
-struct ChunksCase {
-    const char* label;
-    std::string body;
-    ChunksCheck::Verdict verdict;
-    std::size_t bytes = 0;
-};
-
-void PrintTo(const ChunksCase& c, std::ostream* os) {
-    *os << c.label;
+        {"GET / HTTP/1.1\r\na: 1\r\nb: 2\r\nc: 3\r\nd: 4\r\n", V::TooLarge},
+        {"GET / HTTP/1.1\r\na: " + std::string(300, 'x'), V::TooLarge},
+        {kPost + "Content-Length: 100\r\n\r\n", V::Complete, 100},
+        {kPost + "Content-Length: 101\r\n\r\n", V::BodyTooLarge, 100},
+        {kPost + "Content-Type: Application/x-www-form-urlencoded\r\nContent-Length: 51\r\n\r\n",
+         V::BodyTooLarge, 50},
+        {kPost + "Content-Length: -1\r\n\r\n", V::Bad},
+        {kPost + "Content-Length: 1\r\nContent-Length: 2\r\n\r\n", V::Bad},
+        {kPost + "Transfer-Encoding: gzip\r\n\r\n", V::Bad},
+        {kPost + "Transfer-Encoding: chunked\r\n\r\n", V::Complete, 0, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bytes.substr(0, 80));
+        const HeadCheck h = CheckHead(c.bytes, limits);
+        EXPECT_EQ(h.verdict, c.verdict);
+        if (c.bodyLimit) {
+            EXPECT_EQ(h.bodyLimit, c.bodyLimit);
+        }
+        if (c.verdict == V::Complete) {
+            EXPECT_EQ(h.chunked, c.chunked);
+        }
+    }
 }
 
-class ChunkChecks : public ::testing::TestWithParam<ChunksCase> {};
-
-TEST_P(ChunkChecks, Verdict) {
-    const ChunksCheck c = CheckChunks(GetParam().body, 10);
-    EXPECT_EQ(c.verdict, GetParam().verdict);
-    EXPECT_EQ(c.bytes, GetParam().bytes);
+TEST(ChunksCheck, Verdicts) {
+    using V = ChunksCheck::Verdict;
+    const struct {
+        std::string body;
+        V verdict;
+        std::size_t bytes = 0;
+    } cases[] = {
+        {"3\r\nabc\r\n0\r\n\r\nNEXT", V::Complete, 13},
+        {"A;x=1\r\n0123456789\r\n0\r\nT: 1\r\n\r\n", V::Complete, 30},  // extension, trailer
+        {"3\r\nabc\r\n", V::Incomplete},
+        {"6\r\nabcdef\r\n5\r\n", V::TooLarge},
+        {"xyz\r\n", V::Bad},
+        {"FFFFFFFFFFFFFFFF\r\n", V::Bad},
+        {"2\r\nabc\r\n", V::Bad},
+        {std::string(2000, '1'), V::Bad},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.body.substr(0, 40));
+        const ChunksCheck r = CheckChunks(c.body, 10);
+        EXPECT_EQ(r.verdict, c.verdict);
+        EXPECT_EQ(r.bytes, c.bytes);
+    }
 }
 
-using CV = ChunksCheck::Verdict;
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ChunkChecks,
-    ::testing::Values(ChunksCase{"whole", "3\r\nabc\r\n0\r\n\r\nNEXT", CV::Complete, 13},
-                      ChunksCase{"extension_and_trailer",
-                                 "A;x=1\r\n0123456789\r\n0\r\nT: 1\r\n\r\n", CV::Complete, 30},
-                      ChunksCase{"no_end_yet", "3\r\nabc\r\n", CV::Incomplete},
-                      ChunksCase{"half_a_chunk", "3\r\nab", CV::Incomplete},
-                      ChunksCase{"past_the_limit", "6\r\nabcdef\r\n5\r\n", CV::TooLarge},
-                      ChunksCase{"not_hex", "xyz\r\n", CV::Bad},
-                      ChunksCase{"huge_size", "FFFFFFFFFFFFFFFF\r\n", CV::Bad},
-                      ChunksCase{"data_longer_than_said", "2\r\nabc\r\n", CV::Bad},
-                      ChunksCase{"endless_size_line", std::string(2000, '1'), CV::Bad}));
+constexpr auto Label = [](const auto& info) { return std::string(info.param.label); };
 
 // ---- The server ----
 
@@ -145,13 +114,9 @@ public:
         a.sin_family = AF_INET;
         a.sin_port = htons(static_cast<std::uint16_t>(port));
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+        (void)::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);  // a failure shows in Send
     }
     ~Raw() { ::close(fd_); }
-    Raw(const Raw&) = delete;
-    Raw& operator=(const Raw&) = delete;
-
-    bool connected() const { return connected_; }
     bool Send(const std::string& s) {
         return ::send(fd_, s.data(), s.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(s.size());
     }
@@ -198,7 +163,6 @@ private:
         return true;
     }
     int fd_ = -1;
-    bool connected_ = false;
     bool eof_ = false;
     std::string in_;
 };
@@ -211,6 +175,19 @@ std::string FormPost(const std::string& stamp) {
     const std::string body = "Miasto=test&Data=" + stamp + "&Sonda0=1";
     return kPost + "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
            std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+// A form post in the given chunks.
+std::string ChunkedForm(const std::vector<std::string>& chunks) {
+    std::string s = kPost +
+                    "Content-Type: application/x-www-form-urlencoded\r\n"
+                    "Transfer-Encoding: chunked\r\n\r\n";
+    char size[24];
+    for (const std::string& c : chunks) {
+        std::snprintf(size, sizeof size, "%zx\r\n", c.size());
+        s += size + c + "\r\n";
+    }
+    return s + "0\r\n\r\n";
 }
 
 class RecorderLoadTest : public ::testing::Test {
@@ -263,18 +240,29 @@ protected:
     std::atomic<bool> stopTrickle{false};
 };
 
-TEST_F(RecorderLoadTest, SlowClientsHoldNoWorker) {
-    Start(Small());
+TEST_F(RecorderLoadTest, SlowAndIdleClientsHoldNoWorker) {
+    ServerConfig config = Small();
+    config.threads = 1;
+    config.limits.idleTimeout = 300ms;
+    Start(config);
     Trickle(8);  // more than every worker of both kinds
     // Posts whose bodies come slowly, more than the post workers.
-    std::vector<std::unique_ptr<Raw>> slowBodies;
+    std::vector<std::unique_ptr<Raw>> held;
     for (const std::string& start :
          {kPost + "Transfer-Encoding: chunked\r\n\r\n5\r\nMia",
           kPost + "Content-Length: 100\r\n\r\nMiasto=", kPost + "Content-Length: 100\r\n\r\n"}) {
-        slowBodies.push_back(std::make_unique<Raw>(port));
-        ASSERT_TRUE(slowBodies.back()->Send(start));
+        held.push_back(std::make_unique<Raw>(port));
+        ASSERT_TRUE(held.back()->Send(start));
     }
-    // The clients give up after two seconds; the slow heads last for ten.
+    // Pollers between two polls: each has had its page and keeps the
+    // connection open.
+    std::vector<std::unique_ptr<Raw>> pollers;
+    for (int i = 0; i < 4; ++i) {
+        pollers.push_back(std::make_unique<Raw>(port));
+        ASSERT_TRUE(pollers.back()->Send("GET / HTTP/1.1\r\nHost: x\r\n\r\n"));
+        ASSERT_EQ(StatusOf(pollers.back()->Reply()), 200);
+    }
+    // The client gives up after two seconds; the slow heads last for ten.
     httplib::Client c("127.0.0.1", port);
     c.set_read_timeout(2);
     const auto post = c.Post("/Zapisz2Pomiary.php", "Miasto=test&Data=2023-01-05+07%3A04%3A09",
@@ -284,6 +272,7 @@ TEST_F(RecorderLoadTest, SlowClientsHoldNoWorker) {
     const auto page = c.Get("/");
     ASSERT_TRUE(page);
     EXPECT_EQ(page->status, 200);
+    for (auto& p : pollers) EXPECT_TRUE(p->Closed(3s));
 }
 
 TEST_F(RecorderLoadTest, StopReturnsWithinASecondWhateverTheClientsDo) {
@@ -296,13 +285,11 @@ TEST_F(RecorderLoadTest, StopReturnsWithinASecondWhateverTheClientsDo) {
     Raw idle(port);
     ASSERT_TRUE(idle.Send("GET / HTTP/1.1\r\nHost: x\r\n\r\n"));
     ASSERT_EQ(StatusOf(idle.Reply()), 200);
-    // A silent one.
     Raw silent(port);
 
     auto stopped = std::async(std::launch::async, [&] { server->Stop(); });
     EXPECT_EQ(stopped.wait_for(1s), std::future_status::ready);
-    for (Raw* r : {&chunked, &idle, &silent}) EXPECT_TRUE(r->Closed(1s));
-    EXPECT_TRUE(slow.front()->Closed(1s));
+    for (Raw* r : {&chunked, &idle, &silent, slow.front().get()}) EXPECT_TRUE(r->Closed(1s));
     EXPECT_FALSE(test::Accepts(port));
 }
 
@@ -314,10 +301,6 @@ struct RefusalCase {
     int status;
     std::string words;
 };
-
-void PrintTo(const RefusalCase& c, std::ostream* os) {
-    *os << c.label;
-}
 
 class RecorderRefusals : public RecorderLoadTest,
                          public ::testing::WithParamInterface<RefusalCase> {};
@@ -331,8 +314,7 @@ TEST_P(RecorderRefusals, AtOnceWithTheRealLimit) {
     EXPECT_NE(reply.find(GetParam().words), std::string::npos) << reply;
     EXPECT_FALSE(test::HasSuccessWord(reply));
     EXPECT_TRUE(r.Closed(3s));
-    // The server goes on.
-    EXPECT_EQ(test::Get(port, "/").status, 200);
+    EXPECT_EQ(test::Get(port, "/").status, 200);  // the server goes on
 }
 
 std::string ManyHeaders(int n) {
@@ -356,6 +338,8 @@ INSTANTIATE_TEST_SUITE_P(
                     kPost + "Content-Type: application/x-www-form-urlencoded\r\n"
                             "Content-Length: 9000\r\n\r\nMiasto=",
                     413, "najwyżej 8192 bajtów"},
+        RefusalCase{"form_9000_in_chunks", ChunkedForm({"Miasto=" + std::string(9000, 'a')}), 413,
+                    "najwyżej 8192 bajtów"},
         RefusalCase{"legends_announced_100MB",
                     "POST /Zapisz2Pomiaryopisy.php HTTP/1.1\r\nContent-Length: 100000000\r\n\r\n",
                     413, "Problem ze wstawieniem opisów"},
@@ -365,91 +349,56 @@ INSTANTIATE_TEST_SUITE_P(
                     413, "65536"},
         RefusalCase{"length_and_chunks",
                     kPost + "Content-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n", 400,
-                    "niepoprawne"}));
-
-TEST_F(RecorderLoadTest, AFormPastItsLimitSentInChunksNamesTheRealLimit) {
-    Start(Small());
-    const std::string body = "Miasto=" + std::string(9000, 'a');
-    char size[16];
-    std::snprintf(size, sizeof size, "%zx", body.size());
-    Raw r(port);
-    ASSERT_TRUE(r.Send(kPost +
-                       "Content-Type: application/x-www-form-urlencoded\r\n"
-                       "Transfer-Encoding: chunked\r\n\r\n" +
-                       size + "\r\n" + body + "\r\n0\r\n\r\n"));
-    const std::string reply = r.Reply();
-    EXPECT_EQ(StatusOf(reply), 413);
-    EXPECT_NE(reply.find("najwyżej 8192 bajtów"), std::string::npos) << reply;
-}
+                    "niepoprawne"}),
+    Label);
 
 // Each deadline is for the whole head or body, however steadily it trickles.
-struct DeadlineCase {
-    const char* label;
-    std::string start;  // sent at once
-    std::string drip;   // then a byte every 20 ms
-};
-
-void PrintTo(const DeadlineCase& c, std::ostream* os) {
-    *os << c.label;
-}
-
-class RecorderDeadlines : public RecorderLoadTest,
-                          public ::testing::WithParamInterface<DeadlineCase> {};
-
-TEST_P(RecorderDeadlines, AreTotals) {
-    ServerConfig c = Small();
-    c.limits.headTimeout = 300ms;
-    c.limits.bodyTimeout = 300ms;
-    Start(c);
-    Raw r(port);
-    ASSERT_TRUE(r.Send(GetParam().start));
-    std::string reply;
-    for (char ch : GetParam().drip) {
-        reply = r.Reply(20ms);
-        if (!reply.empty()) break;
-        r.Send(std::string(1, ch));
+TEST_F(RecorderLoadTest, DeadlinesAreTotals) {
+    ServerConfig config = Small();
+    config.limits.headTimeout = config.limits.bodyTimeout = 300ms;
+    Start(config);
+    for (const std::string& start :
+         {std::string("GET / HTTP/1.1\r\n"),
+          kPost +
+              "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 1000\r\n\r\n"}) {
+        SCOPED_TRACE(start);
+        Raw r(port);
+        ASSERT_TRUE(r.Send(start));
+        std::string reply;
+        for (int i = 0; i < 500 && reply.empty(); ++i) {  // a byte every 20 ms
+            reply = r.Reply(20ms);
+            if (reply.empty()) r.Send("x");
+        }
+        EXPECT_EQ(StatusOf(reply), 408) << reply;
+        EXPECT_TRUE(r.Closed(2s));
     }
-    if (reply.empty()) reply = r.Reply(2s);
-    EXPECT_EQ(StatusOf(reply), 408) << reply;
-    EXPECT_TRUE(r.Closed(2s));
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, RecorderDeadlines,
-    ::testing::Values(DeadlineCase{"head", "GET / HTTP/1.1\r\n", std::string(500, 'x')},
-                      DeadlineCase{"body",
-                                   kPost + "Content-Type: application/x-www-form-urlencoded\r\n"
-                                           "Content-Length: 1000\r\n\r\n",
-                                   std::string(500, 'x')}));
 
 TEST_F(RecorderLoadTest, AcceptedSocketsSendWithoutDelay) {
     std::atomic<int> checked{0}, noDelay{0};
-    ServerConfig c = Small();
-    c.onAccept = [&](int fd) {
+    ServerConfig config = Small();
+    config.onAccept = [&](int fd) {
         int on = 0;
         socklen_t len = sizeof on;
-        if (::getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, &len) == 0 && on) ++noDelay;
+        noDelay += ::getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, &len) == 0 && on;
         ++checked;
     };
-    Start(c);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(test::Get(port, "/").status, 200);
-    EXPECT_EQ(checked.load(), 3);
-    EXPECT_EQ(noDelay.load(), 3);
+    Start(config);
+    for (int i = 0; i < 2; ++i) EXPECT_EQ(test::Get(port, "/").status, 200);
+    EXPECT_EQ(checked.load(), 2);
+    EXPECT_EQ(noDelay.load(), 2);
 }
 
 TEST_F(RecorderLoadTest, AKeptAliveConnectionServesItsRequestsThenCloses) {
-    ServerConfig c = Small();
-    c.limits.maxRequestsPerConnection = 3;
-    Start(c);
+    ServerConfig config = Small();
+    config.limits.maxRequestsPerConnection = 3;
+    Start(config);
     Raw r(port);
     // Two posts in one piece, the second in chunks, then one that waits for
     // a "100 Continue".
-    const std::string chunk = "Miasto=test&Data=2023-01-05+07%3A01%3A00";
-    ASSERT_TRUE(r.Send(FormPost("2023-01-05+07%3A00%3A00") + kPost +
-                       "Content-Type: application/x-www-form-urlencoded\r\n"
-                       "Transfer-Encoding: chunked\r\n\r\n" +
-                       "7\r\n" + chunk.substr(0, 7) + "\r\n" + "21\r\n" + chunk.substr(7) +
-                       "\r\n0\r\n\r\n"));
+    const std::string chunked = "Miasto=test&Data=2023-01-05+07%3A01%3A00";
+    ASSERT_TRUE(r.Send(FormPost("2023-01-05+07%3A00%3A00") +
+                       ChunkedForm({chunked.substr(0, 7), chunked.substr(7)})));
     for (int i = 0; i < 2; ++i) {
         const std::string reply = r.Reply();
         EXPECT_EQ(StatusOf(reply), 200) << reply;
@@ -467,31 +416,10 @@ TEST_F(RecorderLoadTest, AKeptAliveConnectionServesItsRequestsThenCloses) {
     EXPECT_EQ(store->Rows("test", "", "9999").size(), 3u);
 }
 
-TEST_F(RecorderLoadTest, IdleClientsHoldNoWorkerAndAreLetGo) {
-    ServerConfig c = Small();
-    c.threads = 1;
-    c.limits.idleTimeout = 300ms;
-    Start(c);
-    // Pollers between two polls: each has had its page and keeps the
-    // connection open.
-    std::vector<std::unique_ptr<Raw>> pollers;
-    for (int i = 0; i < 4; ++i) {
-        pollers.push_back(std::make_unique<Raw>(port));
-        ASSERT_TRUE(pollers.back()->Send("GET / HTTP/1.1\r\nHost: x\r\n\r\n"));
-        ASSERT_EQ(StatusOf(pollers.back()->Reply()), 200);
-    }
-    httplib::Client client("127.0.0.1", port);
-    client.set_read_timeout(2);
-    const auto page = client.Get("/");
-    ASSERT_TRUE(page);
-    EXPECT_EQ(page->status, 200);
-    for (auto& p : pollers) EXPECT_TRUE(p->Closed(3s));
-}
-
 TEST_F(RecorderLoadTest, PastTheConnectionCapTheLongestWaitingGoes) {
-    ServerConfig c = Small();
-    c.limits.maxConnections = 4;
-    Start(c);
+    ServerConfig config = Small();
+    config.limits.maxConnections = 4;
+    Start(config);
     std::vector<std::unique_ptr<Raw>> crowd;
     for (int i = 0; i < 6; ++i) {
         crowd.push_back(std::make_unique<Raw>(port));
