@@ -11,8 +11,6 @@
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <ostream>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -92,10 +90,6 @@ struct Range {
     std::int64_t level;
 };
 
-void PrintTo(const Range& r, std::ostream* os) {
-    *os << r.name;
-}
-
 class Downsampling : public RecorderApiTest, public ::testing::WithParamInterface<Range> {};
 
 // Every bucket's true extremes, from rows or from summary cells: the answer
@@ -146,30 +140,20 @@ TEST_P(Downsampling, EachBucketHoldsItsTrueMinimumAndMaximumInTimeOrder) {
 
 INSTANTIATE_TEST_SUITE_P(
     Ranges, Downsampling,
+    // "rows" has a reading or none per bucket: each is sent once.
     ::testing::Values(Range{"rows", kStart + 3600, kStart + kDay + 7199, 1600, 1},
                       Range{"ten_minutes", kStart + 3333, kStart + 3 * kDay - 1, 300, 600},
-                      Range{"twenty_minutes", kStart + 60, kStart + 3 * kDay - 61, 200, 1200},
                       Range{"hours_unaligned", kStart + 1234, kStart + 3 * kDay - 777, 40, 3600},
                       Range{"four_hours", kStart + 7000, kStart + 3 * kDay - 1, 15, 14400},
                       Range{"day", kStart, kStart + 3 * kDay - 1, 2, 86400},
                       Range{"one_point", kStart, kStart + 3 * kDay - 1, 1, 86400}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(RecorderApiTest, ABucketWithOneReadingSendsItOnce) {
-    // 30 minutes of 1-minute readings in 600 buckets: one reading per bucket.
-    const Series s = Build(kFirst, kFirst + 1799, 600);
-    EXPECT_EQ(s.t.size(), 30u);
-    for (std::size_t i = 0; i < s.t.size(); ++i) EXPECT_EQ(s.t[i], kFirst + 60 * std::int64_t(i));
-}
-
 struct Cut {
     const char* name;
     std::int64_t from, to;
     int points;
 };
-void PrintTo(const Cut& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class Completeness : public RecorderApiTest, public ::testing::WithParamInterface<Cut> {};
 
@@ -203,7 +187,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Cut{"rows", kStart, kStart + 3 * kDay - 60, 0},
                       Cut{"rows_bucketed", kStart, kStart + 3 * kDay - 60, 4000},
                       Cut{"ten_minutes", kStart + 3000, kStart + 3 * kDay - 60, 300},
-                      Cut{"hours", kStart, kStart + 3 * kDay - 60, 50},
                       Cut{"four_hours", kStart + 7000, kStart + 3 * kDay - 60, 15},
                       Cut{"inside_a_hole", kStart + 36100, kStart + 2 * kDay + 20000, 10},
                       Cut{"beyond_both_ends", kStart - 2 * kDay + 77, kStart + 5 * kDay, 300}),
@@ -270,18 +253,7 @@ TEST(RecorderStoreClose, LeavesEveryRowInTheDatabaseFile) {
     }
     EXPECT_FALSE(std::filesystem::exists(path + "-wal"));
     std::filesystem::copy_file(path, dir.file("copy.sqlite"));
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(dir.file("copy.sqlite").c_str(), &db), SQLITE_OK);
-    int rows = -1;
-    sqlite3_exec(
-        db, "SELECT COUNT(*) FROM test",
-        [](void* out, int, char** v, char**) {
-            *static_cast<int*>(out) = std::atoi(v[0]);
-            return 0;
-        },
-        &rows, nullptr);
-    sqlite3_close(db);
-    EXPECT_EQ(rows, 1);
+    EXPECT_EQ(SqliteStore(dir.file("copy.sqlite")).Rows("test", "", "9999").size(), 1u);
 }
 
 TEST(RecorderApiParse, BoundsPointsAndChannels) {
@@ -295,13 +267,11 @@ TEST(RecorderApiParse, BoundsPointsAndChannels) {
         {{{"from", ""}, {"points", "0"}}, ""},
         {{{"from", "2026-02-30"}}, "from: zła data"},
         {{{"to", "2026-12-08T25:00:00"}}, "to: zła data"},
-        {{{"from", "yesterday"}}, "from: zła data"},
         {{{"from", "2026-12-08T18:00:00'--"}}, "from: zła data"},
         {{{"from", "2026-12-09"}, {"to", "2026-12-08"}}, "from jest późniejsze"},
         {{{"points", "-1"}}, "points:"},
         {{{"points", "10001"}}, "points:"},
         {{{"points", "12abc"}}, "points:"},
-        {{{"points", "1e3"}}, "points:"},
         {{{"channels", "sonda11"}}, "channels:"},
         {{{"channels", "sonda0,,sonda1"}}, "channels:"},
         {{{"channels", "Sonda0); DROP TABLE x"}}, "channels:"},
@@ -413,8 +383,6 @@ TEST_F(RecorderApiHttp, BadQueriesAndUnknownTablesGetAJsonErrorAndBothExportsTak
         {"/api/table/nope", 404},
         {"/api/table/x%22%3B%20DROP%20TABLE%20Sonda", 404},
         {"/api/table/Sonda?from=wczoraj", 400},
-        {"/api/table/Sonda?points=99999", 400},
-        {"/api/table/Sonda?channels=sonda0,temp", 400},
         {"/table/Sonda.csv?channels=sonda99", 400},
     };
     for (const auto& [path, status] : cases) {
