@@ -4,10 +4,10 @@
 
 #include <sqlite3.h>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -21,6 +21,8 @@
 
 namespace pom::recorder {
 namespace {
+
+using ::testing::HasSubstr;
 
 constexpr std::array<bool, kChannels> kAll = {true, true, true, true, true, true,
                                               true, true, true, true, true};
@@ -336,12 +338,10 @@ TEST_F(RecorderApiHttp, AnswersCarryNamesUnitsAndATagThatHoldsUntilAReadingArriv
         EXPECT_EQ(first->get_header_value("Cache-Control"), "no-cache");
         const std::string tag = first->get_header_value("ETag");
         EXPECT_TRUE(tag.starts_with("\"v")) << tag;
-        EXPECT_NE(first->body.find("{\"key\":\"sonda0\",\"column\":\"Sonda0\",\"index\":0,"
-                                   "\"name\":\"Tz\",\"unit\":\"\xC2\xB0"
-                                   "C\"}"),
-                  std::string::npos)
-            << first->body;
-        EXPECT_NE(first->body.find("\"name\":\"U\\\"1\",\"unit\":\"V\""), std::string::npos);
+        EXPECT_THAT(first->body, HasSubstr("{\"key\":\"sonda0\",\"column\":\"Sonda0\",\"index\":0,"
+                                           "\"name\":\"Tz\",\"unit\":\"\xC2\xB0"
+                                           "C\"}"));
+        EXPECT_THAT(first->body, HasSubstr("\"name\":\"U\\\"1\",\"unit\":\"V\""));
         EXPECT_EQ(first->body.find("-888"), std::string::npos);
         const auto again = Get(path, tag);
         ASSERT_TRUE(again);
@@ -354,27 +354,23 @@ TEST_F(RecorderApiHttp, AnswersCarryNamesUnitsAndATagThatHoldsUntilAReadingArriv
         EXPECT_NE(changed->get_header_value("ETag"), tag);
     }
     const auto stations = Get("/api/stations");
-    EXPECT_NE(
-        stations->body.find("\"table\":\"Sonda\",\"rows\":4,\"first\":\"2026-12-08T17:58:00\","
-                            "\"last\":\"2026-12-08T18:01:00\""),
-        std::string::npos)
-        << stations->body;
-    EXPECT_NE(stations->body.find("\"interval\":60,\"ageSeconds\":"), std::string::npos);
+    EXPECT_THAT(stations->body,
+                HasSubstr("\"table\":\"Sonda\",\"rows\":4,\"first\":\"2026-12-08T17:58:00\","
+                          "\"last\":\"2026-12-08T18:01:00\""));
+    EXPECT_THAT(stations->body, HasSubstr("\"interval\":60,\"ageSeconds\":"));
     const std::int64_t last = *StampSeconds("2026-12-08 18:01:00");
     for (const auto& [age, stale] : {std::pair{180, "false"}, std::pair{181, "true"}})
-        EXPECT_NE(StationsReply(*store, "", last + age)
-                      .body.find("\"ageSeconds\":" + std::to_string(age) + ",\"stale\":" + stale),
-                  std::string::npos);
-    EXPECT_NE(stations->body.find("\"latest\":{\"sonda0\":22,\"sonda1\":3.2}"), std::string::npos);
+        EXPECT_THAT(StationsReply(*store, "", last + age).body,
+                    HasSubstr("\"ageSeconds\":" + std::to_string(age) + ",\"stale\":" + stale));
+    EXPECT_THAT(stations->body, HasSubstr("\"latest\":{\"sonda0\":22,\"sonda1\":3.2}"));
     const auto table = Get("/api/table/Sonda?from=2026-12-08T17:58&to=2026-12-08T17:59:00");
-    EXPECT_NE(table->body.find("\"t\":[1796752680,1796752740],\"values\":{\"sonda0\":[21.25,21.5],"
-                               "\"sonda1\":[3.3,null]}"),
-              std::string::npos)
-        << table->body;
-    EXPECT_NE(table->body.find("\"sonda0\":{\"min\":21.25,\"minTime\":\"2026-12-08T17:58:00\","
-                               "\"max\":21.5,\"maxTime\":\"2026-12-08T17:59:00\",\"mean\":21.375,"
-                               "\"count\":2}"),
-              std::string::npos);
+    EXPECT_THAT(table->body,
+                HasSubstr("\"t\":[1796752680,1796752740],\"values\":{\"sonda0\":[21.25,21.5],"
+                          "\"sonda1\":[3.3,null]}"));
+    EXPECT_THAT(table->body,
+                HasSubstr("\"sonda0\":{\"min\":21.25,\"minTime\":\"2026-12-08T17:58:00\","
+                          "\"max\":21.5,\"maxTime\":\"2026-12-08T17:59:00\",\"mean\":21.375,"
+                          "\"count\":2}"));
 }
 
 TEST_F(RecorderApiHttp, BadQueriesAndUnknownTablesGetAJsonErrorAndBothExportsTakeChannels) {
@@ -395,11 +391,10 @@ TEST_F(RecorderApiHttp, BadQueriesAndUnknownTablesGetAJsonErrorAndBothExportsTak
     }
     Post("2026-12-08 17:59:00", "-999", "3.25");
     // Without points: every row; only the channels asked for.
-    EXPECT_NE(Get("/api/table/Sonda?channels=sonda1")
-                  ->body.find("\"channels\":[{\"key\":\"sonda1\",\"column\":\"Sonda1\",\"index\":1,"
-                              "\"name\":\"Sonda1\",\"unit\":\"\"}],\"t\":[1796752680,1796752740],"
-                              "\"values\":{\"sonda1\":[3.3,3.25]},"),
-              std::string::npos);
+    EXPECT_THAT(Get("/api/table/Sonda?channels=sonda1")->body,
+                HasSubstr("\"channels\":[{\"key\":\"sonda1\",\"column\":\"Sonda1\",\"index\":1,"
+                          "\"name\":\"Sonda1\",\"unit\":\"\"}],\"t\":[1796752680,1796752740],"
+                          "\"values\":{\"sonda1\":[3.3,3.25]},"));
     EXPECT_EQ(Get("/table/Sonda.csv?to=2026-12-08T17:58:00&channels=sonda1,sonda0")->body,
               "Data,Sonda0,Sonda1\r\n2026-12-08 17:58:00,21.25,3.3\r\n");
     EXPECT_EQ(store->Rows("Sonda", "", "9999").size(), 2u);

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -28,6 +29,8 @@
 
 namespace pom::recorder {
 namespace {
+
+using ::testing::HasSubstr;
 
 using namespace std::chrono_literals;
 
@@ -268,7 +271,7 @@ TEST_F(RecorderLoadTest, SlowAndIdleClientsHoldNoWorker) {
     const auto post = c.Post("/Zapisz2Pomiary.php", "Miasto=test&Data=2023-01-05+07%3A04%3A09",
                              "application/x-www-form-urlencoded");
     ASSERT_TRUE(post);
-    EXPECT_NE(post->body.find("Result=Ok"), std::string::npos) << post->body;
+    EXPECT_THAT(post->body, HasSubstr("Result=Ok"));
     const auto page = c.Get("/");
     ASSERT_TRUE(page);
     EXPECT_EQ(page->status, 200);
@@ -311,7 +314,7 @@ TEST_P(RecorderRefusals, AtOnceWithTheRealLimit) {
     ASSERT_TRUE(r.Send(GetParam().request));
     const std::string reply = r.Reply(2s);
     EXPECT_EQ(StatusOf(reply), GetParam().status) << reply;
-    EXPECT_NE(reply.find(GetParam().words), std::string::npos) << reply;
+    EXPECT_THAT(reply, HasSubstr(GetParam().words));
     EXPECT_FALSE(test::HasSuccessWord(reply));
     EXPECT_TRUE(r.Closed(3s));
     EXPECT_EQ(test::Get(port, "/").status, 200);  // the server goes on
@@ -403,7 +406,7 @@ TEST_F(RecorderLoadTest, AKeptAliveConnectionSendsWithoutDelayServesItsRequestsT
     ASSERT_TRUE(r.Send(third.substr(split + 2)));
     const std::string last = r.Reply();
     EXPECT_EQ(StatusOf(last), 200) << last;
-    EXPECT_NE(last.find("Connection: close"), std::string::npos) << last;
+    EXPECT_THAT(last, HasSubstr("Connection: close"));
     EXPECT_TRUE(r.Closed());
     EXPECT_EQ(store->Rows("test", "", "9999").size(), 3u);
     EXPECT_EQ(accepted.load(), 1);
