@@ -92,24 +92,25 @@ struct Range {
     std::int64_t level;
 };
 
-class Downsampling : public RecorderApiTest, public ::testing::WithParamInterface<Range> {};
+// Each range runs both checks below.
+class SeededRanges : public RecorderApiTest, public ::testing::WithParamInterface<Range> {};
 
 // Every bucket's true extremes, from rows or from summary cells: the answer
 // equals the one worked out here from the raw rows, with buckets made of
 // whole cells of the level used.
-TEST_P(Downsampling, EachBucketHoldsItsTrueMinimumAndMaximumInTimeOrder) {
+TEST_P(SeededRanges, EachBucketHoldsItsTrueMinimumAndMaximumInTimeOrder) {
     const Range& r = GetParam();
     const Series s = Build(r.from, r.to, r.points);
     EXPECT_EQ(s.level, r.level);
 
     const std::int64_t span = r.to - r.from + 1, L = r.level;
+    const std::int64_t points = r.points ? r.points : span;  // 0: every row
     std::map<std::pair<std::int64_t, int>, Aggregate> buckets;
     std::array<Aggregate, kChannels> stats{};
     for (const Row& row : store->Rows("seeded", StampText(r.from), StampText(r.to))) {
         const std::int64_t t = *StampSeconds(row.stamp);
         const std::int64_t cell = std::max(t - t % L, r.from);
-        const std::int64_t k =
-            std::min<std::int64_t>((cell - r.from) * r.points / span, r.points - 1);
+        const std::int64_t k = std::min<std::int64_t>((cell - r.from) * points / span, points - 1);
         for (int c = 0; c < 2; ++c) {
             buckets[{k, c}].Add(*row.values[static_cast<std::size_t>(c)], t);
             stats[static_cast<std::size_t>(c)].Add(*row.values[static_cast<std::size_t>(c)], t);
@@ -140,28 +141,9 @@ TEST_P(Downsampling, EachBucketHoldsItsTrueMinimumAndMaximumInTimeOrder) {
     EXPECT_EQ(s.stats[2].count, 0);  // -888 is no reading
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Ranges, Downsampling,
-    // "rows" has a reading or none per bucket: each is sent once.
-    ::testing::Values(Range{"rows", kStart + 3600, kStart + kDay + 7199, 1600, 1},
-                      Range{"ten_minutes", kStart + 3333, kStart + 3 * kDay - 1, 300, 600},
-                      Range{"hours_unaligned", kStart + 1234, kStart + 3 * kDay - 777, 40, 3600},
-                      Range{"four_hours", kStart + 7000, kStart + 3 * kDay - 1, 15, 14400},
-                      Range{"day", kStart, kStart + 3 * kDay - 1, 2, 86400},
-                      Range{"one_point", kStart, kStart + 3 * kDay - 1, 1, 86400}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-struct Cut {
-    const char* name;
-    std::int64_t from, to;
-    int points;
-};
-
-class Completeness : public RecorderApiTest, public ::testing::WithParamInterface<Cut> {};
-
 // Whatever the level read, the seeded holes come out exactly.
-TEST_P(Completeness, SeededHolesShowAsGapsAndDayShares) {
-    const Cut& c = GetParam();
+TEST_P(SeededRanges, SeededHolesShowAsGapsAndDayShares) {
+    const Range& c = GetParam();
     const Series s = Build(c.from, c.to, c.points);
     std::vector<std::pair<std::int64_t, std::int64_t>> holes;
     for (const auto& h : kHoles)
@@ -185,13 +167,19 @@ TEST_P(Completeness, SeededHolesShowAsGapsAndDayShares) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Levels, Completeness,
-    ::testing::Values(Cut{"rows", kStart, kStart + 3 * kDay - 60, 0},
-                      Cut{"rows_bucketed", kStart, kStart + 3 * kDay - 60, 4000},
-                      Cut{"ten_minutes", kStart + 3000, kStart + 3 * kDay - 60, 300},
-                      Cut{"four_hours", kStart + 7000, kStart + 3 * kDay - 60, 15},
-                      Cut{"inside_a_hole", kStart + 36100, kStart + 2 * kDay + 20000, 10},
-                      Cut{"beyond_both_ends", kStart - 2 * kDay + 77, kStart + 5 * kDay, 300}),
+    Ranges, SeededRanges,
+    // "rows" has a reading or none per bucket: each is sent once.
+    ::testing::Values(Range{"rows", kStart + 3600, kStart + kDay + 7199, 1600, 1},
+                      Range{"all_rows", kStart, kStart + 3 * kDay - 60, 0, 1},
+                      Range{"rows_bucketed", kStart, kStart + 3 * kDay - 60, 4000, 1},
+                      Range{"ten_minutes", kStart + 3333, kStart + 3 * kDay - 1, 300, 600},
+                      Range{"hours_unaligned", kStart + 1234, kStart + 3 * kDay - 777, 40, 3600},
+                      Range{"four_hours", kStart + 7000, kStart + 3 * kDay - 1, 15, 14400},
+                      Range{"day", kStart, kStart + 3 * kDay - 1, 2, 86400},
+                      Range{"one_point", kStart, kStart + 3 * kDay - 1, 1, 86400},
+                      Range{"inside_a_hole", kStart + 36100, kStart + 2 * kDay + 20000, 10, 14400},
+                      Range{"beyond_both_ends", kStart - 2 * kDay + 77, kStart + 5 * kDay, 300,
+                            1200}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Every level's cells, one line each, for comparing two stores.
