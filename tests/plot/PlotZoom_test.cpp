@@ -3,6 +3,8 @@
 #include <array>
 #include <ostream>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -62,29 +64,27 @@ PlotModel ReadBack(const std::vector<Sample>& samples, double from, bool averagi
     return m;
 }
 
-struct Picture {
-    DataRanges ranges;
-    std::vector<PixelPoint> pixels;
-};
+// The pixels drawn, after the frame's ranges, so a wrong range fails too.
+using Picture = std::tuple<double, double, double, double, std::vector<PixelPoint>>;
 
-Picture Draw(const PlotModel& m, PixelReduction reduction) {
-    Picture p;
+Picture Draw(const PlotModel& m, PixelReduction reduction = PixelReduction::ColumnExtremes) {
     const PlotFrame f = MakeFrame(1188, 702, 3, kPlotMargin, kPlotMargin, kPlotMargin, kPlotMargin,
                                   ComputeRanges(m));
-    p.ranges = f.ranges;
-    SeriesToPixels(f, m.Drawn(0), reduction, p.pixels);
-    return p;
+    std::vector<PixelPoint> p;
+    SeriesToPixels(f, m.Drawn(0), reduction, p);
+    return {f.ranges.xmin, f.ranges.xmax, f.ranges.ymin, f.ranges.ymax, std::move(p)};
 }
 
-void ExpectSamePicture(const PlotModel& got, const PlotModel& want, PixelReduction reduction) {
-    const Picture a = Draw(got, reduction);
-    const Picture b = Draw(want, reduction);
-    EXPECT_EQ(a.ranges.xmin, b.ranges.xmin);
-    EXPECT_EQ(a.ranges.xmax, b.ranges.xmax);
-    EXPECT_EQ(a.ranges.ymin, b.ranges.ymin);
-    EXPECT_EQ(a.ranges.ymax, b.ranges.ymax);
-    ASSERT_EQ(a.pixels.size(), b.pixels.size());
-    EXPECT_EQ(a.pixels, b.pixels);
+// Every point in `all`, the same thinned past the horizon in `thin`.
+void Fill(PlotModel& all, PlotModel& thin, const std::vector<Sample>& samples, bool averaging) {
+    Configure(all, 0, averaging);
+    Configure(thin, 2, averaging);
+    for (const Sample& s : samples) {
+        all.AddPoint(0, 0, s.v, s.t);
+        thin.AddPoint(0, 0, s.v, s.t);
+    }
+    // Thinning runs now and then as points come; here it catches up.
+    thin.Series(0).ThinBefore(thin.Series(0).Bounds().xmax - 2);
 }
 
 struct ZoomCase {
@@ -106,42 +106,33 @@ TEST_P(ZoomIntoThinned, DrawsWhatEveryPointWouldHaveDrawn) {
     const ZoomCase& c = GetParam();
     const std::vector<Sample> samples = Make(c.shape, 12, c.stepSec);
     PlotModel all, thin;
-    Configure(all, 0, c.averaging);
-    Configure(thin, 2, c.averaging);
-    for (const Sample& s : samples) {
-        all.AddPoint(0, 0, s.v, s.t);
-        thin.AddPoint(0, 0, s.v, s.t);
-    }
-    // Thinning runs now and then as points come; here it catches up.
-    thin.Series(0).ThinBefore(thin.Series(0).Bounds().xmax - 2);
+    Fill(all, thin, samples, c.averaging);
     ASSERT_GT(thin.Series(0).ThinnedCount(), 0);
     const TimeSpan view{kT0 + c.viewFrom, kT0 + c.viewFrom + c.viewDays};
     ASSERT_LT(view.from, *thin.ThinnedUntil());
     all.SetView(view);
     thin.SetView(view);
     // The thinned points alone draw another picture, or the test proves nothing.
-    EXPECT_NE(Draw(thin, PixelReduction::None).pixels, Draw(all, PixelReduction::None).pixels);
+    EXPECT_NE(Draw(thin, PixelReduction::None), Draw(all, PixelReduction::None));
 
     const TimeSpan cover{view.from - 1, view.to + 1};
     ASSERT_EQ(thin.SetOverlay(SeededReadBack(thin, samples, cover.from), cover), 1);
-    EXPECT_TRUE(thin.HasOverlay());
-    ExpectSamePicture(thin, all, PixelReduction::ColumnExtremes);
-    ExpectSamePicture(thin, all, PixelReduction::None);
+    EXPECT_EQ(Draw(thin), Draw(all));
+    EXPECT_EQ(Draw(thin, PixelReduction::None), Draw(all, PixelReduction::None));
 
     // Narrower inside the cover: the points stay and still draw the same.
     const TimeSpan inner{view.from + c.viewDays / 4, view.to - c.viewDays / 4};
     all.SetView(inner);
     thin.SetView(inner);
     EXPECT_TRUE(thin.HasOverlay());
-    ExpectSamePicture(thin, all, PixelReduction::ColumnExtremes);
+    EXPECT_EQ(Draw(thin), Draw(all));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ZoomIntoThinned,
     ::testing::Values(ZoomCase{"WalkOneDay", Shape::Walk, 10, false, 3, 1},
-                      ZoomCase{"WalkTwoHours", Shape::Walk, 10, false, 5.3, 2.0 / 24},
                       ZoomCase{"SpikesThreeDays", Shape::Spikes, 30, false, 2, 3},
-                      ZoomCase{"RunsHalfDay", Shape::Runs, 10, false, 4.5, 0.5},
+                      ZoomCase{"RunsTwoHours", Shape::Runs, 10, false, 5.3, 2.0 / 24},
                       ZoomCase{"WalkAveragedEveryFiveSeconds", Shape::Walk, 5, true, 6, 1},
                       // Into the thinned past and on into the whole points.
                       ZoomCase{"AcrossTheHorizon", Shape::Walk, 10, false, 8, 3}),
@@ -171,12 +162,12 @@ TEST_P(ZoomReadBackIncomplete, KeepsTheThinnedPoints) {
     for (const Sample& s : samples) thin.AddPoint(0, 0, s.v, s.t);
     const TimeSpan view{kT0 + 3, kT0 + 4};
     thin.SetView(view);
-    const Picture before = Draw(thin, PixelReduction::ColumnExtremes);
+    const Picture before = Draw(thin);
     PlotModel full = ReadBack(samples, view.from + c.readFrom, c.averaging, view.from + c.gapFrom,
                               view.from + c.gapFrom + c.gapDays);
     EXPECT_EQ(thin.SetOverlay(std::move(full), {view.from - 1, view.to + 1}), 0);
     EXPECT_FALSE(thin.HasOverlay());
-    EXPECT_EQ(Draw(thin, PixelReduction::ColumnExtremes).pixels, before.pixels);
+    EXPECT_EQ(Draw(thin), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ZoomReadBackIncomplete,
@@ -202,9 +193,7 @@ TEST(ZoomView, LeavingOrMovingOutOfTheCoverDropsTheFullPoints) {
     thin.ClearView();
     EXPECT_FALSE(thin.HasOverlay());
     // Without a zoom the chart draws its own points again.
-    EXPECT_EQ(thin.Drawn(0).series, &thin.Series(0));
     EXPECT_EQ(thin.Drawn(0).Count(), static_cast<std::size_t>(ownPoints));
-    EXPECT_EQ(thin.Series(0).PointCount(), ownPoints);
 }
 
 // The files end with the last save; the lines after it are in memory and
@@ -212,13 +201,7 @@ TEST(ZoomView, LeavingOrMovingOutOfTheCoverDropsTheFullPoints) {
 TEST(ZoomView, AViewOnIntoTheUnsavedPointsTakesThemFromTheSeries) {
     const std::vector<Sample> samples = Make(Shape::Walk, 12, 10);
     PlotModel all, thin;
-    Configure(all, 0, false);
-    Configure(thin, 2, false);
-    for (const Sample& s : samples) {
-        all.AddPoint(0, 0, s.v, s.t);
-        thin.AddPoint(0, 0, s.v, s.t);
-    }
-    thin.Series(0).ThinBefore(thin.Series(0).Bounds().xmax - 2);
+    Fill(all, thin, samples, false);
     const TimeSpan view{kT0 + 9, kT0 + 12};
     all.SetView(view);
     thin.SetView(view);
@@ -229,11 +212,11 @@ TEST(ZoomView, AViewOnIntoTheUnsavedPointsTakesThemFromTheSeries) {
     const TimeSpan cover{view.from - 1, saved.Series(0).Bounds().xmax};
     ASSERT_LT(*thin.ThinnedUntil(), cover.to);
     ASSERT_EQ(thin.SetOverlay(std::move(saved), cover), 1);
-    ExpectSamePicture(thin, all, PixelReduction::ColumnExtremes);
+    EXPECT_EQ(Draw(thin), Draw(all));
     // A later reading is drawn too.
     all.AddPoint(0, 0, 99, kT0 + 11.99);
     thin.AddPoint(0, 0, 99, kT0 + 11.99);
-    ExpectSamePicture(thin, all, PixelReduction::ColumnExtremes);
+    EXPECT_EQ(Draw(thin), Draw(all));
 }
 
 }  // namespace
