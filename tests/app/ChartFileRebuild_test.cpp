@@ -5,8 +5,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -54,27 +52,23 @@ constexpr DataFileKind kDated = DataFileKind::Dated;
 
 INSTANTIATE_TEST_SUITE_P(
     Names, NameTable,
-    ::testing::Values(
-        NameCase{"YYYY-MM-DD hh_mm_ss", "Ardu2023-05-01 12_00_07.txt", kDated, "2023-05-01"},
-        NameCase{"\"Ardu\"YYYY-MM-DD hh:mm:ss", "Ardu2023-05-01 12_00_07.txt", kDated,
-                 "2023-05-01"},
-        // Not the station's saves: another name, the unsent file, another extension.
-        NameCase{"YYYY-MM-DD hh_mm_ss", "niewyslane.txt", kOther, ""},
-        NameCase{"YYYY-MM-DD hh_mm_ss", "Ardu2023-05-01 12_00_07.csv", kOther, ""},
-        // Named like a save, but no date.
-        NameCase{"YYYY-MM-DD hh_mm_ss", "Ardu2023-13-01 12_00_07.txt", kBad, ""},
-        NameCase{"YYYY-MM-DD hh_mm_ss", "Ardu2023-02-29 12_00_07.txt", kBad, ""},
-        NameCase{"YYYY-MM-DD hh_mm_ss", "Ardu2023-05-0x 12_00_07.txt", kBad, ""},
-        NameCase{"YYYY-MM-DD hh_mm_ss", "Ardu2024-02-29 12_00_07.txt", kDated, "2024-02-29"},
-        // Whole days; a day cut off by the extension leaves the month's end.
-        NameCase{"YYYY-MM-DD", "Ardu2023-05-14.txt", kDated, "2023-05-14"},
-        NameCase{"\"log \"YYYY.MM.DD", "log 2023.05.txt", kDated, "2023-05-31"},
-        NameCase{"\"log \"YYYY.MM.DD", "log 2023.05.14.txt", kBad, ""},
-        // Short forms, month names, sub-folders.
-        NameCase{"\"A\"yymmdd", "A230501.txt", kDated, "2023-05-01"},
-        NameCase{"\"A\"dd mmmm yyyy", "A01 październik 2023.txt", kDated, "2023-10-01"},
-        NameCase{"\"dane\\\"yyyy\\mm-dd", "dane/2023/05-01", kDated, "2023-05-01"},
-        NameCase{"\"dane\\\"yyyy\\mm-dd", "dane/2023/05-01.txt", kBad, ""}));
+    ::testing::Values(NameCase{"\"Ardu\"YYYY-MM-DD hh:mm:ss", "Ardu2023-05-01 12_00_07.txt", kDated,
+                               "2023-05-01"},
+                      // Not the station's saves: another name, the unsent file, another extension.
+                      NameCase{"YYYY-MM-DD hh_mm_ss", "niewyslane.txt", kOther, ""},
+                      NameCase{"YYYY-MM-DD hh_mm_ss", "Ardu2023-05-01 12_00_07.csv", kOther, ""},
+                      // Named like a save, but no date.
+                      NameCase{"YYYY-MM-DD hh_mm_ss", "Ardu2023-13-01 12_00_07.txt", kBad, ""},
+                      NameCase{"YYYY-MM-DD hh_mm_ss", "Ardu2023-02-29 12_00_07.txt", kBad, ""},
+                      NameCase{"YYYY-MM-DD hh_mm_ss", "Ardu2023-05-0x 12_00_07.txt", kBad, ""},
+                      // A day cut off by the extension leaves the month's end.
+                      NameCase{"\"log \"YYYY.MM.DD", "log 2023.05.txt", kDated, "2023-05-31"},
+                      NameCase{"\"log \"YYYY.MM.DD", "log 2023.05.14.txt", kBad, ""},
+                      // Short forms, month names, sub-folders.
+                      NameCase{"\"A\"yymmdd", "A230501.txt", kDated, "2023-05-01"},
+                      NameCase{"\"A\"dd mmmm yyyy", "A01 październik 2023.txt", kDated,
+                               "2023-10-01"},
+                      NameCase{"\"dane\\\"yyyy\\mm-dd", "dane/2023/05-01.txt", kBad, ""}));
 
 // Every name the saves form is read back to its time, whatever the mask.
 TEST(DataFileNameTest, NamesTheSavesFormAreReadBackToTheirDay) {
@@ -182,10 +176,6 @@ struct SetCase {
     std::vector<int> ids;
     std::vector<std::string> complaints;  // parts of the logged complaints, in order
 };
-
-void PrintTo(const SetCase& c, std::ostream* os) {
-    *os << c.what;
-}
 
 class FileSetTable : public ::testing::TestWithParam<SetCase> {
 protected:

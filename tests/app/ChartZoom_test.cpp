@@ -7,7 +7,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -100,10 +99,6 @@ struct ZoomCase {
     bool full;         // the full-resolution points are drawn
     const char* said;  // part of a line logged, or ""
 };
-
-void PrintTo(const ZoomCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class ZoomTable : public ::testing::TestWithParam<ZoomCase> {
 protected:

@@ -1,7 +1,7 @@
 // The zoom into the thinned past: with the points read back for its window,
 // the chart draws what it would have drawn had it kept every point.
 #include <array>
-#include <ostream>
+#include <cstdint>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -21,19 +21,10 @@ using test::Sample;
 
 constexpr double kT0 = 45047.0;  // 2023-05-01 00:00
 
-enum class Shape { Walk, Spikes, Runs };
+using Shape = std::vector<Sample> (*)(int n, double t0, double stepSec, std::uint32_t seed);
 
 std::vector<Sample> Make(Shape shape, int days, double stepSec) {
-    const int n = static_cast<int>(days * 86400 / stepSec);
-    switch (shape) {
-        case Shape::Walk:
-            return test::RandomWalk(n, kT0, stepSec, 7);
-        case Shape::Spikes:
-            return test::Spikes(n, kT0, stepSec, 8);
-        case Shape::Runs:
-            return test::FlatRuns(n, kT0, stepSec, 9);
-    }
-    return {};
+    return shape(static_cast<int>(days * 86400 / stepSec), kT0, stepSec, 7);
 }
 
 void Configure(PlotModel& m, double horizonDays, bool averaging) {
@@ -96,10 +87,6 @@ struct ZoomCase {
     double viewDays;
 };
 
-void PrintTo(const ZoomCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class ZoomIntoThinned : public ::testing::TestWithParam<ZoomCase> {};
 
 TEST_P(ZoomIntoThinned, DrawsWhatEveryPointWouldHaveDrawn) {
@@ -130,12 +117,12 @@ TEST_P(ZoomIntoThinned, DrawsWhatEveryPointWouldHaveDrawn) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ZoomIntoThinned,
-    ::testing::Values(ZoomCase{"WalkOneDay", Shape::Walk, 10, false, 3, 1},
-                      ZoomCase{"SpikesThreeDays", Shape::Spikes, 30, false, 2, 3},
-                      ZoomCase{"RunsTwoHours", Shape::Runs, 10, false, 5.3, 2.0 / 24},
-                      ZoomCase{"WalkAveragedEveryFiveSeconds", Shape::Walk, 5, true, 6, 1},
+    ::testing::Values(ZoomCase{"WalkOneDay", test::RandomWalk, 10, false, 3, 1},
+                      ZoomCase{"SpikesThreeDays", test::Spikes, 30, false, 2, 3},
+                      ZoomCase{"RunsTwoHours", test::FlatRuns, 10, false, 5.3, 2.0 / 24},
+                      ZoomCase{"WalkAveragedEveryFiveSeconds", test::RandomWalk, 5, true, 6, 1},
                       // Into the thinned past and on into the whole points.
-                      ZoomCase{"AcrossTheHorizon", Shape::Walk, 10, false, 8, 3}),
+                      ZoomCase{"AcrossTheHorizon", test::RandomWalk, 10, false, 8, 3}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct RefusedCase {
@@ -146,17 +133,13 @@ struct RefusedCase {
     bool averaging;  // of the read-back; the chart's own is off
 };
 
-void PrintTo(const RefusedCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class ZoomReadBackIncomplete : public ::testing::TestWithParam<RefusedCase> {};
 
 // A file missing or damaged, or points added by other rules: the chart keeps
 // drawing its thinned points rather than a picture with a hole.
 TEST_P(ZoomReadBackIncomplete, KeepsTheThinnedPoints) {
     const RefusedCase& c = GetParam();
-    const std::vector<Sample> samples = Make(Shape::Walk, 10, 10);
+    const std::vector<Sample> samples = Make(test::RandomWalk, 10, 10);
     PlotModel thin;
     Configure(thin, 2, false);
     for (const Sample& s : samples) thin.AddPoint(0, 0, s.v, s.t);
@@ -179,7 +162,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, ZoomReadBackIncomplete,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ZoomView, LeavingOrMovingOutOfTheCoverDropsTheFullPoints) {
-    const std::vector<Sample> samples = Make(Shape::Walk, 10, 10);
+    const std::vector<Sample> samples = Make(test::RandomWalk, 10, 10);
     PlotModel thin;
     Configure(thin, 2, false);
     for (const Sample& s : samples) thin.AddPoint(0, 0, s.v, s.t);
@@ -199,7 +182,7 @@ TEST(ZoomView, LeavingOrMovingOutOfTheCoverDropsTheFullPoints) {
 // The files end with the last save; the lines after it are in memory and
 // the chart's own points for them are whole.
 TEST(ZoomView, AViewOnIntoTheUnsavedPointsTakesThemFromTheSeries) {
-    const std::vector<Sample> samples = Make(Shape::Walk, 12, 10);
+    const std::vector<Sample> samples = Make(test::RandomWalk, 12, 10);
     PlotModel all, thin;
     Fill(all, thin, samples, false);
     const TimeSpan view{kT0 + 9, kT0 + 12};
