@@ -113,6 +113,15 @@ TEST_P(ZoomIntoThinned, DrawsWhatEveryPointWouldHaveDrawn) {
     thin.SetView(inner);
     EXPECT_TRUE(thin.HasOverlay());
     EXPECT_EQ(Draw(thin), Draw(all));
+
+    // Moved out of the cover, or out of the zoom: the full points go.
+    thin.SetView({cover.from - 0.2, cover.from + 0.1});
+    EXPECT_FALSE(thin.HasOverlay());
+    thin.SetView(view);
+    ASSERT_EQ(thin.SetOverlay(SeededReadBack(thin, samples, cover.from), cover), 1);
+    thin.ClearView();
+    EXPECT_FALSE(thin.HasOverlay());
+    EXPECT_EQ(thin.Drawn(0).series, &thin.Series(0));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -160,24 +169,6 @@ INSTANTIATE_TEST_SUITE_P(Cases, ZoomReadBackIncomplete,
                                            RefusedCase{"NothingRead", 5, 0, 0, false},
                                            RefusedCase{"OtherAveraging", -2, 0, 0, true}),
                          [](const auto& info) { return std::string(info.param.name); });
-
-TEST(ZoomView, LeavingOrMovingOutOfTheCoverDropsTheFullPoints) {
-    const std::vector<Sample> samples = Make(test::RandomWalk, 10, 10);
-    PlotModel thin;
-    Configure(thin, 2, false);
-    for (const Sample& s : samples) thin.AddPoint(0, 0, s.v, s.t);
-    const int ownPoints = thin.Series(0).PointCount();
-    thin.SetView({kT0 + 3, kT0 + 4});
-    ASSERT_EQ(thin.SetOverlay(ReadBack(samples, kT0 + 1, false), {kT0 + 2, kT0 + 5}), 1);
-    thin.SetView({kT0 + 4.5, kT0 + 5.5});  // past the cover's end
-    EXPECT_FALSE(thin.HasOverlay());
-    thin.SetView({kT0 + 3, kT0 + 4});
-    ASSERT_EQ(thin.SetOverlay(ReadBack(samples, kT0 + 1, false), {kT0 + 2, kT0 + 5}), 1);
-    thin.ClearView();
-    EXPECT_FALSE(thin.HasOverlay());
-    // Without a zoom the chart draws its own points again.
-    EXPECT_EQ(thin.Drawn(0).Count(), static_cast<std::size_t>(ownPoints));
-}
 
 // The files end with the last save; the lines after it are in memory and
 // the chart's own points for them are whole.
