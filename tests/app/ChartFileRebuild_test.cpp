@@ -80,9 +80,7 @@ TEST(DataFileNameTest, NamesTheSavesFormAreReadBackToTheirDay) {
     // The second mask loses its year with the extension: such a name may
     // hold any year.
     const std::pair<const char*, bool> masks[] = {{"YYYY-MM-DD hh_mm_ss", true},
-                                                  {"YYYY-MM-DD", true},
                                                   {"\"x\"d.m.yy h_n", false},
-                                                  {"\"y\"mmm yyyy dd", true},
                                                   {"\"sub\\\"yyyy-mm\\\"d\"dd", true}};
     const LocalDateTime times[] = {{2023, 1, 9, 7, 5, 9, 0}, {2024, 2, 29, 23, 59, 59, 0}};
     const std::string folder = util.StationDataFolder() + "/";
@@ -116,10 +114,7 @@ public:
     void SetStatusText(const std::string& text) override { status.push_back(text); }
     void SetAllSeriesVisible(bool) override {}
     void ClearPlot() override { points.clear(); }
-    void PausePort() override {
-        ++pauses;
-        held = true;
-    }
+    void PausePort() override { held = true; }
     void ResumePort() override {
         ++resumes;
         held = false;
@@ -152,7 +147,7 @@ public:
     Readings* readings = nullptr;
     LocalDateTime start{2023, 5, 1, 0, 0, 0, 0};
     bool held = false;
-    int pauses = 0, resumes = 0, shows = 0;
+    int resumes = 0, shows = 0;
     std::vector<std::string> waiting;
 };
 
@@ -219,10 +214,9 @@ TEST_P(FileSetTable, PlotsTheFilesFromTheDateInTimeOrderThenTheMemory) {
     std::vector<std::string> said;
     for (const std::string& l : host.log)
         if (l.find("odbudowa") != std::string::npos) said.push_back(l);
-    ASSERT_EQ(said.size(), c.complaints.size()) << c.what;
-    for (std::size_t i = 0; i < said.size(); ++i)
-        EXPECT_THAT(said[i], HasSubstr(Cp(c.complaints[i]))) << c.what;
-    EXPECT_EQ(host.pauses, 1);
+    std::vector<::testing::Matcher<std::string>> want;
+    for (const std::string& part : c.complaints) want.push_back(HasSubstr(Cp(part)));
+    EXPECT_THAT(said, ElementsAreArray(want)) << c.what;
     EXPECT_EQ(host.resumes, 1);
     EXPECT_EQ(host.shows, 1);
     EXPECT_EQ(host.status.back(), "wykresy od: 2023-05-01");
