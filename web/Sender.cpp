@@ -19,14 +19,8 @@ WWyslac::~WWyslac() {
     }
     cancel_ = true;
     wake_.notify_all();
-    // The main thread is here and cannot run a report: drop the sender's
-    // waiting call, as often as it may start one before it sees the stop.
-    const std::thread::id id = thread_.get_id();
-    while (!finished_.load()) {
-        main_.CancelCallsFrom(id);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    thread_.join();
+    // The main thread is here and cannot run a report.
+    JoinDroppingCalls(thread_, finished_, main_, std::chrono::milliseconds(5));
 }
 
 bool WWyslac::HandOver(const UploadRecord& record, Kind kind) {

@@ -434,14 +434,7 @@ void ChartFileRebuild::Start(const std::string& folder, const std::string& mask,
 void ChartFileRebuild::Cancel() {
     if (!thread_.joinable()) return;
     cancel_ = true;
-    // The worker may be waiting to hand a batch to this very thread: its call
-    // is dropped, as often as it may start one before it sees the flag.
-    const std::thread::id id = thread_.get_id();
-    while (!finished_.load()) {
-        main_.CancelCallsFrom(id);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    thread_.join();
+    JoinDroppingCalls(thread_, finished_, main_);
     cancel_ = false;
     if (running_) {
         running_ = false;

@@ -120,13 +120,7 @@ void ChartZoom::ViewChanged(const std::string& folder, const std::string& mask,
 void ChartZoom::Cancel() {
     if (!thread_.joinable()) return;
     cancel_ = true;
-    // The worker may be waiting to hand its points to this very thread.
-    const std::thread::id id = thread_.get_id();
-    while (!finished_.load()) {
-        main_.CancelCallsFrom(id);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    thread_.join();
+    JoinDroppingCalls(thread_, finished_, main_);
     cancel_ = false;
 }
 
