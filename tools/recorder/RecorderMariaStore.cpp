@@ -475,26 +475,15 @@ MariaStore::~MariaStore() {
 }
 
 Outcome MariaStore::AddReading(const Reading& reading) {
-    Job job;
-    job.reading = &reading;
-    queue_->Run(&job, 1);
-    return job.outcome;
+    return queue_->AddReading(reading);
 }
 
 std::vector<Outcome> MariaStore::AddReadings(const std::vector<Reading>& readings) {
-    std::vector<Job> jobs(readings.size());
-    for (std::size_t i = 0; i < readings.size(); ++i) jobs[i].reading = &readings[i];
-    queue_->Run(jobs.data(), jobs.size());
-    std::vector<Outcome> out(readings.size());
-    for (std::size_t i = 0; i < jobs.size(); ++i) out[i] = jobs[i].outcome;
-    return out;
+    return queue_->AddReadings(readings);
 }
 
 bool MariaStore::SetLegends(const Legends& legends) {
-    Job job;
-    job.legends = &legends;
-    queue_->Run(&job, 1);
-    return job.outcome == Outcome::Stored;
+    return queue_->SetLegends(legends);
 }
 
 void MariaStore::WriterLoop() {

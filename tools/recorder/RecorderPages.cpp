@@ -181,32 +181,6 @@ const Asset* FindAsset(std::string_view name) {
     return nullptr;
 }
 
-std::string Csv(const std::vector<Row>& rows) {
-    std::string out = "Data";
-    for (int i = 0; i < kChannels; ++i) out += ",Sonda" + std::to_string(i);
-    out += "\r\n";
-    for (const auto& r : rows) {
-        // Our stamps are plain; a table filled by something else may not be.
-        if (r.stamp.find_first_of(",\"\r\n") == std::string::npos) {
-            out += r.stamp;
-        } else {
-            out += '"';
-            for (char c : r.stamp) out += c == '"' ? std::string("\"\"") : std::string(1, c);
-            out += '"';
-        }
-        for (const auto& v : r.values) {
-            out += ',';
-            if (v) {
-                char buf[64];
-                std::snprintf(buf, sizeof buf, "%.15g", *v);
-                out += buf;
-            }
-        }
-        out += "\r\n";
-    }
-    return out;
-}
-
 std::string MessagePage(const std::string& title, const std::string& text) {
     return Page("Pomiarnik — " + title, "<h2>" + HtmlEscape(title) + "</h2><p>" + HtmlEscape(text) +
                                             "</p><p><a href=\"/\">Wszystkie stacje</a></p>");

@@ -40,8 +40,6 @@ std::string IndexPage(const std::vector<TableSummary>& tables);
 // "/table/NAME": the chart page of one table (its name as stored).
 std::string StationPage(const std::string& table);
 
-std::string Csv(const std::vector<Row>& rows);
-
 std::string MessagePage(const std::string& title, const std::string& text);
 
 }  // namespace pom::recorder

@@ -48,4 +48,27 @@ void WriteQueue::Stop() {
     wake_.notify_all();
 }
 
+Outcome WriteQueue::AddReading(const Reading& reading) {
+    WriteJob job;
+    job.reading = &reading;
+    Run(&job, 1);
+    return job.outcome;
+}
+
+std::vector<Outcome> WriteQueue::AddReadings(const std::vector<Reading>& readings) {
+    std::vector<WriteJob> jobs(readings.size());
+    for (std::size_t i = 0; i < readings.size(); ++i) jobs[i].reading = &readings[i];
+    Run(jobs.data(), jobs.size());
+    std::vector<Outcome> out(readings.size());
+    for (std::size_t i = 0; i < jobs.size(); ++i) out[i] = jobs[i].outcome;
+    return out;
+}
+
+bool WriteQueue::SetLegends(const Legends& legends) {
+    WriteJob job;
+    job.legends = &legends;
+    Run(&job, 1);
+    return job.outcome == Outcome::Stored;
+}
+
 }  // namespace pom::recorder

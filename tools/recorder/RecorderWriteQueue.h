@@ -28,6 +28,10 @@ public:
     // Hands the jobs to the writer and waits until it finished them; false
     // (the jobs left Failed) when the store is closing.
     bool Run(WriteJob* jobs, std::size_t count);
+    // A store's writing calls, the same for every store.
+    Outcome AddReading(const Reading& reading);
+    std::vector<Outcome> AddReadings(const std::vector<Reading>& readings);
+    bool SetLegends(const Legends& legends);
 
     enum class Took { Batch, Idle, Stop };
     // The writer: waits for jobs and moves up to `max` of them into `batch`.
