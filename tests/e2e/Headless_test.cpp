@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/ChildProcess.h"
+#include "tests/support/HeadlessService.h"
 #include "tests/support/RawHttpServer.h"
 #include "tests/support/TestSupport.h"
 
@@ -24,33 +25,14 @@ bool AnyFileHolds(const std::string& dir, const std::string& text) {
     return false;
 }
 
-// The service with its standard error on the pipe the test reads. It
-// inherits this environment: nothing tells Qt where to draw.
-test::ChildProcess StartService(const std::string& home, const std::string& device) {
-    for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) ::unsetenv(v);
-    return test::ChildProcess(
-        "/bin/sh",
-        {"-c", "exec \"$0\" --headless --port \"$1\" 2>&1", test::BinDir() + "/pomiarnik", device},
-        {{"XDG_CONFIG_HOME", home}});
-}
-
-// The next line of the service's output that holds `text`, or empty.
-std::string LineWith(test::ChildProcess& app, const std::string& text,
-                     std::chrono::seconds deadline = std::chrono::seconds(40)) {
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    while (std::chrono::steady_clock::now() < end) {
-        const std::string line = app.ReadLine(std::chrono::seconds(1));
-        if (line.find(text) != std::string::npos) return line;
-    }
-    return {};
-}
+using test::LineWith;
 
 TEST(Headless, RecordsTheStationWithoutADisplayAndEndsOnSigterm) {
     test::TempDir home;
     test::ChildProcess station("pomiarnik-station", {"--interval", "1", "--backlog", "3"});
     const std::string device = station.ReadLine();
     ASSERT_FALSE(device.empty());
-    test::ChildProcess app = StartService(home.path(), device);
+    test::ChildProcess app = test::StartHeadless(home.path(), device);
     ASSERT_TRUE(app.started());
     // Its first words: where the settings are; at attach, that uploads are
     // off by default and how to switch them on.
@@ -87,7 +69,7 @@ TEST(Headless, SaysWhereItUploadsAndOnlyWhenTheOutcomeChanges) {
     test::ChildProcess station("pomiarnik-station", {"--kind", "BME280", "--interval", "1"});
     const std::string device = station.ReadLine();
     ASSERT_FALSE(device.empty());
-    test::ChildProcess app = StartService(home.path(), device);
+    test::ChildProcess app = test::StartHeadless(home.path(), device);
     const std::string upload = LineWith(app, "stacja BME280");
     EXPECT_NE(upload.find("wysyłka włączona, co 1 s do " + url), std::string::npos) << upload;
     EXPECT_NE(LineWith(app, "wysyłka działa"), "");

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/ChildProcess.h"
+#include "tests/support/HeadlessService.h"
 #include "tests/support/MqttBroker.h"
 #include "tests/support/TestSupport.h"
 #include "util/Cp1250.h"
@@ -22,26 +23,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-test::ChildProcess StartService(const std::string& home, const std::string& device) {
-    for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) ::unsetenv(v);
-    return test::ChildProcess(
-        "/bin/sh",
-        {"-c", "exec \"$0\" --headless --port \"$1\" 2>&1", test::BinDir() + "/pomiarnik", device},
-        {{"XDG_CONFIG_HOME", home}});
-}
-
-// The next line of the service's output that holds `text`, or empty.
-std::string LineWith(test::ChildProcess& app, const std::string& text,
-                     std::chrono::seconds deadline = 40s,
-                     std::vector<std::string>* seen = nullptr) {
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    while (std::chrono::steady_clock::now() < end) {
-        const std::string line = app.ReadLine(1s);
-        if (seen && !line.empty()) seen->push_back(line);
-        if (line.find(text) != std::string::npos) return line;
-    }
-    return {};
-}
+using test::LineWith;
 
 // The raw text of a top-level field of a JSON object ("..." with its quotes,
 // a number, or a nested object or array); empty when it is not there.
@@ -133,7 +115,7 @@ TEST_F(MqttRun, DiscoveryAndStatesAsHomeAssistantTakesThemAndARenamedLegendFollo
     test::Subscriber sub(port, "#");
     ASSERT_TRUE(sub.ok());
     Settings("[Legendy]\r\nkan1=" + Cp("Temperatura wody") + "\r\nJed1=" + Cp("°C") + "\r\n");
-    test::ChildProcess app = StartService(home.path(), device);
+    test::ChildProcess app = test::StartHeadless(home.path(), device);
     const std::string config = "homeassistant/sensor/pomiarnik_test/sonda";
     ASSERT_TRUE(sub.Wait([&] { return sub.Count(Topic("state")) >= 3; }, 40s));
     ASSERT_TRUE(app.Signal(SIGTERM));
@@ -204,7 +186,7 @@ TEST_F(MqttRun, DiscoveryAndStatesAsHomeAssistantTakesThemAndARenamedLegendFollo
 
     // The legend renamed in the settings: the next run's config has it.
     Settings("[Legendy]\r\nkan1=Woda\r\nJed1=" + Cp("°C") + "\r\n");
-    test::ChildProcess again = StartService(home.path(), device);
+    test::ChildProcess again = test::StartHeadless(home.path(), device);
     ASSERT_TRUE(sub.Wait(
         [&] {
             for (const test::Subscriber::Got& g : sub.Received())
@@ -218,13 +200,13 @@ TEST_F(MqttRun, DiscoveryAndStatesAsHomeAssistantTakesThemAndARenamedLegendFollo
 TEST_F(MqttRun, KilledWhileTheBrokerIsAwayThenTheBrokerComesAndEveryRecordArrivesInOrder) {
     Settings("");
     {
-        test::ChildProcess first = StartService(home.path(), device);
+        test::ChildProcess first = test::StartHeadless(home.path(), device);
         ASSERT_TRUE(test::WaitFor([&] { return QueuedStates(queueFile).size() >= 3; }, 40s));
         ASSERT_TRUE(first.Signal(SIGKILL));
         first.WaitExit(5s);
     }
     const std::vector<std::string> left = QueuedStates(queueFile);
-    test::ChildProcess second = StartService(home.path(), device);
+    test::ChildProcess second = test::StartHeadless(home.path(), device);
     // Started while the next attempt is a few seconds off, so the
     // subscriber is in before the program comes.
     std::vector<std::string> lines;
@@ -263,7 +245,7 @@ TEST_F(MqttRun, AWrongPasswordIsSaidInPolishAndTheRecordsStay) {
                         "allow_anonymous false\npassword_file " + passwords + "\n");
     ASSERT_TRUE(broker.Start());
     Settings("Uzytkownik=jan\r\nHaslo=zle-haslo\r\n");
-    test::ChildProcess app = StartService(home.path(), device);
+    test::ChildProcess app = test::StartHeadless(home.path(), device);
     std::vector<std::string> lines;
     const std::string refused =
         LineWith(app, "MQTT: 127.0.0.1:" + std::to_string(port), 40s, &lines);
