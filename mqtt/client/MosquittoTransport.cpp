@@ -97,7 +97,8 @@ bool MosquittoTransport::Connect(const Options& o, std::string* error) {
     if (rc != MOSQ_ERR_SUCCESS) return fail(Cp("niepoprawny temat dostępności"), rc);
     mosquitto_connect_callback_set(client_, &MosquittoTransport::OnConnect);
     mosquitto_disconnect_callback_set(client_, &MosquittoTransport::OnDisconnect);
-    mosquitto_publish_callback_set(client_, &MosquittoTransport::OnPublish);
+    // Called for both protocols; under 3.1.1 the reason is always 0.
+    mosquitto_publish_v5_callback_set(client_, &MosquittoTransport::OnPublish);
     rc = mosquitto_connect_async(client_, Cp1250ToUtf8(s.host).c_str(), s.port, kKeepAliveSeconds);
     if (rc != MOSQ_ERR_SUCCESS) return fail(Cp("brak połączenia z brokerem"), rc);
     rc = mosquitto_loop_start(client_);
@@ -133,6 +134,31 @@ int MosquittoTransport::Publish(const Message& m) {
     return rc == MOSQ_ERR_SUCCESS && mid > 0 ? mid : -1;
 }
 
+std::string MosquittoTransport::RejectionText(int code) {
+    std::string why;
+    switch (code) {
+        case 135:
+            why = Cp("brak uprawnień do tego tematu");
+            break;
+        case 144:
+            why = Cp("niepoprawna nazwa tematu");
+            break;
+        case 149:
+            why = Cp("wiadomość za duża");
+            break;
+        case 151:
+            why = Cp("przekroczony limit brokera");
+            break;
+        case 153:
+            why = Cp("niepoprawny format danych");
+            break;
+        default:
+            why = mosquitto_reason_string(code);
+            break;
+    }
+    return Cp("broker odrzucił wiadomość (kod ") + std::to_string(code) + ": " + why + ")";
+}
+
 std::vector<TransportEvent> MosquittoTransport::Poll() {
     std::lock_guard<std::mutex> lock(mutex_);
     return std::exchange(events_, {});
@@ -156,8 +182,14 @@ void MosquittoTransport::OnDisconnect(mosquitto*, void* self, int rc) {
         {TransportEvent::Type::Lost, 0, Cp("broker nieosiągalny (") + LibraryError(rc) + ")"});
 }
 
-void MosquittoTransport::OnPublish(mosquitto*, void* self, int mid) {
-    static_cast<MosquittoTransport*>(self)->Push({TransportEvent::Type::Acked, mid, {}});
+void MosquittoTransport::OnPublish(mosquitto*, void* self, int mid, int reason,
+                                   const mosquitto_property*) {
+    // Reason codes from 128 on are refusals: the broker did not take it.
+    auto* t = static_cast<MosquittoTransport*>(self);
+    if (reason >= 128)
+        t->Push({TransportEvent::Type::Rejected, mid, RejectionText(reason)});
+    else
+        t->Push({TransportEvent::Type::Acked, mid, {}});
 }
 
 }  // namespace pom::mqtt

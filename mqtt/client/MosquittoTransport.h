@@ -7,6 +7,7 @@
 #include "mqtt/logic/MqttPublisher.h"
 
 struct mosquitto;
+struct mqtt5__property;  // the library's mosquitto_property
 
 namespace pom::mqtt {
 
@@ -33,11 +34,15 @@ public:
     // A Polish line for a CONNACK refusal code of MQTT 3.1.1 or reason code
     // of MQTT 5 (Windows-1250).
     static std::string RefusalText(int code);
+    // The same for an MQTT 5 broker's refusal of one message (a PUBACK
+    // reason code of 128 or more).
+    static std::string RejectionText(int code);
 
 private:
     static void OnConnect(mosquitto* m, void* self, int rc);
     static void OnDisconnect(mosquitto* m, void* self, int rc);
-    static void OnPublish(mosquitto* m, void* self, int mid);
+    static void OnPublish(mosquitto* m, void* self, int mid, int reason,
+                          const ::mqtt5__property* props);
 
     void Push(TransportEvent e);
     // Ends the current client (cleanly or not) and joins its thread.

@@ -112,6 +112,9 @@ void MqttPublisher::Tick(Clock::time_point now) {
             case TransportEvent::Type::Acked:
                 OnAcked(e.id);
                 break;
+            case TransportEvent::Type::Rejected:
+                OnRejected(now, e.id, e.text);
+                break;
         }
     }
     if (state_ == State::Connecting && now - attemptStarted_ >= kConnectTimeout)
@@ -166,7 +169,7 @@ void MqttPublisher::Failed(Clock::time_point now, const std::string& why) {
     const bool wasConnected = state_ == State::Connected;
     state_ = State::Idle;
     inFlight_.clear();
-    if (wasConnected) retry_ = kFirstRetry;
+    if (wasConnected && !refusing_) retry_ = kFirstRetry;
     nextAttempt_ = now + retry_;
     Event(Cp("MQTT: ") + Where() + ": " + why + Cp("; następna próba za ") +
           std::to_string(retry_.count()) + " s" +
@@ -177,7 +180,7 @@ void MqttPublisher::Failed(Clock::time_point now, const std::string& why) {
 
 void MqttPublisher::OnConnected() {
     state_ = State::Connected;
-    retry_ = kFirstRetry;
+    if (!refusing_) retry_ = kFirstRetry;
     inFlight_.clear();
     Event(Cp("MQTT: połączono z ") + Where() +
           (settings_.user.empty() ? std::string() : Cp(" jako ") + settings_.user));
@@ -214,7 +217,23 @@ void MqttPublisher::OnAcked(int id) {
     while (!inFlight_.empty() && inFlight_.front() == 0) {
         inFlight_.pop_front();
         queue_.PopFront();
+        refusing_ = false;
     }
+}
+
+void MqttPublisher::OnRejected(Clock::time_point now, int id, const std::string& why) {
+    if (id <= 0 || state_ != State::Connected) return;
+    if (std::find(inFlight_.begin(), inFlight_.end(), id) == inFlight_.end()) {
+        // A config or the availability: the records still go.
+        Event(Cp("MQTT: ") + Where() + ": " + why);
+        return;
+    }
+    // A record the broker did not take stays first in the queue. Whatever
+    // follows it is sent again in order after a new connection, tried later
+    // and later while the broker keeps refusing.
+    refusing_ = true;
+    transport_.Disconnect();
+    Failed(now, why);
 }
 
 void MqttPublisher::SendDiscovery(ClosedRecord::Kind kind, int from, int to) {

@@ -22,6 +22,7 @@ struct TransportEvent {
         Refused,    // a connection attempt failed (text: why, Polish, Windows-1250)
         Lost,       // an accepted connection ended
         Acked,      // the broker acknowledged the message `id`
+        Rejected,   // the broker refused the message `id` (MQTT 5; text: why)
     };
     Type type = Type::Lost;
     int id = 0;
@@ -107,6 +108,7 @@ private:
     void Failed(Clock::time_point now, const std::string& why);
     void OnConnected();
     void OnAcked(int id);
+    void OnRejected(Clock::time_point now, int id, const std::string& why);
     void SendDiscovery(ClosedRecord::Kind kind, int from, int to);
     // Configs for the channels the records carry now, removals for those
     // the broker keeps beyond them.
@@ -136,6 +138,9 @@ private:
     std::chrono::seconds retry_ = kFirstRetry;
     // Ids of the queue's first entries, handed over in order; 0 once acked.
     std::deque<int> inFlight_;
+    // The broker refused a record and none was taken since: a connection
+    // that succeeds does not shorten the wait before the next try.
+    bool refusing_ = false;
     bool warnedFull_ = false;
 };
 

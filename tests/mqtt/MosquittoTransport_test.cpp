@@ -176,6 +176,26 @@ TEST_F(MosquittoTransportTest, AWrongPasswordIsToldInPolishAndTheRecordsStay) {
     EXPECT_EQ(kept.Size(), 1u);
 }
 
+// An MQTT 5 broker that may not take the records says so in its PUBACK: the
+// record stays queued and the reason is said in Polish.
+TEST_F(MosquittoTransportTest, ARecordTheBrokerRefusesStaysQueuedAndIsSaid) {
+    const std::string acl = dir.file("acl");
+    test::WriteFile(acl,
+                    "topic readwrite pomiarnik/test/status\ntopic readwrite homeassistant/#\n");
+    Broker broker(dir, port, "allow_anonymous true\nacl_file " + acl + "\n");
+    ASSERT_TRUE(broker.Start());
+    settings.protocol = kMqtt5;
+    auto p = Make();
+    p->RecordClosed(Record(0));
+    const std::string why = MosquittoTransport::RejectionText(135);
+    ASSERT_TRUE(Run(*p, [&] { return Logged(why); }))
+        << (log.empty() ? "" : Cp1250ToUtf8(log.back()));
+    EXPECT_NE(why.find(Cp("brak uprawnień")), std::string::npos);
+    EXPECT_EQ(p->Pending(), 1u);
+    EXPECT_FALSE(p->Connected());
+    p->Stop();
+}
+
 // --- TLS with a CA file
 
 // A self-signed certificate for 127.0.0.1, its own CA.

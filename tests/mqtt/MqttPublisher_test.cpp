@@ -18,7 +18,9 @@ using Type = TransportEvent::Type;
 // reports what the test queues.
 class FakeTransport : public MqttTransport {
 public:
-    enum class Mode { Accept, RefuseLater, RefuseAtOnce, NoAnswer };
+    // RejectRecords: connects, then refuses every record (an MQTT 5 PUBACK
+    // with a reason code of 128 or more).
+    enum class Mode { Accept, RefuseLater, RefuseAtOnce, NoAnswer, RejectRecords };
 
     bool Connect(const Options& o, std::string* error) override {
         options = o;
@@ -27,10 +29,10 @@ public:
             *error = "brak trasy do " + o.settings.password;
             return false;
         }
+        connected = mode == Mode::Accept || mode == Mode::RejectRecords;
         if (mode != Mode::NoAnswer)
-            events.push_back({mode == Mode::Accept ? Type::Connected : Type::Refused, 0,
+            events.push_back({connected ? Type::Connected : Type::Refused, 0,
                               "odmowa dla " + o.settings.password});
-        connected = mode == Mode::Accept;
         return true;
     }
     void Disconnect() override {
@@ -41,10 +43,14 @@ public:
         if (!connected || failPublish) return -1;
         sent.push_back(m);
         ++lastId;
-        if (m.topic.ends_with("/state")) ids.push_back(lastId);
+        if (m.topic.ends_with("/state") && mode == Mode::RejectRecords)
+            events.push_back({Type::Rejected, lastId, "odmowa " + settings_password()});
+        else if (m.topic.ends_with("/state"))
+            ids.push_back(lastId);
         return lastId;
     }
     std::vector<TransportEvent> Poll() override { return std::exchange(events, {}); }
+    std::string settings_password() const { return options.settings.password; }
 
     void Drop() {
         connected = false;
@@ -151,6 +157,12 @@ TEST_F(MqttPublisherTest, AtConnectOnlineThenDiscoveryThenTheQueueInOrder) {
     p.SetLegends({Legend{"Woda", "V"}, Legend{}, Legend{}, Legend{}});
     EXPECT_EQ(transport.sent[7],
               DiscoveryConfig(target, ClosedRecord::Kind::Readings, 0, {"Woda", "V"}));
+
+    // A config the broker refuses is said; the records still go.
+    transport.events.push_back({Type::Rejected, 2, "odmowa"});
+    Tick(p);
+    EXPECT_TRUE(p.Connected());
+    EXPECT_EQ(log.back(), "MQTT: 127.0.0.1:1883: odmowa");
 }
 
 TEST_F(MqttPublisherTest, RecordsLeaveTheQueueAndItsFileOnlyAfterTheirAckInOrder) {
@@ -348,10 +360,13 @@ TEST_P(MqttBackoffTest, WaitsDoubleUpToThirtySecondsAndThePasswordIsNeverLogged)
     }
     EXPECT_NE(log.back().find(Cp("; następna próba za 30 s")), std::string::npos) << log.back();
 
-    // Once connected, the wait starts again from one second.
+    // Once connected and a record taken, the wait starts again from one second.
     transport.mode = FakeTransport::Mode::Accept;
-    for (int i = 0; i < 400 && !p.Connected(); ++i) Tick(p, 100ms);
+    for (int i = 0; i < 400 && !(p.Connected() && !transport.ids.empty()); ++i) Tick(p, 100ms);
     ASSERT_TRUE(p.Connected());
+    transport.AckAll();
+    Tick(p);
+    EXPECT_EQ(p.Pending(), 0u);
     const auto lost = transport.now;
     transport.Drop();
     for (int i = 0; i < 400 && transport.connects.back() <= lost; ++i) Tick(p, 100ms);
@@ -364,7 +379,10 @@ INSTANTIATE_TEST_SUITE_P(
         FailCase{"Refused", FakeTransport::Mode::RefuseLater, {1, 2, 4, 8, 16, 30, 30, 30}},
         FailCase{"CannotStart", FakeTransport::Mode::RefuseAtOnce, {1, 2, 4, 8, 16, 30, 30, 30}},
         // Unanswered attempts end after 10 s, then the wait.
-        FailCase{"NoAnswer", FakeTransport::Mode::NoAnswer, {11, 12, 14, 18, 26, 40, 40}}),
+        FailCase{"NoAnswer", FakeTransport::Mode::NoAnswer, {11, 12, 14, 18, 26, 40, 40}},
+        // Connected each time, but the record is refused: it stays first,
+        // and a connection that succeeds does not shorten the wait.
+        FailCase{"RecordRejected", FakeTransport::Mode::RejectRecords, {1, 2, 4, 8, 16, 30, 30}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
