@@ -56,17 +56,18 @@ constexpr int kExitRecordsLost = 3;
 
 // Once a second on standard output, for the soak benchmark: the chart's
 // redraws so far, their time together, the longest since the last report,
-// the points it took and those it keeps.
+// the points it took, those it keeps and its size in pixels.
 void StartRedrawReport(pom::TMonitorT& window) {
     auto* timer = new QTimer(&window);
     QObject::connect(timer, &QTimer::timeout, &window, [&window] {
         pom::TPlotPanel& chart = window.Plot();
         long long kept = 0;
         for (int i = 0; i < pom::PlotModel::kSlots; ++i) kept += chart.PointCount(i);
-        std::printf("wykres: rysowania=%d ns=%lld max_ns=%lld punkty=%lld trzymane=%lld\n",
-                    chart.RedrawCount(), static_cast<long long>(chart.RedrawNanoseconds()),
-                    static_cast<long long>(chart.TakeLongestRedraw()),
-                    static_cast<long long>(chart.PointsAdded()), kept);
+        std::printf(
+            "wykres: rysowania=%d ns=%lld max_ns=%lld punkty=%lld trzymane=%lld rozmiar=%dx%d\n",
+            chart.RedrawCount(), static_cast<long long>(chart.RedrawNanoseconds()),
+            static_cast<long long>(chart.TakeLongestRedraw()),
+            static_cast<long long>(chart.PointsAdded()), kept, chart.width(), chart.height());
         std::fflush(stdout);
     });
     timer->start(1000);

@@ -44,6 +44,8 @@ constexpr int kIntervalSeconds = 10;  // the station's measuring interval
 constexpr int kPostSeconds = 300;     // one upload record per 5 minutes
 constexpr int kChannelsPlotted = 4;   // the chart takes the first four values
 constexpr int kStationBuffer = 128;   // readings the station keeps unread
+constexpr int kWindowWidth = 1192;    // gives a chart of 1188x702
+constexpr int kWindowHeight = 822;
 
 struct Args {
     double days = 365;
@@ -111,13 +113,15 @@ double CpuSeconds(pid_t pid) {
 // One "wykres:" line of the program's report.
 struct Report {
     long long redraws = 0, ns = 0, maxNs = 0, points = 0, kept = 0;
+    int width = 0, height = 0;
 };
 
 std::optional<Report> ParseReport(const std::string& line) {
     Report r;
     if (std::sscanf(line.c_str(),
-                    "wykres: rysowania=%lld ns=%lld max_ns=%lld punkty=%lld trzymane=%lld",
-                    &r.redraws, &r.ns, &r.maxNs, &r.points, &r.kept) != 5)
+                    "wykres: rysowania=%lld ns=%lld max_ns=%lld punkty=%lld trzymane=%lld "
+                    "rozmiar=%dx%d",
+                    &r.redraws, &r.ns, &r.maxNs, &r.points, &r.kept, &r.width, &r.height) != 7)
         return std::nullopt;
     return r;
 }
@@ -208,6 +212,13 @@ int Run(const Args& a) {
     ini.Set("CONFIG", "wysylkaPOST", std::to_string(kPostSeconds));
     ini.Set("PostWWW", "adresSkryptu", "127.0.0.1:" + std::to_string(port) + "/Zapisz2Pomiary.php");
     test::WriteFile(home + "/ardu/DS3231/pomiarnik.ini", ini.Serialize());
+    // The window opens on its chart page, sized so that the chart is
+    // 1188x702 pixels, as on a full-HD screen.
+    IniDocument window;
+    window.Set("Page", "idxZakladki", "1");
+    window.Set("MonitorT", "Form_W", std::to_string(kWindowWidth));
+    window.Set("MonitorT", "Form_H", std::to_string(kWindowHeight));
+    test::WriteFile(home + "/ardu/pomiarnik.ini", window.Serialize());
 
     const std::string scale = std::to_string(a.scale);
     // Two DS1820, two voltages and two radio thermometers: six channels.
@@ -261,6 +272,7 @@ int Run(const Args& a) {
             continue;
         }
         stalledFor = 0;
+        if (last.width == 0) std::printf("soak: the chart is %dx%d pixels\n", r->width, r->height);
         last = *r;
         sampleMaxNs = std::max(sampleMaxNs, last.maxNs);
         const long long readings = last.points / kChannelsPlotted;

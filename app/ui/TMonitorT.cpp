@@ -715,6 +715,9 @@ void TMonitorT::SaveState() {
         if (!(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)))
             SaveFormPlacement(util_, settings::kFormMonitorT, CurrentPlacement());
         util_.Write(settings::kAvg, PlotP->Averaging());
+        // Written back so that the horizon can be found and changed in the file.
+        util_.Write(settings::kDniPelnejRozdzielczosci,
+                    static_cast<int>(PlotP->FullResolutionDays()));
         util_.Write(settings::kIdxZakladki, pcZakladki->currentIndex());
         util_.Write(settings::kPost, cbPOST->isChecked());
         hostDialog_->FormDestroy();

@@ -285,6 +285,7 @@ TEST_F(MonitorWindow, ClosingAfterAttachWritesQueueLogPlacementAndKeys) {
     IniDocument ini = IniDocument::Parse(test::ReadFile(kindDir + "/pomiarnik.ini"));
     EXPECT_EQ(ini.Get("Page", "idxZakladki").value_or(""), "2");
     EXPECT_EQ(ini.Get("Wykres", "avg").value_or(""), "1");
+    EXPECT_EQ(ini.Get("Wykres", "dniPelnejRozdzielczosci").value_or(""), "7");
     EXPECT_EQ(ini.Get("CONFIG", "POST").value_or(""), "0");
     EXPECT_EQ(ini.Get("MonitorT", "Form_W").value_or(""), "900");
     EXPECT_EQ(ini.Get("MonitorT", "Form_H").value_or(""), "600");
