@@ -131,6 +131,7 @@ void MqttPublisher::Stop() {
     if (state_ == State::Connected || state_ == State::Connecting) transport_.Disconnect();
     state_ = State::Stopped;
     inFlight_.clear();
+    removals_.clear();
     try {
         queue_.Save();
     } catch (const std::exception& e) {
@@ -169,6 +170,7 @@ void MqttPublisher::Failed(Clock::time_point now, const std::string& why) {
     const bool wasConnected = state_ == State::Connected;
     state_ = State::Idle;
     inFlight_.clear();
+    removals_.clear();
     if (wasConnected && !refusing_) retry_ = kFirstRetry;
     nextAttempt_ = now + retry_;
     Event(Cp("MQTT: ") + Where() + ": " + why + Cp("; następna próba za ") +
@@ -182,6 +184,7 @@ void MqttPublisher::OnConnected() {
     state_ = State::Connected;
     if (!refusing_) retry_ = kFirstRetry;
     inFlight_.clear();
+    removals_.clear();
     Event(Cp("MQTT: połączono z ") + Where() +
           (settings_.user.empty() ? std::string() : Cp(" jako ") + settings_.user));
     transport_.Publish(Availability(target_, true));
@@ -191,11 +194,28 @@ void MqttPublisher::OnConnected() {
 void MqttPublisher::Announce(ClosedRecord::Kind kind, int from) {
     const int k = KindIndex(kind);
     SendDiscovery(kind, from, channels_[k]);
-    for (int i = channels_[k]; i < announced_[k]; ++i)
-        transport_.Publish(DiscoveryRemoval(target_, kind, i));
-    if (announced_[k] == channels_[k]) return;
+    for (int i = channels_[k]; i < announced_[k]; ++i) {
+        const int id = transport_.Publish(DiscoveryRemoval(target_, kind, i));
+        if (id > 0) removals_.emplace_back(id, k);
+    }
+    if (announced_[k] >= channels_[k]) return;
     announced_[k] = channels_[k];
     SaveAnnounced();
+}
+
+bool MqttPublisher::RemovalAcked(int id) {
+    const auto it = std::find_if(removals_.begin(), removals_.end(),
+                                 [id](const std::pair<int, int>& r) { return r.first == id; });
+    if (it == removals_.end()) return false;
+    const int k = it->second;
+    removals_.erase(it);
+    const bool more = std::any_of(removals_.begin(), removals_.end(),
+                                  [k](const std::pair<int, int>& r) { return r.second == k; });
+    if (!more && announced_[k] > channels_[k]) {
+        announced_[k] = channels_[k];
+        SaveAnnounced();
+    }
+    return true;
 }
 
 void MqttPublisher::SaveAnnounced() {
@@ -209,6 +229,7 @@ void MqttPublisher::SaveAnnounced() {
 }
 
 void MqttPublisher::OnAcked(int id) {
+    if (RemovalAcked(id)) return;
     const auto it = std::find(inFlight_.begin(), inFlight_.end(), id);
     if (it == inFlight_.end() || id <= 0) return;
     *it = 0;

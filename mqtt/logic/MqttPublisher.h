@@ -6,6 +6,7 @@
 #include <deque>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/logic/RecordSink.h"
@@ -108,6 +109,8 @@ private:
     void Failed(Clock::time_point now, const std::string& why);
     void OnConnected();
     void OnAcked(int id);
+    // True when `id` was a removal; the list is saved once a kind's are all in.
+    bool RemovalAcked(int id);
     void OnRejected(Clock::time_point now, int id, const std::string& why);
     void SendDiscovery(ClosedRecord::Kind kind, int from, int to);
     // Configs for the channels the records carry now, removals for those
@@ -129,8 +132,11 @@ private:
     std::array<int, 2> channels_{};
     // Channels whose configs went to the broker, per kind, kept in
     // announcedPath_: those beyond channels_ get the empty config that
-    // removes them.
+    // removes them. Lowered only once the broker acknowledged the removals,
+    // so a removal lost with the connection goes again.
     std::array<int, 2> announced_{};
+    // Ids of removals not yet acknowledged, and their kinds.
+    std::vector<std::pair<int, int>> removals_;
     std::string announcedPath_;
     State state_ = State::Idle;
     Clock::time_point nextAttempt_{};
