@@ -32,10 +32,9 @@ using test::HasSuccessWord;
 using test::MariaDbServer;
 using test::Reply;
 
+// The i-th minute of 2023.
 std::string Stamp(int i) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "2023-01-%02d %02d:%02d:00", 1 + i / 1440, i / 60 % 24, i % 60);
-    return buf;
+    return StampText(*StampSeconds("2023-01-01 00:00:00") + 60 * i);
 }
 
 // A recorder in this process on a MariaDB database.
