@@ -17,6 +17,7 @@
 #include "serial/QueuedDispatcher.h"
 #include "tests/support/FakeReadingsHost.h"
 #include "tests/support/TestSupport.h"
+#include "util/Clock.h"
 #include "util/Cp1250.h"
 
 namespace pom {
@@ -50,31 +51,20 @@ public:
     std::vector<std::string> log;
 };
 
-std::string Stamp(double day) {
-    const LocalDateTime t = FromDayNumber(day);
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour,
-                  t.minute, t.second);
-    return buf;
-}
-
-// Six days of readings of four channels, one file a day saved at its end.
-std::vector<std::vector<std::string>> Days() {
+// Six days of readings of four channels; a file's text a day.
+std::vector<std::string> Days() {
     std::mt19937 rng(5);
     std::normal_distribution<double> d(0, 0.3);
     std::uniform_int_distribution<int> stay(0, 3);
     double v[4] = {20, 5, 1000, 50};
-    std::vector<std::vector<std::string>> days(kDays);
-    for (int day = 0; day < kDays; ++day) {
-        for (int s = 0; s < 86400; s += kStepSec) {
-            const std::string when = Stamp(kMay1 + day + s / 86400.0);
-            char buf[160];
-            for (double& x : v)
-                if (stay(rng) != 0) x += d(rng);
-            std::snprintf(buf, sizeof buf, "%s R:%s %.2f %.2f %.2f %.2f W4r:0", when.c_str(),
-                          when.c_str(), v[0], v[1], v[2], v[3]);
-            days[static_cast<std::size_t>(day)].push_back(buf);
-        }
+    std::vector<std::string> days(kDays);
+    char buf[64];
+    for (int s = 0; s < kDays * 86400; s += kStepSec) {
+        const std::string when = FormatStamp(FromDayNumber(kMay1 + s / 86400.0));
+        for (double& x : v)
+            if (stay(rng) != 0) x += d(rng);
+        std::snprintf(buf, sizeof buf, "%.2f %.2f %.2f %.2f W4r:0\r\n", v[0], v[1], v[2], v[3]);
+        days[static_cast<std::size_t>(s / 86400)] += when + "R:" + when + buf;
     }
     return days;
 }
@@ -123,28 +113,27 @@ TEST_P(ZoomTable, ReadsTheThinnedStretchBackFromTheFiles) {
         Feed feed(*m);
         StationValues values;
         Readings readings(feed, values);
-        for (const auto& day : days)
-            for (const std::string& line : day) {
+        for (const std::string& day : days)
+            for (std::size_t at = 0, end; (end = day.find('\r', at)) != std::string::npos;
+                 at = end + 2) {
                 int count = 0;
-                readings.PlotReading(ReadingRecord(std::string_view(line).substr(20), count));
+                readings.PlotReading(ReadingRecord(day.substr(at + 20, end - at - 20), count));
             }
     }
     for (int k = 0; k < 4; ++k)
         host.chart.Series(k).ThinBefore(host.chart.Series(k).Bounds().xmax - 1);
     ASSERT_GT(host.chart.Series(0).ThinnedCount(), 0);
 
-    if (c.damage != Damage::NoFolder) {
-        for (int day = 0; day < kDays; ++day) {
-            if (c.damage == Damage::DayMissing && day == static_cast<int>(c.viewFrom)) continue;
-            std::string text;
-            for (const std::string& l : days[static_cast<std::size_t>(day)]) text += l + "\r\n";
-            if (c.damage == Damage::ZerosInDay && day == static_cast<int>(c.viewFrom))
-                text.replace(text.size() / 2, 4000, std::string(4000, '\0'));
-            std::filesystem::create_directories(Data());
-            test::WriteFile(Data() + "/Ardu" + Stamp(kMay1 + day + 86399.0 / 86400).substr(0, 10) +
-                                " 23_59_59.txt",
-                            text);
-        }
+    const int damaged = static_cast<int>(c.viewFrom);
+    for (int day = 0; day < kDays && c.damage != Damage::NoFolder; ++day) {
+        std::string text = days[static_cast<std::size_t>(day)];
+        if (c.damage == Damage::DayMissing && day == damaged) continue;
+        if (c.damage == Damage::ZerosInDay && day == damaged)
+            text.replace(text.size() / 2, 4000, std::string(4000, '\0'));
+        std::filesystem::create_directories(Data());
+        test::WriteFile(Data() + "/Ardu" + FormatStamp(FromDayNumber(kMay1 + day)).substr(0, 10) +
+                            " 23_59_59.txt",
+                        text);
     }
 
     const TimeSpan view{kMay1 + c.viewFrom, kMay1 + c.viewFrom + c.viewDays};
