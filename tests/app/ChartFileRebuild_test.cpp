@@ -175,13 +175,22 @@ constexpr char kZeros[] = "2023-05-03 09:00:01 R:2023-05-03 09:00:01 2\0\0 1 2 3
 const std::string kReloaded = "2023-05-02 11:00:00 " + Cp("odczytał ostatni zapisany log: /x/") +
                               "Ardu2023-05-02 10_00_00.txt";
 
+using Files = std::vector<std::pair<std::string, std::string>>;  // name, content
+
 struct SetCase {
     const char* what;
-    std::vector<std::pair<std::string, std::string>> files;  // name, content
+    Files files;
     std::vector<std::string> memory;
     std::vector<int> ids;
     std::vector<std::string> complaints;  // parts of the logged complaints, in order
+    bool station;                         // else the rebuild has no folder to read
 };
+
+SetCase Set(const char* what, Files files, std::vector<std::string> memory, std::vector<int> ids,
+            std::vector<std::string> complaints = {}, bool station = true) {
+    return {what,           std::move(files),      std::move(memory),
+            std::move(ids), std::move(complaints), station};
+}
 
 class FileSetTable : public ::testing::TestWithParam<SetCase> {
 protected:
@@ -202,8 +211,8 @@ protected:
     }
 
     // Starts a rebuild and lets the main thread take the batches until the end.
-    bool Run(ChartFileRebuild& r, const std::string& folder = "x") {
-        r.Start(folder == "x" ? Data() : folder, kMask, log);
+    bool Run(ChartFileRebuild& r, bool station = true) {
+        r.Start(station ? Data() : "", kMask, log);
         return main.PumpUntil([&] { return !r.Running(); });
     }
 
@@ -231,7 +240,7 @@ TEST_P(FileSetTable, PlotsTheFilesFromTheDateInTimeOrderThenTheMemory) {
           Lines({Reading("2023-05-01 11:00:00", 900)}));
     for (const std::string& l : c.memory) log.Append(l);
     ChartFileRebuild r(host, readings, main);
-    ASSERT_TRUE(Run(r)) << c.what;
+    ASSERT_TRUE(Run(r, c.station)) << c.what;
     EXPECT_THAT(host.Ids(), ElementsAreArray(c.ids)) << c.what;
     std::vector<::testing::Matcher<std::string>> want;
     for (const std::string& part : c.complaints) want.push_back(HasSubstr(Cp(part)));
@@ -240,7 +249,7 @@ TEST_P(FileSetTable, PlotsTheFilesFromTheDateInTimeOrderThenTheMemory) {
     EXPECT_THAT(host.status, ::testing::Contains("odbudowa wykresu: 100%"));
     // Again: the same points; a badly named file is said at the first only.
     host.log.clear();
-    ASSERT_TRUE(Run(r));
+    ASSERT_TRUE(Run(r, c.station));
     EXPECT_THAT(host.Ids(), ElementsAreArray(c.ids)) << c.what;
     EXPECT_THAT(Said(), ::testing::Each(::testing::Not(HasSubstr("maski"))));
     EXPECT_EQ(host.resumes, 2);
@@ -250,54 +259,42 @@ TEST_P(FileSetTable, PlotsTheFilesFromTheDateInTimeOrderThenTheMemory) {
 INSTANTIATE_TEST_SUITE_P(
     Sets, FileSetTable,
     ::testing::Values(
-        SetCase{"from the date, in the order of the names' dates, not of listing; other files "
-                "left alone; a save of the day keeps its own day's lines",
-                {{"Ardu2023-04-29 10_00_00.txt", Lines({Reading("2023-05-01 09:00:00", 1)})},
-                 Save("05-07", 70),
-                 Save("05-06", 60),
-                 Save("05-03", 30),
-                 {"Ardu2023-05-01 00_05_00.txt",
-                  Lines({Reading("2023-04-30 23:59:00", 2), Reading("2023-05-01 00:01:00", 3)})},
-                 Save("05-05", 50),
-                 Save("05-04", 40),
-                 {"Ardu2023-05-02 9_00_00.txt", Lines({Reading("2023-05-02 08:00:00", 20)})},
-                 {"niewyslane.txt", Lines({Reading("2023-05-02 08:30:00", 99)})},
-                 {"notatki.txt", Lines({Reading("2023-05-02 08:30:00", 98)})}},
-                {},
-                {3, 30, 40, 50, 60, 70},
-                {"pominięty plik Ardu2023-05-02 9_00_00.txt: data w nazwie nie pasuje do maski"}},
-        SetCase{"a torn last line, a line with bad bytes and an unreadable file are left out, "
-                "the rest kept, then the memory",
-                {{"Ardu2023-05-02 10_00_00.txt", Lines({kR10}) + Reading("2023-05-02 09:00:05", 1)},
-                 {"Ardu2023-05-02 11_00_00.txt", kUnreadable},
-                 {"Ardu2023-05-03 10_00_00.txt",
-                  Lines({Reading("2023-05-03 09:00:00", 20), std::string(kZeros, sizeof kZeros - 1),
-                         Reading("2023-05-03 09:00:02", 21)})}},
-                {Reading("2023-05-03 10:00:00", 22)},
-                {10, 20, 21, 22},
-                {"Ardu2023-05-02 10_00_00.txt: ostatnia linia bez końca",
-                 "pominięty plik Ardu2023-05-02 11_00_00.txt: ",
-                 "Ardu2023-05-03 10_00_00.txt: pominięte linie z niedozwolonymi bajtami: 1"}},
-        SetCase{"the file a start-up put in front of the log is plotted once",
-                {kSaved},
-                {kR10, kR11, kReloaded, kR12},
-                {10, 11, 12},
-                {}},
-        SetCase{"and so is a file that a later save wrote again after such a start-up",
-                {kSaved, {"Ardu2023-05-02 12_00_00.txt", Lines({kR10, kR11, kReloaded, kR12})}},
-                {},
-                {10, 11, 12},
-                {}},
-        SetCase{"and a file the menu read back into the log",
-                {kSaved},
-                {kR10, kR11, kR12},
-                {10, 11, 12},
-                {}},
-        SetCase{"memory that starts like a file but holds less of it is plotted",
-                {kSaved},
-                {kR10, Reading("2023-05-02 09:40:00", 12)},
-                {10, 11, 10, 12},
-                {}}),
+        Set("from the date, in the order of the names' dates, not of listing; other files left "
+            "alone; a save of the day keeps its own day's lines",
+            {{"Ardu2023-04-29 10_00_00.txt", Lines({Reading("2023-05-01 09:00:00", 1)})},
+             Save("05-07", 70),
+             Save("05-06", 60),
+             Save("05-03", 30),
+             {"Ardu2023-05-01 00_05_00.txt",
+              Lines({Reading("2023-04-30 23:59:00", 2), Reading("2023-05-01 00:01:00", 3)})},
+             Save("05-05", 50),
+             Save("05-04", 40),
+             {"Ardu2023-05-02 9_00_00.txt", Lines({Reading("2023-05-02 08:00:00", 20)})},
+             {"niewyslane.txt", Lines({Reading("2023-05-02 08:30:00", 99)})},
+             {"notatki.txt", Lines({Reading("2023-05-02 08:30:00", 98)})}},
+            {}, {3, 30, 40, 50, 60, 70},
+            {"pominięty plik Ardu2023-05-02 9_00_00.txt: data w nazwie nie pasuje do maski"}),
+        Set("a torn last line, a line with bad bytes and an unreadable file are left out, the "
+            "rest kept, then the memory",
+            {{"Ardu2023-05-02 10_00_00.txt", Lines({kR10}) + Reading("2023-05-02 09:00:05", 1)},
+             {"Ardu2023-05-02 11_00_00.txt", kUnreadable},
+             {"Ardu2023-05-03 10_00_00.txt",
+              Lines({Reading("2023-05-03 09:00:00", 20), std::string(kZeros, sizeof kZeros - 1),
+                     Reading("2023-05-03 09:00:02", 21)})}},
+            {Reading("2023-05-03 10:00:00", 22)}, {10, 20, 21, 22},
+            {"Ardu2023-05-02 10_00_00.txt: ostatnia linia bez końca",
+             "pominięty plik Ardu2023-05-02 11_00_00.txt: ",
+             "Ardu2023-05-03 10_00_00.txt: pominięte linie z niedozwolonymi bajtami: 1"}),
+        Set("the file a start-up put in front of the log is plotted once", {kSaved},
+            {kR10, kR11, kReloaded, kR12}, {10, 11, 12}),
+        Set("and so is a file that a later save wrote again after such a start-up",
+            {kSaved, {"Ardu2023-05-02 12_00_00.txt", Lines({kR10, kR11, kReloaded, kR12})}}, {},
+            {10, 11, 12}),
+        Set("and a file the menu read back into the log", {kSaved}, {kR10, kR11, kR12},
+            {10, 11, 12}),
+        Set("memory that starts like a file but holds less of it is plotted", {kSaved},
+            {kR10, Reading("2023-05-02 09:40:00", 12)}, {10, 11, 10, 12}),
+        Set("without a station, the memory alone", {kSaved}, {kR12}, {12}, {}, false)),
     [](const ::testing::TestParamInfo<SetCase>& i) { return "Set" + std::to_string(i.index); });
 
 TEST_F(FileSetTable, LinesReceivedMeanwhileComeAfterASecondStartAndCancelLetThePortGo) {
@@ -341,14 +338,6 @@ TEST_F(FileSetTable, LinesReceivedMeanwhileComeAfterASecondStartAndCancelLetTheP
     }
     EXPECT_EQ(host.resumes, 5);
     EXPECT_EQ(main.Pending(), 0u);
-}
-
-TEST_F(FileSetTable, WithoutAStationTheMemoryAloneIsRebuilt) {
-    Write(Data(), "Ardu2023-05-02 10_00_00.txt", Lines({Reading("2023-05-02 09:00:00", 10)}));
-    log.Append(Reading("2023-05-02 10:00:00", 11));
-    ChartFileRebuild r(host, readings, main);
-    ASSERT_TRUE(Run(r, ""));
-    EXPECT_THAT(host.Ids(), ElementsAreArray({11}));
 }
 
 }  // namespace
