@@ -24,10 +24,6 @@ constexpr double kT0 = 45047.0;  // 2023-05-01 00:00
 
 using Shape = std::vector<Sample> (*)(int n, double t0, double stepSec, std::uint32_t seed);
 
-std::vector<Sample> Make(Shape shape, int days, double stepSec) {
-    return shape(static_cast<int>(days * 86400 / stepSec), kT0, stepSec, 7);
-}
-
 void Configure(PlotModel& m, double horizonDays, bool averaging) {
     m.SetPrecision(100);
     m.FullResolutionDays = horizonDays;
@@ -90,7 +86,8 @@ class ZoomIntoThinned : public ::testing::TestWithParam<ZoomCase> {};
 
 TEST_P(ZoomIntoThinned, DrawsWhatEveryPointWouldHaveDrawn) {
     const ZoomCase& c = GetParam();
-    const std::vector<Sample> samples = Make(c.shape, 12, c.stepSec);
+    const std::vector<Sample> samples =
+        c.shape(static_cast<int>(12 * 86400 / c.stepSec), kT0, c.stepSec, 7);
     PlotModel all, thin;
     Fill(all, thin, samples, c.averaging);
     ASSERT_GT(thin.Series(0).ThinnedCount(), 0);
