@@ -294,8 +294,7 @@ INSTANTIATE_TEST_SUITE_P(
             {10, 11, 12}),
         Set("memory that starts like a file but holds less of it is plotted", {kSaved},
             {kR10, Reading("2023-05-02 09:40:00", 12)}, {10, 11, 10, 12}),
-        Set("without a station, the memory alone", {kSaved}, {kR12}, {12}, {}, false)),
-    [](const ::testing::TestParamInfo<SetCase>& i) { return "Set" + std::to_string(i.index); });
+        Set("without a station, the memory alone", {kSaved}, {kR12}, {12}, {}, false)));
 
 TEST_F(FileSetTable, LinesReceivedMeanwhileComeAfterASecondStartAndCancelLetThePortGo) {
     // Enough lines that the rebuild is still running when the line comes.
