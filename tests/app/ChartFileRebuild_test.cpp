@@ -41,34 +41,31 @@ TEST_P(NameTable, ReadsTheDateBackThroughTheMask) {
     const NameCase& c = GetParam();
     const DataFileMatch m = MatchDataFileName(c.mask, Cp(c.name));
     EXPECT_EQ(m.kind, c.kind) << c.mask << " | " << c.name;
-    if (c.kind == DataFileKind::Dated) {
-        EXPECT_EQ(FormatRebuildDate(m.latest), c.latestDate);
-    }
+    if (c.kind != DataFileKind::Dated) return;
+    EXPECT_EQ(FormatRebuildDate(m.latest), c.latestDate);
 }
 
-constexpr DataFileKind kOther = DataFileKind::Other;
-constexpr DataFileKind kBad = DataFileKind::BadDate;
-constexpr DataFileKind kDated = DataFileKind::Dated;
+using enum DataFileKind;
+constexpr char kMask[] = "YYYY-MM-DD hh_mm_ss";
 
-INSTANTIATE_TEST_SUITE_P(
-    Names, NameTable,
-    ::testing::Values(NameCase{"\"Ardu\"YYYY-MM-DD hh:mm:ss", "Ardu2023-05-01 12_00_07.txt", kDated,
-                               "2023-05-01"},
-                      // Not the station's saves: another name, the unsent file, another extension.
-                      NameCase{"YYYY-MM-DD hh_mm_ss", "niewyslane.txt", kOther, ""},
-                      NameCase{"YYYY-MM-DD hh_mm_ss", "Ardu2023-05-01 12_00_07.csv", kOther, ""},
-                      // Named like a save, but no date.
-                      NameCase{"YYYY-MM-DD hh_mm_ss", "Ardu2023-13-01 12_00_07.txt", kBad, ""},
-                      NameCase{"YYYY-MM-DD hh_mm_ss", "Ardu2023-02-29 12_00_07.txt", kBad, ""},
-                      NameCase{"YYYY-MM-DD hh_mm_ss", "Ardu2023-05-0x 12_00_07.txt", kBad, ""},
-                      // A day cut off by the extension leaves the month's end.
-                      NameCase{"\"log \"YYYY.MM.DD", "log 2023.05.txt", kDated, "2023-05-31"},
-                      NameCase{"\"log \"YYYY.MM.DD", "log 2023.05.14.txt", kBad, ""},
-                      // Short forms, month names, sub-folders.
-                      NameCase{"\"A\"yymmdd", "A230501.txt", kDated, "2023-05-01"},
-                      NameCase{"\"A\"dd mmmm yyyy", "A01 październik 2023.txt", kDated,
-                               "2023-10-01"},
-                      NameCase{"\"dane\\\"yyyy\\mm-dd", "dane/2023/05-01.txt", kBad, ""}));
+const NameCase kNames[] = {
+    {"\"Ardu\"YYYY-MM-DD hh:mm:ss", "Ardu2023-05-01 12_00_07.txt", Dated, "2023-05-01"},
+    // Not the station's saves: another name, the unsent file, another extension.
+    {kMask, "niewyslane.txt", Other, ""},
+    {kMask, "Ardu2023-05-01 12_00_07.csv", Other, ""},
+    // Named like a save, but no date.
+    {kMask, "Ardu2023-13-01 12_00_07.txt", BadDate, ""},
+    {kMask, "Ardu2023-02-29 12_00_07.txt", BadDate, ""},
+    {kMask, "Ardu2023-05-0x 12_00_07.txt", BadDate, ""},
+    // A day cut off by the extension leaves the month's end.
+    {"\"log \"YYYY.MM.DD", "log 2023.05.txt", Dated, "2023-05-31"},
+    {"\"log \"YYYY.MM.DD", "log 2023.05.14.txt", BadDate, ""},
+    // Short forms, month names, sub-folders.
+    {"\"A\"yymmdd", "A230501.txt", Dated, "2023-05-01"},
+    {"\"A\"dd mmmm yyyy", "A01 październik 2023.txt", Dated, "2023-10-01"},
+    {"\"dane\\\"yyyy\\mm-dd", "dane/2023/05-01.txt", BadDate, ""}};
+
+INSTANTIATE_TEST_SUITE_P(Names, NameTable, ::testing::ValuesIn(kNames));
 
 // Every name the saves form is read back to its time, whatever the mask.
 TEST(DataFileNameTest, NamesTheSavesFormAreReadBackToTheirDay) {
@@ -79,26 +76,23 @@ TEST(DataFileNameTest, NamesTheSavesFormAreReadBackToTheirDay) {
     util.stationFolder = "\\ardu\\DS3231";
     // The second mask loses its year with the extension: such a name may
     // hold any year.
-    const std::pair<const char*, bool> masks[] = {{"YYYY-MM-DD hh_mm_ss", true},
-                                                  {"\"x\"d.m.yy h_n", false},
-                                                  {"\"sub\\\"yyyy-mm\\\"d\"dd", true}};
+    const std::pair<const char*, bool> masks[] = {
+        {kMask, true}, {"\"x\"d.m.yy h_n", false}, {"\"sub\\\"yyyy-mm\\\"d\"dd", true}};
     const LocalDateTime times[] = {{2023, 1, 9, 7, 5, 9, 0}, {2024, 2, 29, 23, 59, 59, 0}};
     const std::string folder = util.StationDataFolder() + "/";
-    for (const auto& [mask, wholeDate] : masks) {
+    for (const auto& [mask, wholeDate] : masks)
         for (const LocalDateTime& t : times) {
             clock.set(t);
             util.FileNameMask = mask;
-            const std::string path = util.DataFileName();
-            const std::string name = PathToText(path.substr(folder.size()));
+            const std::string name = PathToText(util.DataFileName().substr(folder.size()));
+            SCOPED_TRACE(std::string(mask) + " | " + name);
             const DataFileMatch m = MatchDataFileName(mask, name);
-            ASSERT_EQ(m.kind, DataFileKind::Dated) << mask << " | " << name;
-            EXPECT_GE(m.latest, t) << mask << " | " << name;
+            ASSERT_EQ(m.kind, DataFileKind::Dated);
+            EXPECT_GE(m.latest, t);
             if (wholeDate) {
-                EXPECT_EQ(FormatRebuildDate(m.latest), FormatRebuildDate(t))
-                    << mask << " | " << name;
+                EXPECT_EQ(FormatRebuildDate(m.latest), FormatRebuildDate(t));
             }
         }
-    }
 }
 
 // ---- the rebuild
@@ -128,12 +122,11 @@ public:
 
     // A line from the station: plotted at once unless the port is held.
     void Receive(const std::string& line) {
-        if (held) {
-            waiting.push_back(line);
-            return;
-        }
         int count = 0;
-        readings->PlotReading(ReadingRecord(std::string_view(line).substr(20), count));
+        if (held)
+            waiting.push_back(line);
+        else
+            readings->PlotReading(ReadingRecord(std::string_view(line).substr(20), count));
     }
 
     // The first value of each reading on series 0, in plotting order.
@@ -152,10 +145,8 @@ public:
 };
 
 // A reading logged at the time, whose first value tells it apart.
-std::string Reading(const char* when, int id) {
-    char buf[128];
-    std::snprintf(buf, sizeof buf, "%s R:%s %d 1 2 3 W4r:0", when, when, id);
-    return buf;
+std::string Reading(const std::string& when, int id) {
+    return when + " R:" + when + " " + std::to_string(id) + " 1 2 3 W4r:0";
 }
 
 std::string Lines(std::initializer_list<std::string> lines) {
@@ -164,13 +155,42 @@ std::string Lines(std::initializer_list<std::string> lines) {
     return text;
 }
 
+// A save of the day holding one reading of it.
+std::pair<std::string, std::string> Save(const std::string& day, int id) {
+    return {"Ardu2023-" + day + " 10_00_00.txt", Lines({Reading("2023-" + day + " 09:00:00", id)})};
+}
+
+// Two readings saved, then what the memory may hold after them.
+const std::string kR10 = Reading("2023-05-02 09:00:00", 10);
+const std::string kR11 = Reading("2023-05-02 09:30:00", 11);
+const std::string kR12 = Reading("2023-05-02 11:00:01", 12);
+const std::pair<std::string, std::string> kSaved{"Ardu2023-05-02 10_00_00.txt",
+                                                 Lines({kR10, kR11})};
+
+// A save that refuses to be read, whoever runs the test.
+const std::string kUnreadable = "<unreadable>";
+// A reading with a run of zero bytes, as a crash leaves them in a file.
+constexpr char kZeros[] = "2023-05-03 09:00:01 R:2023-05-03 09:00:01 2\0\0 1 2 3";
+// What a start-up reload of the last save leaves in the log after its lines.
+const std::string kReloaded = "2023-05-02 11:00:00 " + Cp("odczytał ostatni zapisany log: /x/") +
+                              "Ardu2023-05-02 10_00_00.txt";
+
+using Files = std::vector<std::pair<std::string, std::string>>;  // name, content
+
 struct SetCase {
     const char* what;
-    std::vector<std::pair<std::string, std::string>> files;  // name, content
+    Files files;
     std::vector<std::string> memory;
     std::vector<int> ids;
     std::vector<std::string> complaints;  // parts of the logged complaints, in order
+    bool station;                         // else the rebuild has no folder to read
 };
+
+SetCase Set(const char* what, Files files, std::vector<std::string> memory, std::vector<int> ids,
+            std::vector<std::string> complaints = {}, bool station = true) {
+    return {what,           std::move(files),      std::move(memory),
+            std::move(ids), std::move(complaints), station};
+}
 
 class FileSetTable : public ::testing::TestWithParam<SetCase> {
 protected:
@@ -182,15 +202,26 @@ protected:
     std::string Data() const { return dir.path() + "/ardu/DS3231/data"; }
 
     void Write(const std::string& folder, const std::string& name, const std::string& text) {
-        std::filesystem::create_directories(
-            std::filesystem::path(folder + "/" + name).parent_path());
-        test::WriteFile(folder + "/" + name, text);
+        const std::filesystem::path path(folder + "/" + name);
+        std::filesystem::create_directories(path.parent_path());
+        if (text == kUnreadable)
+            std::filesystem::create_symlink("/proc/self/mem", path);
+        else
+            test::WriteFile(path.string(), text);
     }
 
     // Starts a rebuild and lets the main thread take the batches until the end.
-    bool Run(ChartFileRebuild& r, const std::string& mask = "YYYY-MM-DD hh_mm_ss") {
-        r.Start(Data(), mask, log);
+    bool Run(ChartFileRebuild& r, bool station = true) {
+        r.Start(station ? Data() : "", kMask, log);
         return main.PumpUntil([&] { return !r.Running(); });
+    }
+
+    // The rebuild's complaints in the log.
+    std::vector<std::string> Said() const {
+        std::vector<std::string> said;
+        for (const std::string& l : host.log)
+            if (l.find("odbudowa") != std::string::npos) said.push_back(l);
+        return said;
     }
 
     test::TempDir dir;
@@ -209,172 +240,103 @@ TEST_P(FileSetTable, PlotsTheFilesFromTheDateInTimeOrderThenTheMemory) {
           Lines({Reading("2023-05-01 11:00:00", 900)}));
     for (const std::string& l : c.memory) log.Append(l);
     ChartFileRebuild r(host, readings, main);
-    ASSERT_TRUE(Run(r)) << c.what;
+    ASSERT_TRUE(Run(r, c.station)) << c.what;
     EXPECT_THAT(host.Ids(), ElementsAreArray(c.ids)) << c.what;
-    std::vector<std::string> said;
-    for (const std::string& l : host.log)
-        if (l.find("odbudowa") != std::string::npos) said.push_back(l);
     std::vector<::testing::Matcher<std::string>> want;
     for (const std::string& part : c.complaints) want.push_back(HasSubstr(Cp(part)));
-    EXPECT_THAT(said, ElementsAreArray(want)) << c.what;
-    EXPECT_EQ(host.resumes, 1);
-    EXPECT_EQ(host.shows, 1);
+    EXPECT_THAT(Said(), ElementsAreArray(want)) << c.what;
     EXPECT_EQ(host.status.back(), "wykresy od: 2023-05-01");
     EXPECT_THAT(host.status, ::testing::Contains("odbudowa wykresu: 100%"));
+    // Again: the same points; a badly named file is said at the first only.
+    host.log.clear();
+    ASSERT_TRUE(Run(r, c.station));
+    EXPECT_THAT(host.Ids(), ElementsAreArray(c.ids)) << c.what;
+    EXPECT_THAT(Said(), ::testing::Each(::testing::Not(HasSubstr("maski"))));
+    EXPECT_EQ(host.resumes, 2);
+    EXPECT_EQ(host.shows, 2);
 }
-
-// A reading with a run of zero bytes, as a crash leaves them in a file.
-constexpr char kZeros[] = "2023-05-03 09:00:01 R:2023-05-03 09:00:01 2\0\0 1 2 3";
 
 INSTANTIATE_TEST_SUITE_P(
     Sets, FileSetTable,
     ::testing::Values(
-        SetCase{"files before the date are not read; a save of the day keeps its own day's lines",
-                {{"Ardu2023-04-29 10_00_00.txt", Lines({Reading("2023-05-01 09:00:00", 1)})},
-                 {"Ardu2023-05-01 00_05_00.txt",
-                  Lines({Reading("2023-04-30 23:59:00", 2), Reading("2023-05-01 00:01:00", 3)})}},
-                {},
-                {3},
-                {}},
-        SetCase{"time order by the names' dates, not by listing; other files left alone",
-                {{"Ardu2023-05-07 10_00_00.txt", Lines({Reading("2023-05-07 09:00:00", 70)})},
-                 {"Ardu2023-05-06 10_00_00.txt", Lines({Reading("2023-05-06 09:00:00", 60)})},
-                 {"Ardu2023-05-03 10_00_00.txt", Lines({Reading("2023-05-03 09:00:00", 30)})},
-                 {"Ardu2023-05-05 10_00_00.txt", Lines({Reading("2023-05-05 09:00:00", 50)})},
-                 {"Ardu2023-05-01 10_00_00.txt", Lines({Reading("2023-05-01 09:00:00", 10)})},
-                 {"Ardu2023-05-04 10_00_00.txt", Lines({Reading("2023-05-04 09:00:00", 40)})},
-                 {"Ardu2023-05-02 9_00_00.txt", Lines({Reading("2023-05-02 08:00:00", 20)})},
-                 {"niewyslane.txt", Lines({Reading("2023-05-02 08:30:00", 99)})},
-                 {"notatki.txt", Lines({Reading("2023-05-02 08:30:00", 98)})}},
-                {},
-                {10, 30, 40, 50, 60, 70},
-                {"pominięty plik Ardu2023-05-02 9_00_00.txt: data w nazwie nie pasuje do maski"}},
-        SetCase{"a torn last line and a line with bad bytes are left out, the rest kept, "
-                "then the memory",
-                {{"Ardu2023-05-02 10_00_00.txt",
-                  Lines({Reading("2023-05-02 09:00:00", 10)}) + Reading("2023-05-02 09:00:05", 1)},
-                 {"Ardu2023-05-03 10_00_00.txt",
-                  Lines({Reading("2023-05-03 09:00:00", 20), std::string(kZeros, sizeof kZeros - 1),
-                         Reading("2023-05-03 09:00:02", 21)})}},
-                {Reading("2023-05-03 10:00:00", 22)},
-                {10, 20, 21, 22},
-                {"Ardu2023-05-02 10_00_00.txt: ostatnia linia bez końca",
-                 "Ardu2023-05-03 10_00_00.txt: pominięte linie z niedozwolonymi bajtami: 1"}},
-        SetCase{"the file a start-up put in front of the log is plotted once",
-                {{"Ardu2023-05-02 10_00_00.txt",
-                  Lines({Reading("2023-05-02 09:00:00", 10), Reading("2023-05-02 09:30:00", 11)})}},
-                {Reading("2023-05-02 09:00:00", 10), Reading("2023-05-02 09:30:00", 11),
-                 "2023-05-02 11:00:00 " + Cp("odczytał ostatni zapisany log: /x/") +
-                     "Ardu2023-05-02 10_00_00.txt",
-                 Reading("2023-05-02 11:00:01", 12)},
-                {10, 11, 12},
-                {}},
-        SetCase{"and so is a file that a later save wrote again after such a start-up",
-                {{"Ardu2023-05-02 10_00_00.txt", Lines({Reading("2023-05-02 09:00:00", 10)})},
-                 {"Ardu2023-05-02 12_00_00.txt",
-                  Lines({Reading("2023-05-02 09:00:00", 10),
-                         "2023-05-02 11:00:00 " + Cp("odczytał ostatni zapisany log: /x/") +
-                             "Ardu2023-05-02 10_00_00.txt",
-                         Reading("2023-05-02 11:00:01", 11)})}},
-                {},
-                {10, 11},
-                {}},
-        SetCase{"memory that starts like a file but holds less of it is plotted",
-                {{"Ardu2023-05-02 10_00_00.txt",
-                  Lines({Reading("2023-05-02 09:00:00", 10), Reading("2023-05-02 09:30:00", 11)})}},
-                {Reading("2023-05-02 09:00:00", 10), Reading("2023-05-02 09:40:00", 12)},
-                {10, 11, 10, 12},
-                {}}),
-    [](const ::testing::TestParamInfo<SetCase>& i) { return "Set" + std::to_string(i.index); });
+        Set("from the date, in the order of the names' dates, not of listing; other files left "
+            "alone; a save of the day keeps its own day's lines",
+            {{"Ardu2023-04-29 10_00_00.txt", Lines({Reading("2023-05-01 09:00:00", 1)})},
+             Save("05-07", 70),
+             Save("05-06", 60),
+             Save("05-03", 30),
+             {"Ardu2023-05-01 00_05_00.txt",
+              Lines({Reading("2023-04-30 23:59:00", 2), Reading("2023-05-01 00:01:00", 3)})},
+             Save("05-05", 50),
+             Save("05-04", 40),
+             {"Ardu2023-05-02 9_00_00.txt", Lines({Reading("2023-05-02 08:00:00", 20)})},
+             {"niewyslane.txt", Lines({Reading("2023-05-02 08:30:00", 99)})},
+             {"notatki.txt", Lines({Reading("2023-05-02 08:30:00", 98)})}},
+            {}, {3, 30, 40, 50, 60, 70},
+            {"pominięty plik Ardu2023-05-02 9_00_00.txt: data w nazwie nie pasuje do maski"}),
+        Set("a torn last line, a line with bad bytes and an unreadable file are left out, the "
+            "rest kept, then the memory",
+            {{"Ardu2023-05-02 10_00_00.txt", Lines({kR10}) + Reading("2023-05-02 09:00:05", 1)},
+             {"Ardu2023-05-02 11_00_00.txt", kUnreadable},
+             {"Ardu2023-05-03 10_00_00.txt",
+              Lines({Reading("2023-05-03 09:00:00", 20), std::string(kZeros, sizeof kZeros - 1),
+                     Reading("2023-05-03 09:00:02", 21)})}},
+            {Reading("2023-05-03 10:00:00", 22)}, {10, 20, 21, 22},
+            {"Ardu2023-05-02 10_00_00.txt: ostatnia linia bez końca",
+             "pominięty plik Ardu2023-05-02 11_00_00.txt: ",
+             "Ardu2023-05-03 10_00_00.txt: pominięte linie z niedozwolonymi bajtami: 1"}),
+        Set("the file a start-up put in front of the log is plotted once", {kSaved},
+            {kR10, kR11, kReloaded, kR12}, {10, 11, 12}),
+        Set("and so is a file that a later save wrote again after such a start-up",
+            {kSaved, {"Ardu2023-05-02 12_00_00.txt", Lines({kR10, kR11, kReloaded, kR12})}}, {},
+            {10, 11, 12}),
+        Set("and a file the menu read back into the log", {kSaved}, {kR10, kR11, kR12},
+            {10, 11, 12}),
+        Set("memory that starts like a file but holds less of it is plotted", {kSaved},
+            {kR10, Reading("2023-05-02 09:40:00", 12)}, {10, 11, 10, 12}),
+        Set("without a station, the memory alone", {kSaved}, {kR12}, {12}, {}, false)));
 
-TEST_F(FileSetTable, AFileReadBackThroughTheLogIsPlottedOnce) {
-    const std::string text =
-        Lines({Reading("2023-05-02 09:00:00", 10), Reading("2023-05-02 09:30:00", 11)});
-    Write(Data(), "Ardu2023-05-02 10_00_00.txt", text);
-    // What the menu's "odczytaj" does: the log becomes the file.
-    log.LoadFromFile(Data() + "/Ardu2023-05-02 10_00_00.txt");
-    log.Append(Reading("2023-05-02 11:00:00", 12));
-    ChartFileRebuild r(host, readings, main);
-    ASSERT_TRUE(Run(r));
-    EXPECT_THAT(host.Ids(), ElementsAreArray({10, 11, 12}));
-}
-
-TEST_F(FileSetTable, ABadlyNamedFileIsSaidAtTheFirstRebuildOnly) {
-    Write(Data(), "Ardu2023-05-02 10_00_00.txt", Lines({Reading("2023-05-02 09:00:00", 10)}));
-    Write(Data(), "Ardu2023-13-02 10_00_00.txt", Lines({Reading("2023-05-02 09:00:01", 11)}));
-    ChartFileRebuild r(host, readings, main);
-    ASSERT_TRUE(Run(r));
-    ASSERT_TRUE(Run(r));
-    int said = 0;
-    for (const std::string& l : host.log) said += l.find("Ardu2023-13-02") != std::string::npos;
-    EXPECT_EQ(said, 1);
-    EXPECT_THAT(host.Ids(), ElementsAreArray({10}));
-}
-
-TEST_F(FileSetTable, AnUnreadableFileIsSaidAndTheOthersAreRead) {
-    Write(Data(), "Ardu2023-05-02 10_00_00.txt", Lines({Reading("2023-05-02 09:00:00", 10)}));
-    // A save that refuses to be read, whoever runs the test.
-    std::filesystem::create_symlink("/proc/self/mem", Data() + "/Ardu2023-05-02 11_00_00.txt");
-    Write(Data(), "Ardu2023-05-02 12_00_00.txt", Lines({Reading("2023-05-02 11:00:00", 11)}));
-    ChartFileRebuild r(host, readings, main);
-    ASSERT_TRUE(Run(r));
-    EXPECT_THAT(host.Ids(), ElementsAreArray({10, 11}));
-    ASSERT_EQ(host.log.size(), 2u);
-    EXPECT_THAT(host.log[1], HasSubstr(Cp("pominięty plik Ardu2023-05-02 11_00_00.txt: ")));
-}
-
-TEST_F(FileSetTable, ALineReceivedDuringTheRebuildIsPlottedAfterIt) {
+TEST_F(FileSetTable, LinesReceivedMeanwhileComeAfterASecondStartAndCancelLetThePortGo) {
     // Enough lines that the rebuild is still running when the line comes.
     std::string text;
+    char when[32];
     for (int i = 0; i < 30000; ++i) {
-        char when[32];
         std::snprintf(when, sizeof when, "2023-05-02 %02d:%02d:%02d", i / 3600, i / 60 % 60,
                       i % 60);
-        text += Reading(when, 10) + "\r\n";
+        text += Lines({Reading(when, 10)});
     }
     Write(Data(), "Ardu2023-05-02 10_00_00.txt", text);
+    Write(Data(), "Ardu2023-05-04 10_00_00.txt", Lines({Reading("2023-05-04 09:00:00", 20)}));
     ChartFileRebuild r(host, readings, main);
-    r.Start(Data(), "YYYY-MM-DD hh_mm_ss", log);
+    r.Start(Data(), kMask, log);
     ASSERT_TRUE(r.Running());
     host.Receive(Reading("2023-05-09 12:00:00", 77));
     EXPECT_TRUE(host.Ids().empty()) << "nothing plotted before the batches are taken";
     ASSERT_TRUE(main.PumpUntil([&] { return !r.Running(); }));
     const std::vector<int> ids = host.Ids();
-    ASSERT_EQ(ids.size(), 30001u);
+    ASSERT_EQ(ids.size(), 30002u);
+    EXPECT_EQ(ids[30000], 20);
     EXPECT_EQ(ids.back(), 77);
     EXPECT_TRUE(host.waiting.empty());
-}
 
-TEST_F(FileSetTable, ASecondStartGivesTheFirstUpAndCancelInTheMiddleLetsThePortGo) {
-    Write(Data(), "Ardu2023-05-02 10_00_00.txt", Lines({Reading("2023-05-02 09:00:00", 10)}));
-    Write(Data(), "Ardu2023-05-04 10_00_00.txt", Lines({Reading("2023-05-04 09:00:00", 20)}));
-    ChartFileRebuild r(host, readings, main);
-    r.Start(Data(), "YYYY-MM-DD hh_mm_ss", log);
+    // A second start gives the first up.
+    r.Start(Data(), kMask, log);
     host.start = {2023, 5, 3, 0, 0, 0, 0};
     ASSERT_TRUE(Run(r));
     EXPECT_THAT(host.Ids(), ElementsAreArray({20}));
-    EXPECT_EQ(host.resumes, 2);
+    EXPECT_EQ(host.resumes, 3);
 
-    r.Start(Data(), "YYYY-MM-DD hh_mm_ss", log);
+    r.Start(Data(), kMask, log);
     r.Cancel();
     EXPECT_FALSE(r.Running());
-    EXPECT_EQ(host.resumes, 3);
+    EXPECT_EQ(host.resumes, 4);
     // Gone mid-rebuild: the worker is stopped and joined, the port let go.
     {
         ChartFileRebuild other(host, readings, main);
-        other.Start(Data(), "YYYY-MM-DD hh_mm_ss", log);
+        other.Start(Data(), kMask, log);
     }
-    EXPECT_EQ(host.resumes, 4);
+    EXPECT_EQ(host.resumes, 5);
     EXPECT_EQ(main.Pending(), 0u);
-}
-
-TEST_F(FileSetTable, WithoutAStationTheMemoryAloneIsRebuilt) {
-    Write(Data(), "Ardu2023-05-02 10_00_00.txt", Lines({Reading("2023-05-02 09:00:00", 10)}));
-    log.Append(Reading("2023-05-02 10:00:00", 11));
-    ChartFileRebuild r(host, readings, main);
-    r.Start("", "YYYY-MM-DD hh_mm_ss", log);
-    ASSERT_TRUE(main.PumpUntil([&] { return !r.Running(); }));
-    EXPECT_THAT(host.Ids(), ElementsAreArray({11}));
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "serial/QueuedDispatcher.h"
 #include "tests/support/FakeReadingsHost.h"
 #include "tests/support/TestSupport.h"
+#include "util/Clock.h"
 #include "util/Cp1250.h"
 
 namespace pom {
@@ -50,31 +51,20 @@ public:
     std::vector<std::string> log;
 };
 
-std::string Stamp(double day) {
-    const LocalDateTime t = FromDayNumber(day);
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour,
-                  t.minute, t.second);
-    return buf;
-}
-
-// Six days of readings of four channels, one file a day saved at its end.
-std::vector<std::vector<std::string>> Days() {
+// Six days of readings of four channels; a file's text a day.
+std::vector<std::string> Days() {
     std::mt19937 rng(5);
     std::normal_distribution<double> d(0, 0.3);
     std::uniform_int_distribution<int> stay(0, 3);
     double v[4] = {20, 5, 1000, 50};
-    std::vector<std::vector<std::string>> days(kDays);
-    for (int day = 0; day < kDays; ++day) {
-        for (int s = 0; s < 86400; s += kStepSec) {
-            const std::string when = Stamp(kMay1 + day + s / 86400.0);
-            char buf[160];
-            for (double& x : v)
-                if (stay(rng) != 0) x += d(rng);
-            std::snprintf(buf, sizeof buf, "%s R:%s %.2f %.2f %.2f %.2f W4r:0", when.c_str(),
-                          when.c_str(), v[0], v[1], v[2], v[3]);
-            days[static_cast<std::size_t>(day)].push_back(buf);
-        }
+    std::vector<std::string> days(kDays);
+    char buf[64];
+    for (int s = 0; s < kDays * 86400; s += kStepSec) {
+        const std::string when = FormatStamp(FromDayNumber(kMay1 + s / 86400.0));
+        for (double& x : v)
+            if (stay(rng) != 0) x += d(rng);
+        std::snprintf(buf, sizeof buf, "%.2f %.2f %.2f %.2f W4r:0\r\n", v[0], v[1], v[2], v[3]);
+        days[static_cast<std::size_t>(s / 86400)] += when + "R:" + when + buf;
     }
     return days;
 }
@@ -96,22 +86,19 @@ struct ZoomCase {
     double viewDays;
     Damage damage;
     bool read;           // the zoom reaches into the thinned points and reads
-    bool full;           // the full-resolution points are drawn
-    const char* said;    // part of a line logged, or ""
+    const char* said;    // part of a line logged, or ""; else the full points are drawn
     bool leave = false;  // the zoom is left while the worker reads
 };
 
-class ZoomTable : public ::testing::TestWithParam<ZoomCase> {
-protected:
-    std::string Data() const { return dir.path() + "/data"; }
-
-    test::TempDir dir;
-    QueuedDispatcher main;
-    Host host;
-};
+class ZoomTable : public ::testing::TestWithParam<ZoomCase> {};
 
 TEST_P(ZoomTable, ReadsTheThinnedStretchBackFromTheFiles) {
     const ZoomCase& c = GetParam();
+    const bool full = c.read && !*c.said && !c.leave;
+    test::TempDir dir;
+    const std::string data = dir.path() + "/data";
+    QueuedDispatcher main;
+    Host host;
     const auto days = Days();
     PlotModel all;
     for (PlotModel* m : {&host.chart, &all}) {
@@ -123,28 +110,27 @@ TEST_P(ZoomTable, ReadsTheThinnedStretchBackFromTheFiles) {
         Feed feed(*m);
         StationValues values;
         Readings readings(feed, values);
-        for (const auto& day : days)
-            for (const std::string& line : day) {
+        for (const std::string& day : days)
+            for (std::size_t at = 0, end; (end = day.find('\r', at)) != std::string::npos;
+                 at = end + 2) {
                 int count = 0;
-                readings.PlotReading(ReadingRecord(std::string_view(line).substr(20), count));
+                readings.PlotReading(ReadingRecord(day.substr(at + 20, end - at - 20), count));
             }
     }
     for (int k = 0; k < 4; ++k)
         host.chart.Series(k).ThinBefore(host.chart.Series(k).Bounds().xmax - 1);
     ASSERT_GT(host.chart.Series(0).ThinnedCount(), 0);
 
-    if (c.damage != Damage::NoFolder) {
-        for (int day = 0; day < kDays; ++day) {
-            if (c.damage == Damage::DayMissing && day == static_cast<int>(c.viewFrom)) continue;
-            std::string text;
-            for (const std::string& l : days[static_cast<std::size_t>(day)]) text += l + "\r\n";
-            if (c.damage == Damage::ZerosInDay && day == static_cast<int>(c.viewFrom))
-                text.replace(text.size() / 2, 4000, std::string(4000, '\0'));
-            std::filesystem::create_directories(Data());
-            test::WriteFile(Data() + "/Ardu" + Stamp(kMay1 + day + 86399.0 / 86400).substr(0, 10) +
-                                " 23_59_59.txt",
-                            text);
-        }
+    const int damaged = static_cast<int>(c.viewFrom);
+    for (int day = 0; day < kDays && c.damage != Damage::NoFolder; ++day) {
+        std::string text = days[static_cast<std::size_t>(day)];
+        if (c.damage == Damage::DayMissing && day == damaged) continue;
+        if (c.damage == Damage::ZerosInDay && day == damaged)
+            text.replace(text.size() / 2, 4000, std::string(4000, '\0'));
+        std::filesystem::create_directories(data);
+        test::WriteFile(data + "/Ardu" + FormatStamp(FromDayNumber(kMay1 + day)).substr(0, 10) +
+                            " 23_59_59.txt",
+                        text);
     }
 
     const TimeSpan view{kMay1 + c.viewFrom, kMay1 + c.viewFrom + c.viewDays};
@@ -155,18 +141,18 @@ TEST_P(ZoomTable, ReadsTheThinnedStretchBackFromTheFiles) {
         EXPECT_NE(Pixels(host.chart, 0), Pixels(all, 0));
     }
     ChartZoom zoom(host, main);
-    zoom.ViewChanged(Data(), "YYYY-MM-DD hh_mm_ss", StationValues{}, true);
+    zoom.ViewChanged(data, "YYYY-MM-DD hh_mm_ss", StationValues{}, true);
     if (c.leave) {
         host.chart.ClearView();
-        zoom.ViewChanged(Data(), "YYYY-MM-DD hh_mm_ss", StationValues{}, true);
+        zoom.ViewChanged(data, "YYYY-MM-DD hh_mm_ss", StationValues{}, true);
     }
     EXPECT_EQ(zoom.Running(), c.read && !c.leave);
     ASSERT_TRUE(main.PumpUntil([&] { return !zoom.Running(); }));
     main.Pump();
 
-    EXPECT_EQ(host.chart.HasOverlay(), c.full);
+    EXPECT_EQ(host.chart.HasOverlay(), full);
     for (int k = 0; k < 4 && c.read; ++k)
-        EXPECT_EQ(Pixels(host.chart, k) == Pixels(all, k), c.full) << "series " << k;
+        EXPECT_EQ(Pixels(host.chart, k) == Pixels(all, k), full) << "series " << k;
     std::string said;
     for (const std::string& l : host.log) said += l;
     EXPECT_EQ(said.empty(), !*c.said);
@@ -175,20 +161,19 @@ TEST_P(ZoomTable, ReadsTheThinnedStretchBackFromTheFiles) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ZoomTable,
-    ::testing::Values(
-        ZoomCase{"AThinnedDay", false, 2, 1, Damage::None, true, true, ""},
-        ZoomCase{"TwoHoursAveraged", true, 1.5, 2.0 / 24, Damage::None, true, true, ""},
-        ZoomCase{"FirstDay", false, 0, 0.5, Damage::None, true, true, ""},
-        ZoomCase{"TheDaysFileMissing", false, 2.2, 0.5, Damage::DayMissing, true, false,
-                 "nie mają wszystkich punktów"},
-        ZoomCase{"ZerosInTheDaysFile", false, 3, 1, Damage::ZerosInDay, true, false,
-                 "niedozwolonymi bajtami"},
-        ZoomCase{"NoSavedFiles", false, 2, 1, Damage::NoFolder, true, false,
-                 "brak zapisanych plików"},
-        // Within the whole points, or wider than a read-back pays for.
-        ZoomCase{"RecentHours", false, 5.2, 0.5, Damage::None, false, false, ""},
-        ZoomCase{"WholeSpan", false, 0, 40, Damage::None, false, false, ""},
-        ZoomCase{"LeftWhileReading", false, 2, 1, Damage::None, true, false, "", true}),
+    ::testing::Values(ZoomCase{"AThinnedDay", false, 2, 1, Damage::None, true, ""},
+                      ZoomCase{"TwoHoursAveraged", true, 1.5, 2.0 / 24, Damage::None, true, ""},
+                      ZoomCase{"FirstDay", false, 0, 0.5, Damage::None, true, ""},
+                      ZoomCase{"TheDaysFileMissing", false, 2.2, 0.5, Damage::DayMissing, true,
+                               "nie mają wszystkich punktów"},
+                      ZoomCase{"ZerosInTheDaysFile", false, 3, 1, Damage::ZerosInDay, true,
+                               "niedozwolonymi bajtami"},
+                      ZoomCase{"NoSavedFiles", false, 2, 1, Damage::NoFolder, true,
+                               "brak zapisanych plików"},
+                      // Within the whole points, or wider than a read-back pays for.
+                      ZoomCase{"RecentHours", false, 5.2, 0.5, Damage::None, false, ""},
+                      ZoomCase{"WholeSpan", false, 0, 40, Damage::None, false, ""},
+                      ZoomCase{"LeftWhileReading", false, 2, 1, Damage::None, true, "", true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The zoom into the thinned past: with the points read back for its window,
 // the chart draws what it would have drawn had it kept every point.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
@@ -23,10 +24,6 @@ constexpr double kT0 = 45047.0;  // 2023-05-01 00:00
 
 using Shape = std::vector<Sample> (*)(int n, double t0, double stepSec, std::uint32_t seed);
 
-std::vector<Sample> Make(Shape shape, int days, double stepSec) {
-    return shape(static_cast<int>(days * 86400 / stepSec), kT0, stepSec, 7);
-}
-
 void Configure(PlotModel& m, double horizonDays, bool averaging) {
     m.SetPrecision(100);
     m.FullResolutionDays = horizonDays;
@@ -36,22 +33,15 @@ void Configure(PlotModel& m, double horizonDays, bool averaging) {
 }
 
 // What a read-back of the files gives: the samples after the seam before
-// `from`, added to the chart's seed.
-PlotModel SeededReadBack(const PlotModel& chart, const std::vector<Sample>& samples, double from) {
+// `from` up to the last save at `to`, added to the chart's seed; maybe
+// averaged otherwise than the chart, as other rules would.
+PlotModel SeededReadBack(const PlotModel& chart, const std::vector<Sample>& samples, double from,
+                         double to, bool otherAveraging = false) {
     std::array<double, 11> after{};
     PlotModel m = SeedZoomPoints(chart, from, after);
+    m.Averaging = m.Averaging != otherAveraging;
     for (const Sample& s : samples)
-        if (s.t > after[0]) m.AddPoint(0, 0, s.v, s.t);
-    return m;
-}
-
-// The samples from `from` on, without a seed, maybe with a stretch missing.
-PlotModel ReadBack(const std::vector<Sample>& samples, double from, bool averaging,
-                   double skipFrom = 0, double skipTo = 0) {
-    PlotModel m;
-    Configure(m, 0, averaging);
-    for (const Sample& s : samples)
-        if (s.t >= from && !(skipFrom <= s.t && s.t < skipTo)) m.AddPoint(0, 0, s.v, s.t);
+        if (s.t > after[0] && s.t < to) m.AddPoint(0, 0, s.v, s.t);
     return m;
 }
 
@@ -85,13 +75,19 @@ struct ZoomCase {
     bool averaging;
     double viewFrom;  // days after kT0
     double viewDays;
+    double savedDays = 12;  // the files end there; the series' own points after it are whole
+    // An incomplete read-back: it starts this many days after the view's
+    // start, or is averaged otherwise.
+    double readFrom = -1;
+    bool otherAveraging = false;
 };
 
 class ZoomIntoThinned : public ::testing::TestWithParam<ZoomCase> {};
 
 TEST_P(ZoomIntoThinned, DrawsWhatEveryPointWouldHaveDrawn) {
     const ZoomCase& c = GetParam();
-    const std::vector<Sample> samples = Make(c.shape, 12, c.stepSec);
+    const std::vector<Sample> samples =
+        c.shape(static_cast<int>(12 * 86400 / c.stepSec), kT0, c.stepSec, 7);
     PlotModel all, thin;
     Fill(all, thin, samples, c.averaging);
     ASSERT_GT(thin.Series(0).ThinnedCount(), 0);
@@ -101,9 +97,24 @@ TEST_P(ZoomIntoThinned, DrawsWhatEveryPointWouldHaveDrawn) {
     thin.SetView(view);
     // The thinned points alone draw another picture, or the test proves nothing.
     EXPECT_NE(Draw(thin, PixelReduction::None), Draw(all, PixelReduction::None));
+    if (c.readFrom > 0 || c.otherAveraging) {
+        // Files missing or damaged, or points added by other rules: the chart
+        // keeps drawing its thinned points rather than a picture with a hole.
+        const Picture before = Draw(thin);
+        PlotModel part =
+            SeededReadBack(thin, samples, view.from + c.readFrom, kT0 + 12, c.otherAveraging);
+        EXPECT_EQ(thin.SetOverlay(std::move(part), {view.from - 1, view.to + 1}), 0);
+        EXPECT_FALSE(thin.HasOverlay());
+        EXPECT_EQ(Draw(thin), before);
+        return;
+    }
 
-    const TimeSpan cover{view.from - 1, view.to + 1};
-    ASSERT_EQ(thin.SetOverlay(SeededReadBack(thin, samples, cover.from), cover), 1);
+    const auto readBack = [&] {
+        return SeededReadBack(thin, samples, view.from - 1, kT0 + c.savedDays);
+    };
+    PlotModel full = readBack();
+    const TimeSpan cover{view.from - 1, std::min(view.to + 1, full.Series(0).Bounds().xmax)};
+    ASSERT_EQ(thin.SetOverlay(std::move(full), cover), 1);
     EXPECT_EQ(Draw(thin), Draw(all));
     EXPECT_EQ(Draw(thin, PixelReduction::None), Draw(all, PixelReduction::None));
 
@@ -114,11 +125,18 @@ TEST_P(ZoomIntoThinned, DrawsWhatEveryPointWouldHaveDrawn) {
     EXPECT_TRUE(thin.HasOverlay());
     EXPECT_EQ(Draw(thin), Draw(all));
 
-    // Moved out of the cover, or out of the zoom: the full points go.
+    // Moved out of the cover: the full points go.
     thin.SetView({cover.from - 0.2, cover.from + 0.1});
     EXPECT_FALSE(thin.HasOverlay());
+    // Back, then a later reading: drawn too.
+    all.SetView(view);
     thin.SetView(view);
-    ASSERT_EQ(thin.SetOverlay(SeededReadBack(thin, samples, cover.from), cover), 1);
+    ASSERT_EQ(thin.SetOverlay(readBack(), cover), 1);
+    EXPECT_EQ(Draw(thin), Draw(all));
+    all.AddPoint(0, 0, 99, kT0 + 11.99);
+    thin.AddPoint(0, 0, 99, kT0 + 11.99);
+    EXPECT_EQ(Draw(thin), Draw(all));
+    // Out of the zoom: the full points go.
     thin.ClearView();
     EXPECT_FALSE(thin.HasOverlay());
     EXPECT_EQ(thin.Drawn(0).series, &thin.Series(0));
@@ -130,68 +148,14 @@ INSTANTIATE_TEST_SUITE_P(
                       ZoomCase{"SpikesThreeDays", test::Spikes, 30, false, 2, 3},
                       ZoomCase{"RunsTwoHours", test::FlatRuns, 10, false, 5.3, 2.0 / 24},
                       ZoomCase{"WalkAveragedEveryFiveSeconds", test::RandomWalk, 5, true, 6, 1},
-                      // Into the thinned past and on into the whole points.
-                      ZoomCase{"AcrossTheHorizon", test::RandomWalk, 10, false, 8, 3}),
+                      // Into the thinned past and on into the whole points, saved or not.
+                      ZoomCase{"AcrossTheHorizon", test::RandomWalk, 10, false, 8, 3},
+                      ZoomCase{"OnIntoTheUnsavedPoints", test::RandomWalk, 10, false, 9, 3, 11},
+                      // Refused: the files start too late, nothing read, other averaging.
+                      ZoomCase{"FilesStartTooLate", test::RandomWalk, 10, false, 3, 1, 12, 0.5},
+                      ZoomCase{"NothingRead", test::RandomWalk, 10, false, 3, 1, 12, 5},
+                      ZoomCase{"OtherAveraging", test::RandomWalk, 10, false, 3, 1, 12, -1, true}),
     [](const auto& info) { return std::string(info.param.name); });
-
-struct RefusedCase {
-    const char* name;
-    double readFrom;  // days after the view's start the read-back begins
-    double gapFrom;   // a stretch missing from it, days after the view's start
-    double gapDays;
-    bool averaging;  // of the read-back; the chart's own is off
-};
-
-class ZoomReadBackIncomplete : public ::testing::TestWithParam<RefusedCase> {};
-
-// A file missing or damaged, or points added by other rules: the chart keeps
-// drawing its thinned points rather than a picture with a hole.
-TEST_P(ZoomReadBackIncomplete, KeepsTheThinnedPoints) {
-    const RefusedCase& c = GetParam();
-    const std::vector<Sample> samples = Make(test::RandomWalk, 10, 10);
-    PlotModel thin;
-    Configure(thin, 2, false);
-    for (const Sample& s : samples) thin.AddPoint(0, 0, s.v, s.t);
-    const TimeSpan view{kT0 + 3, kT0 + 4};
-    thin.SetView(view);
-    const Picture before = Draw(thin);
-    PlotModel full = ReadBack(samples, view.from + c.readFrom, c.averaging, view.from + c.gapFrom,
-                              view.from + c.gapFrom + c.gapDays);
-    EXPECT_EQ(thin.SetOverlay(std::move(full), {view.from - 1, view.to + 1}), 0);
-    EXPECT_FALSE(thin.HasOverlay());
-    EXPECT_EQ(Draw(thin), before);
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, ZoomReadBackIncomplete,
-                         ::testing::Values(RefusedCase{"FileMissingInTheMiddle", -2, 0.4, 0.2,
-                                                       false},
-                                           RefusedCase{"FilesStartTooLate", 0.5, 0, 0, false},
-                                           RefusedCase{"NothingRead", 5, 0, 0, false},
-                                           RefusedCase{"OtherAveraging", -2, 0, 0, true}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-// The files end with the last save; the lines after it are in memory and
-// the chart's own points for them are whole.
-TEST(ZoomView, AViewOnIntoTheUnsavedPointsTakesThemFromTheSeries) {
-    const std::vector<Sample> samples = Make(test::RandomWalk, 12, 10);
-    PlotModel all, thin;
-    Fill(all, thin, samples, false);
-    const TimeSpan view{kT0 + 9, kT0 + 12};
-    all.SetView(view);
-    thin.SetView(view);
-    std::array<double, 11> after{};
-    PlotModel saved = SeedZoomPoints(thin, view.from - 1, after);
-    for (const Sample& s : samples)
-        if (s.t > after[0] && s.t < kT0 + 11) saved.AddPoint(0, 0, s.v, s.t);
-    const TimeSpan cover{view.from - 1, saved.Series(0).Bounds().xmax};
-    ASSERT_LT(*thin.ThinnedUntil(), cover.to);
-    ASSERT_EQ(thin.SetOverlay(std::move(saved), cover), 1);
-    EXPECT_EQ(Draw(thin), Draw(all));
-    // A later reading is drawn too.
-    all.AddPoint(0, 0, 99, kT0 + 11.99);
-    thin.AddPoint(0, 0, 99, kT0 + 11.99);
-    EXPECT_EQ(Draw(thin), Draw(all));
-}
 
 }  // namespace
 }  // namespace pom
