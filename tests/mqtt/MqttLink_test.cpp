@@ -48,8 +48,6 @@ private:
 ClosedRecord Record(int minute) {
     ClosedRecord r;
     r.time = {2026, 12, 8, 18, minute, 0, 0};
-    r.values.fill(ClosedRecord::kMissing);
-    r.values[0] = minute;
     r.count = 1;
     return r;
 }

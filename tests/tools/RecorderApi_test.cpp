@@ -2,8 +2,6 @@
 // seeded holes, the summaries kept by the writer, and the JSON over HTTP.
 #include "tools/recorder/RecorderApi.h"
 
-#include <sqlite3.h>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -16,6 +14,7 @@
 
 #include "tests/support/TestSupport.h"
 #include "tests/tools/RecorderClient.h"
+#include "tests/tools/RecorderStores.h"
 #include "tools/recorder/RecorderServer.h"
 #include "tools/recorder/RecorderStore.h"
 
@@ -39,8 +38,6 @@ const std::vector<std::pair<std::int64_t, std::int64_t>> kHoles = {
     {kStart + 35940, kStart + 37800},
     {kStart + kDay + 43560, kStart + kDay + 43680},
     {kStart + 2 * kDay + 17940, kStart + 2 * kDay + 25200}};
-
-const std::int64_t kFirst = kStart + 180, kLastRow = kStart + 3 * kDay - 60;
 
 std::vector<Reading> Seed(const std::string& table) {
     std::vector<Reading> out;
@@ -71,31 +68,22 @@ struct Range {
 
 // The database of the four tables, made once.
 std::string Seeded() {
-    static test::TempDir dir;
-    static const std::string path = [] {
-        const std::string path = dir.file("seeded.sqlite");
-        {
-            SqliteStore seeded(path);
-            for (const char* table : kTables) {
-                auto rows = Seed(table);
-                if (table == kTables[1])
-                    for (std::size_t i = rows.size() - 1; i > 0; --i)
-                        std::swap(rows[i], rows[(i * 7919 + 13) % (i + 1)]);
-                for (Outcome o : seeded.AddReadings(rows)) EXPECT_NE(o, Outcome::Failed);
-            }
+    static test::StoreMaker maker(test::Kind::Sqlite);
+    static const bool seeded = [] {
+        maker.Ready(nullptr);
+        for (const char* table : kTables) {
+            auto rows = Seed(table);
+            if (table == kTables[1])
+                for (std::size_t i = rows.size() - 1; i > 0; --i)
+                    std::swap(rows[i], rows[(i * 7919 + 13) % (i + 1)]);
+            for (Outcome o : maker.Open()->AddReadings(rows)) EXPECT_NE(o, Outcome::Failed);
         }
-        sqlite3* db = nullptr;
-        EXPECT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-        EXPECT_EQ(
-            sqlite3_exec(db,
-                         "DELETE FROM \"pomiarnik:zbiorcze:lost_cells\" WHERE start % 7200 = 0;"
-                         "DROP TABLE \"pomiarnik:zbiorcze:no_cells\"",
-                         nullptr, nullptr, nullptr),
-            SQLITE_OK);
-        sqlite3_close(db);
-        return path;
+        return maker.Exec(
+            "DELETE FROM \"pomiarnik:zbiorcze:lost_cells\" WHERE start % 7200 = 0;"
+            "DROP TABLE \"pomiarnik:zbiorcze:no_cells\"");
     }();
-    return path;
+    EXPECT_TRUE(seeded);
+    return maker.db();
 }
 
 class SeededRanges : public ::testing::TestWithParam<Range> {};
@@ -112,8 +100,9 @@ TEST_P(SeededRanges, BucketsHoldTheTrueExtremesAndTheHolesShowAsGapsAndDayShares
     for (const auto& h : kHoles)
         if (h.first < r.to && h.second > r.from) holes.push_back(h);
     // Days count only between the table's first and last reading.
-    const std::int64_t from = std::max(r.from, kFirst), to = std::min(r.to, kLastRow);
-    SqliteStore store(Seeded());  // builds what is missing
+    const std::int64_t from = std::max(r.from, kStart + 180),
+                       to = std::min(r.to, kStart + 3 * kDay - 60);
+    SqliteStore store(Seeded());  // builds the summaries missing
     for (const char* table : kTables) {
         SCOPED_TRACE(table);
         const auto facts = store.Facts(table);
@@ -226,38 +215,29 @@ TEST(RecorderApiParse, BoundsPointsAndChannels) {
     }
 }
 
-class RecorderApiHttp : public ::testing::Test {
-protected:
-    void SetUp() override {
-        store = std::make_unique<SqliteStore>(dir.file("pomiary.sqlite"));
-        server = std::make_unique<Server>(*store, ServerConfig{"127.0.0.1", 0, "", 4});
-        std::string error;
-        port = server->Start(&error);
-        ASSERT_GT(port, 0) << error;
-    }
-    void Post(const std::string& stamp, const std::string& v0, const std::string& v1) {
-        const auto r = test::PostMultipart(port, "/Zapisz2Pomiary.php",
-                                           {{"Miasto", "Sonda"},
-                                            {"Data", stamp},
-                                            {"Sonda0", v0},
-                                            {"Sonda1", v1},
-                                            {"Sonda2", "-888"}});
-        ASSERT_EQ(r.status, 200) << r.body;
-    }
+// JSON and CSV of what is asked for, named and with units, under a tag
+// that holds until a reading arrives; bad queries get a JSON error.
+TEST(RecorderApiHttp, AnswersOfWhatIsAskedWithATagThatHoldsUntilAReadingArrives) {
+    test::TempDir dir;
+    auto store = std::make_unique<SqliteStore>(dir.file("pomiary.sqlite"));
+    auto server = std::make_unique<Server>(*store, ServerConfig{"127.0.0.1", 0, "", 4});
+    std::string error;
+    const int port = server->Start(&error);
+    ASSERT_GT(port, 0) << error;
+    const auto Post = [&](const std::string& stamp, const std::string& v0, const char* v1) {
+        const test::Fields f = {{"Miasto", "Sonda"},
+                                {"Data", stamp},
+                                {"Sonda0", v0},
+                                {"Sonda1", v1},
+                                {"Sonda2", "-888"}};
+        EXPECT_EQ(test::PostMultipart(port, "/Zapisz2Pomiary.php", f).status, 200) << stamp;
+    };
     // No answer: status -1.
-    httplib::Response Get(const std::string& path, const std::string& tag = "") {
+    const auto Get = [&](const std::string& path, const std::string& tag = "") {
         httplib::Client c("127.0.0.1", port);
         const auto r = tag.empty() ? c.Get(path) : c.Get(path, {{"If-None-Match", tag}});
         return r ? *r : httplib::Response{};
-    }
-
-    test::TempDir dir;
-    std::unique_ptr<Store> store;
-    std::unique_ptr<Server> server;
-    int port = -1;
-};
-
-TEST_F(RecorderApiHttp, AnswersCarryNamesUnitsAndATagThatHoldsUntilAReadingArrives) {
+    };
     Post("2026-12-08 17:58:00", "21.25", "3.3");
     Post("2026-12-08 17:59:00", "21.5", "-888");
     test::PostMultipart(port, "/Zapisz2Pomiaryopisy.php",
@@ -303,38 +283,29 @@ TEST_F(RecorderApiHttp, AnswersCarryNamesUnitsAndATagThatHoldsUntilAReadingArriv
                 HasSubstr("\"sonda0\":{\"min\":21.25,\"minTime\":\"2026-12-08T17:58:00\","
                           "\"max\":21.5,\"maxTime\":\"2026-12-08T17:59:00\",\"mean\":21.375,"
                           "\"count\":2}"));
-}
-
-TEST_F(RecorderApiHttp, BadQueriesAndUnknownTablesGetAJsonErrorAndBothExportsTakeChannels) {
-    Post("2026-12-08 17:58:00", "21.25", "3.3");
-    const std::vector<std::pair<std::string, int>> cases = {
-        {"/api/table/nope", 404},
-        {"/api/table/x%22%3B%20DROP%20TABLE%20Sonda", 404},
-        {"/api/table/Sonda?from=wczoraj", 400},
-        {"/table/Sonda.csv?channels=sonda99", 400},
-    };
-    for (const auto& [path, status] : cases) {
-        const auto r = Get(path);
-        EXPECT_EQ(r.status, status) << path;
-        if (path.starts_with("/api")) {
-            EXPECT_TRUE(r.body.starts_with("{\"error\":\"")) << path << " " << r.body;
-        }
-    }
-    Post("2026-12-08 17:59:00", "-999", "3.25");
     // Without points: every row; only the channels asked for.
     EXPECT_THAT(Get("/api/table/Sonda?channels=sonda1").body,
                 HasSubstr("\"channels\":[{\"key\":\"sonda1\",\"column\":\"Sonda1\",\"index\":1,"
-                          "\"name\":\"Sonda1\",\"unit\":\"\"}],\"t\":[1796752680,1796752740],"
-                          "\"values\":{\"sonda1\":[3.3,3.25]},"));
+                          "\"name\":\"U\\\"1\",\"unit\":\"V\"}],\"t\":[1796752680,1796752740,"
+                          "1796752800,1796752860],\"values\":{\"sonda1\":[3.3,null,3.2,3.2]},"));
     EXPECT_EQ(Get("/table/Sonda.csv?to=2026-12-08T17:58:00&channels=sonda1,sonda0").body,
               "Data,Sonda0,Sonda1\r\n2026-12-08 17:58:00,21.25,3.3\r\n");
+    for (const auto& [path, status] : std::vector<std::pair<std::string, int>>{
+             {"/api/table/nope", 404},
+             {"/api/table/x%22%3B%20DROP%20TABLE%20Sonda", 404},
+             {"/api/table/Sonda?from=wczoraj", 400},
+             {"/table/Sonda.csv?channels=sonda99", 400}}) {
+        const auto r = Get(path);
+        EXPECT_EQ(r.status, status) << path;
+        EXPECT_EQ(r.body.starts_with("{\"error\":\""), path.starts_with("/api")) << path << r.body;
+    }
     // Stopped, the database file alone holds every reading, none lost to
     // those queries, none left behind in the write-ahead log.
     server.reset();
     store.reset();
     EXPECT_FALSE(std::filesystem::exists(dir.file("pomiary.sqlite-wal")));
     std::filesystem::copy_file(dir.file("pomiary.sqlite"), dir.file("copy.sqlite"));
-    EXPECT_EQ(SqliteStore(dir.file("copy.sqlite")).Rows("Sonda", "", "9999").size(), 2u);
+    EXPECT_EQ(SqliteStore(dir.file("copy.sqlite")).Rows("Sonda", "", "9999").size(), 4u);
 }
 
 }  // namespace
