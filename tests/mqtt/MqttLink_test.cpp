@@ -45,49 +45,41 @@ private:
     std::vector<TransportEvent> news_;
 };
 
-ClosedRecord Record(int minute) {
-    ClosedRecord r;
-    r.time = {2026, 12, 8, 18, minute, 0, 0};
-    r.count = 1;
-    return r;
-}
-
-struct MqttLinkTest : ::testing::Test {
-    void Run(int ticks) {
-        for (int i = 0; i < ticks; ++i) link.Tick(now += 100ms);
-    }
-
-    test::TempDir dir;
-    MqttLink::Station station{"DS3231", "test", "", dir.path(), {}};
-    Broker broker;
-    MqttLink link{[this] { return std::make_unique<BrokerTransport>(broker); }, nullptr};
-    MqttPublisher::Clock::time_point now{};
-};
-
 // Off: no connection, no record taken. Switched on while the broker is away,
 // then new settings: the next publisher takes the queue over and sends it
 // under the topic it was queued with.
-TEST_F(MqttLinkTest, OffTakesNothingARestartKeepsTheQueueAndStopSaysOffline) {
+TEST(MqttLink, OffTakesNothingARestartKeepsTheQueueAndStopSaysOffline) {
+    test::TempDir dir;
+    const MqttLink::Station station{"DS3231", "test", "", dir.path(), {}};
+    Broker broker;
+    MqttLink link([&] { return std::make_unique<BrokerTransport>(broker); }, nullptr);
+    MqttPublisher::Clock::time_point now{};
+    const auto run = [&](int ticks) {
+        for (int i = 0; i < ticks; ++i) link.Tick(now += 100ms);
+    };
+    const auto record = [](int m) {
+        return ClosedRecord{.time = {2026, 12, 8, 18, m, 0, 0}, .count = 1, .text = {}};
+    };
     MqttSettings on;
     link.Start(on, station);
     EXPECT_FALSE(link.Running());
-    link.RecordClosed(Record(9));
-    Run(3);
+    link.RecordClosed(record(9));
+    run(3);
     EXPECT_EQ(broker.made, 0);
     EXPECT_FALSE(test::FileExists(station.folder + "/" + MqttLink::kQueueFile));
 
     on.enabled = true;
     broker.up = false;
     link.Start(on, station);
-    link.RecordClosed(Record(0));
-    link.RecordClosed(Record(1));
-    Run(3);
+    link.RecordClosed(record(0));
+    link.RecordClosed(record(1));
+    run(3);
     ASSERT_EQ(link.Publisher()->Pending(), 2u);
     broker.up = true;
     on.baseTopic = "dom";
     link.Start(on, station);
     EXPECT_EQ(broker.made, 2);
-    for (int i = 0; i < 40 && link.Publisher()->Pending() > 0; ++i) Run(1);
+    run(40);
     EXPECT_EQ(link.Publisher()->Pending(), 0u);
     EXPECT_EQ(std::ranges::count(broker.sent, "pomiarnik/test/state", &Message::topic), 2);
     link.Stop();

@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <map>
@@ -54,7 +55,7 @@ std::vector<Reading> Seed(const std::string& table) {
     return out;
 }
 
-// The same readings in four tables, each with summaries come by another way:
+// The same readings in four tables whose summaries came about in four ways:
 // kept by the writer row by row in order, or out of order (a station's buffer,
 // a resent queue); lost in part or whole by an older database, built at start.
 constexpr std::array<const char*, 4> kTables = {"seeded", "shuffled", "lost_cells", "no_cells"};
@@ -129,13 +130,10 @@ TEST_P(SeededRanges, BucketsHoldTheTrueExtremesAndTheHolesShowAsGapsAndDayShares
             expected[a.minT][key.second] = a.min;
             expected[a.maxT][key.second] = a.max;
         }
-        for (std::size_t i = 0; i < s.t.size(); ++i) {
-            if (i) {
-                EXPECT_LT(s.t[i - 1], s.t[i]);
-            }
+        EXPECT_EQ(std::ranges::adjacent_find(s.t, std::greater_equal{}), s.t.end());
+        for (std::size_t i = 0; i < s.t.size(); ++i)
             for (std::size_t c = 0; c < 3; ++c)
                 if (const double v = s.values[c].at(i); !std::isnan(v)) got[s.t[i]][c] = v;
-        }
         EXPECT_EQ(got, expected);
         for (std::size_t c = 0; c < 2; ++c) {
             const Aggregate &a = s.stats[c], &e = stats[c];
@@ -148,7 +146,6 @@ TEST_P(SeededRanges, BucketsHoldTheTrueExtremesAndTheHolesShowAsGapsAndDayShares
         EXPECT_EQ(s.gaps, holes);
         ASSERT_EQ(s.days.size(),
                   static_cast<std::size_t>((to - kStart) / kDay - (from - kStart) / kDay + 1));
-        std::int64_t presentSum = 0;
         for (const DayShare& d : s.days) {
             const std::int64_t lo = std::max(d.day, from), hi = std::min(d.day + kDay - 1, to);
             std::int64_t present = 0;
@@ -156,9 +153,7 @@ TEST_P(SeededRanges, BucketsHoldTheTrueExtremesAndTheHolesShowAsGapsAndDayShares
                 present += !Missing(t);
             EXPECT_EQ(d.expected, (hi - lo) / 60 + 1) << StampText(d.day);
             EXPECT_EQ(d.present, present) << StampText(d.day);
-            presentSum += present;
         }
-        EXPECT_GT(presentSum, 0);
     }
 }
 
@@ -174,8 +169,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Range{"day", kStart, kStart + 3 * kDay - 1, 2, 86400},
                       Range{"one_point", kStart, kStart + 3 * kDay - 1, 1, 86400},
                       Range{"inside_a_hole", kStart + 36100, kStart + 2 * kDay + 20000, 10, 14400},
-                      Range{"beyond_both_ends", kStart - 2 * kDay + 77, kStart + 5 * kDay, 300,
-                            1200}),
+                      Range{"past_ends", kStart - 2 * kDay + 77, kStart + 5 * kDay, 300, 1200}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Accepted: "FROM TO POINTS" as taken ("-" for a bound not given); refused:
@@ -185,12 +179,10 @@ TEST(RecorderApiParse, BoundsPointsAndChannels) {
         {{{"from", "2026-12-08T18:00:00"}, {"to", "2026-12-08 19:00"}},
          "2026-12-08T18:00:00 2026-12-08T19:00:00 0"},
         // A day alone reaches to its end.
-        {{{"from", "2026-12-08"},
-          {"to", "2026-12-08"},
-          {"points", "10000"},
-          {"channels", "sonda0,Sonda10"}},
-         "2026-12-08T00:00:00 2026-12-08T23:59:59 10000"},
+        {{{"from", "2026-12-08"}, {"to", "2026-12-08"}},
+         "2026-12-08T00:00:00 2026-12-08T23:59:59 0"},
         {{{"from", ""}, {"points", "0"}}, "- - 0"},
+        {{{"to", ""}, {"points", "10000"}, {"channels", "sonda0,Sonda10"}}, "- - 10000"},
         {{{"from", "2026-02-30"}}, "from: zła data"},
         {{{"to", "2026-12-08T25:00:00"}}, "to: zła data"},
         {{{"from", "2026-12-08T18:00:00'--"}}, "from: zła data"},
@@ -240,11 +232,9 @@ TEST(RecorderApiHttp, AnswersOfWhatIsAskedWithATagThatHoldsUntilAReadingArrives)
     };
     Post("2026-12-08 17:58:00", "21.25", "3.3");
     Post("2026-12-08 17:59:00", "21.5", "-888");
-    test::PostMultipart(port, "/Zapisz2Pomiaryopisy.php",
-                        {{"Miasto", "Sondaopisy"},
-                         {"Data",
-                          "pomT0;\xC2\xB0"
-                          "C;Tz;Tz)(pomT1;V;U\"1;U1"}});
+    test::PostMultipart(
+        port, "/Zapisz2Pomiaryopisy.php",
+        {{"Miasto", "Sondaopisy"}, {"Data", "pomT0;\u00B0C;Tz;Tz)(pomT1;V;U\"1;U1"}});
     for (const char* path : {"/api/stations", "/api/table/sonda?points=100"}) {
         const auto first = Get(path);
         EXPECT_EQ(first.status, 200) << path;
@@ -253,8 +243,7 @@ TEST(RecorderApiHttp, AnswersOfWhatIsAskedWithATagThatHoldsUntilAReadingArrives)
         const std::string tag = first.get_header_value("ETag");
         EXPECT_TRUE(tag.starts_with("\"v")) << tag;
         EXPECT_THAT(first.body, HasSubstr("{\"key\":\"sonda0\",\"column\":\"Sonda0\",\"index\":0,"
-                                          "\"name\":\"Tz\",\"unit\":\"\xC2\xB0"
-                                          "C\"}"));
+                                          "\"name\":\"Tz\",\"unit\":\"\u00B0C\"}"));
         EXPECT_THAT(first.body, HasSubstr("\"name\":\"U\\\"1\",\"unit\":\"V\""));
         EXPECT_EQ(first.body.find("-888"), std::string::npos);
         const auto again = Get(path, tag);
@@ -269,11 +258,11 @@ TEST(RecorderApiHttp, AnswersOfWhatIsAskedWithATagThatHoldsUntilAReadingArrives)
     EXPECT_THAT(stations.body,
                 HasSubstr("\"table\":\"Sonda\",\"rows\":4,\"first\":\"2026-12-08T17:58:00\","
                           "\"last\":\"2026-12-08T18:01:00\""));
-    EXPECT_THAT(stations.body, HasSubstr("\"interval\":60,\"ageSeconds\":"));
     const std::int64_t last = *StampSeconds("2026-12-08 18:01:00");
     for (const auto& [age, stale] : {std::pair{180, "false"}, std::pair{181, "true"}})
         EXPECT_THAT(StationsReply(*store, "", last + age).body,
-                    HasSubstr("\"ageSeconds\":" + std::to_string(age) + ",\"stale\":" + stale));
+                    HasSubstr("\"interval\":60,\"ageSeconds\":" + std::to_string(age) +
+                              ",\"stale\":" + stale));
     EXPECT_THAT(stations.body, HasSubstr("\"latest\":{\"sonda0\":22,\"sonda1\":3.2}"));
     const auto table = Get("/api/table/Sonda?from=2026-12-08T17:58&to=2026-12-08T17:59:00");
     EXPECT_THAT(table.body,

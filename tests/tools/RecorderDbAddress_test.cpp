@@ -13,8 +13,7 @@
 namespace pom::recorder {
 namespace {
 
-// An address as "user[:password]@host:port/database [socket]", ":" only
-// where a password was given.
+// "user[:password]@host:port/database [socket]", ":" where a password is given.
 std::string Parts(const DbAddress& a) {
     return a.user + (a.hasPassword ? ":" + a.password : "") + "@" + a.host + ":" +
            std::to_string(a.port) + "/" + a.database + (a.socket.empty() ? "" : " " + a.socket);
