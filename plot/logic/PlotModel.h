@@ -109,7 +109,7 @@ private:
 };
 
 // A series' points with a pyramid of extents over them: level 1 sums up
-// blocks of 64 points, level 2 blocks of 64 level-1 blocks, and so on, kept
+// blocks of 8 points, level 2 blocks of 8 level-1 blocks, and so on, kept
 // up to date as points are added or the last one replaced. Drawing asks the
 // pyramid which points matter in a pixel column instead of visiting them all.
 // The points are kept in chunks of 4096, so a long series neither copies
@@ -117,7 +117,11 @@ private:
 class PlotSeries {
 public:
     static constexpr std::size_t kInitialCapacity = 200;
-    static constexpr int kFanBits = 6;  // 64 entries per summary block
+    // 8 entries per summary block: a pixel column visits at most about
+    // 2 x 8 entries on each level, so its cost hardly grows with its points
+    // (with blocks of 64 it grew with them up to a hundred or so); the
+    // summaries take about 5 bytes a point.
+    static constexpr int kFanBits = 3;
     static constexpr std::size_t kFan = std::size_t{1} << kFanBits;
     // Points thinned out together, of which four stay.
     static constexpr std::size_t kThinBlock = 64;

@@ -93,11 +93,12 @@ TEST_P(Pyramid, ColumnExtremesEqualThoseOfAWalkOverEveryPoint) {
     }
 }
 
-// Sizes around the block edges (64, 4096) up to four levels.
+// Sizes around the block edges (8, 64, 4096) up to five levels.
 INSTANTIATE_TEST_SUITE_P(
     Cases, Pyramid,
     ::testing::Values(
         SeriesCase{"OnePoint", [] { return Walk(1, Steady); }, false, 0},
+        SeriesCase{"FirstEdgePlusOne", [] { return test::Spikes(9, kT0, 10, 2); }, false, 0},
         SeriesCase{"BlockEdge", [] { return Walk(64, Steady); }, false, 0},
         SeriesCase{"BlockEdgePlusOne", [] { return test::Spikes(65, kT0, 10, 2); }, false, 0},
         SeriesCase{"SecondLevelEdge", [] { return Walk(4097, Steady); }, false, 0},
