@@ -31,12 +31,22 @@ public:
     void Segment(int x0, int y0, int x1, int y1, std::uint32_t color);
 
 private:
+    void Line(int x0, int y0, int x1, int y1);
     // A vertical run of line pixels, widened by the brush.
-    void Run(int x, int y0, int y1, std::uint32_t color);
+    void Run(int x, int y0, int y1);
+    // The runs of one call are gathered per column and each pixel written
+    // once: a brush wider than a pixel reaches into the next columns, where a
+    // dense series paints the same rows again.
+    void Gather(int x, int top, int bottom);
+    void Fill(int x, int top, int bottom);
+    void Flush();
 
     RasterTarget t_;
     int r_ = 0;
     std::vector<int> reach_;  // rows the brush reaches above and below, per column offset
+    std::uint32_t color_ = 0;
+    std::vector<int> top_, bottom_;  // the rows gathered in each column; top > bottom: none
+    std::vector<int> gathered_;      // the columns holding rows
 };
 
 }  // namespace pom

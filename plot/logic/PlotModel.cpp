@@ -178,7 +178,7 @@ void PlotSeries::ReplaceLast(PlotPoint p, int slot) {
     SetLastColor(slot);
 }
 
-std::size_t PlotSeries::ThinBefore(double cutoff) {
+std::size_t PlotSeries::ThinBefore(double cutoff, double coarseCutoff) {
     nextThinning_ = count_ + kChunk;
     // The run rules read the last points; they stay whole.
     const std::size_t whole = count_ > kThinBlock ? count_ - kThinBlock : 0;
@@ -189,18 +189,30 @@ std::size_t PlotSeries::ThinBefore(double cutoff) {
         if (!old) break;
         end += kThinBlock;
     }
-    if (end == thinned_) return 0;
+    // Then runs of kFan thinned blocks all before `coarseCutoff` become one.
+    const std::size_t blocks = blockFirst_.size();
+    const auto blockStart = [&](std::size_t k) { return k < blocks ? blockFirst_[k] : thinned_; };
+    std::size_t coarseEnd = coarse_;
+    while (coarseEnd + kFan <= blocks) {
+        bool old = true;
+        for (std::size_t i = blockFirst_[coarseEnd]; i < blockStart(coarseEnd + kFan) && old; ++i)
+            old = At(i).x < coarseCutoff;
+        if (!old) break;
+        coarseEnd += kFan;
+    }
+    if (end == thinned_ && coarseEnd == coarse_) return 0;
 
-    // What follows the points thinned before is gathered, cut off and added
-    // again: the thinned points before it keep their numbers and summaries.
+    // What follows the first block that changes is gathered, cut off and
+    // added again: the points before it keep their numbers and summaries.
+    const std::size_t start = coarseEnd > coarse_ ? blockFirst_[coarse_] : thinned_;
     struct Kept {
         PlotPoint p;
         int slot;
     };
     std::vector<Kept> kept;
-    kept.reserve((end - thinned_) / 16 + (count_ - end));
+    kept.reserve((end - thinned_) / 16 + (count_ - end) + (thinned_ - start));
     auto run = static_cast<std::size_t>(
-        std::upper_bound(runs_.begin(), runs_.end(), thinned_,
+        std::upper_bound(runs_.begin(), runs_.end(), start,
                          [](std::size_t i, const ColorRun& r) { return i < r.start; }) -
         runs_.begin());
     int slot = run > 0 ? runs_[run - 1].slot : 0;
@@ -208,30 +220,47 @@ std::size_t PlotSeries::ThinBefore(double cutoff) {
         while (run < runs_.size() && runs_[run].start <= i) slot = runs_[run++].slot;
         kept.push_back({At(i), slot});
     };
-    for (std::size_t b = thinned_; b < end; b += kThinBlock) {
-        blockFirst_.push_back(static_cast<std::uint32_t>(thinned_ + kept.size()));
-        // First, lowest, highest and last in their order, each once.
-        std::size_t lo = b;
-        std::size_t hi = b;
-        for (std::size_t i = b + 1; i < b + kThinBlock; ++i) {
+    std::vector<std::uint32_t> firsts(
+        blockFirst_.begin(),
+        blockFirst_.begin() + static_cast<std::ptrdiff_t>(coarseEnd > coarse_ ? coarse_ : blocks));
+    // A block of points [a, b) keeps its first, lowest, highest and last in
+    // their order, each once.
+    const auto thin = [&](std::size_t a, std::size_t b) {
+        firsts.push_back(static_cast<std::uint32_t>(start + kept.size()));
+        std::size_t lo = a;
+        std::size_t hi = a;
+        for (std::size_t i = a + 1; i < b; ++i) {
             if (At(i).y < At(lo).y) lo = i;
             if (At(i).y > At(hi).y) hi = i;
         }
-        const std::size_t picks[] = {b, std::min(lo, hi), std::max(lo, hi), b + kThinBlock - 1};
+        const std::size_t picks[] = {a, std::min(lo, hi), std::max(lo, hi), b - 1};
         std::size_t prev = count_;
         for (std::size_t i : picks) {
             if (i == prev) continue;
             keep(i);
             prev = i;
         }
+    };
+    // The extremes of thinned blocks are those of their points, so thinning
+    // them again gives what thinning kFan * 64 points at once would.
+    for (std::size_t k = coarse_; k < coarseEnd; k += kFan)
+        thin(blockFirst_[k], blockStart(k + kFan));
+    if (coarseEnd > coarse_) {
+        for (std::size_t k = coarseEnd; k < blocks; ++k) {
+            firsts.push_back(static_cast<std::uint32_t>(start + kept.size()));
+            for (std::size_t i = blockFirst_[k]; i < blockStart(k + 1); ++i) keep(i);
+        }
     }
-    const std::size_t thinnedNow = thinned_ + kept.size();
+    for (std::size_t b = thinned_; b < end; b += kThinBlock) thin(b, b + kThinBlock);
+    const std::size_t thinnedNow = start + kept.size();
     for (std::size_t i = end; i < count_; ++i) keep(i);
 
-    const std::size_t removed = count_ - thinned_ - kept.size();
-    TruncateTo(thinned_);
+    const std::size_t removed = count_ - start - kept.size();
+    TruncateTo(start);
     for (const Kept& k : kept) Append(k.p, k.slot);
     thinned_ = thinnedNow;
+    coarse_ += (coarseEnd - coarse_) / kFan;
+    blockFirst_ = std::move(firsts);
     // Each pass costs the whole points once; spacing the passes by half of
     // them keeps that to a couple of copies per point added.
     nextThinning_ = count_ + std::max(4 * kChunk, (count_ - thinned_) / 2);
@@ -288,6 +317,7 @@ void PlotSeries::Clear() {
     std::vector<std::uint32_t>().swap(blockFirst_);
     count_ = 0;
     thinned_ = 0;
+    coarse_ = 0;
     nextThinning_ = kChunk;
     capacity_ = kInitialCapacity;
     chunks_.emplace_back().reserve(capacity_);
@@ -330,7 +360,8 @@ PlotModel::AddResult PlotModel::AddPoint(int colorIndex, int series, double valu
     }
     s.Append({time, value}, penSlot_);
     if (FullResolutionDays > 0 && s.ThinningDue())
-        s.ThinBefore(s.Bounds().xmax - FullResolutionDays);
+        s.ThinBefore(s.Bounds().xmax - FullResolutionDays,
+                     s.Bounds().xmax - kCoarseAfter * FullResolutionDays);
     return AddResult::Appended;
 }
 

@@ -148,7 +148,7 @@ public:
     std::size_t LevelSize(int level) const {
         return level == 0 ? count_ : levels_[static_cast<std::size_t>(level - 1)].size();
     }
-    // The extent of block j at level >= 1: points [j * 64^level, (j + 1) * 64^level).
+    // The extent of block j at level >= 1: points [j * 8^level, (j + 1) * 8^level).
     const PointExtent& Block(int level, std::size_t j) const {
         return levels_[static_cast<std::size_t>(level - 1)][j];
     }
@@ -162,11 +162,16 @@ public:
     // Points kept whole before them that were thinned out: each block of 64
     // older than the horizon keeps only its first, lowest, highest and last
     // point, so the chart still shows its span at a fraction of the memory.
+    // Older still, kFan such blocks keep four points between them.
     int ThinnedCount() const { return static_cast<int>(thinned_); }
+    // Thinned blocks that hold kFan * 64 points as they came.
+    int CoarseBlocks() const { return static_cast<int>(coarse_); }
     // Thins the blocks of whole points, oldest first, while all of a block's
     // times lie before `cutoff`; the newest 64 points always stay whole.
-    // Point numbers after the thinned ones move down. Returns the points removed.
-    std::size_t ThinBefore(double cutoff);
+    // Thinned blocks whose kept times all lie before `coarseCutoff` are
+    // thinned again kFan at a time, oldest first. Point numbers after the
+    // thinned ones move down. Returns the points removed.
+    std::size_t ThinBefore(double cutoff, double coarseCutoff = -1e300);
     // Whether enough points came since the last ThinBefore for another to pay.
     bool ThinningDue() const { return count_ >= nextThinning_; }
     // The last point before time `x` that, with the one before it, were
@@ -192,6 +197,7 @@ private:
     std::vector<ColorRun> runs_;
     std::size_t capacity_ = kInitialCapacity;
     std::size_t thinned_ = 0;
+    std::size_t coarse_ = 0;  // leading entries of blockFirst_ that are coarse
     std::size_t nextThinning_ = kChunk;
     std::vector<std::uint32_t> blockFirst_;  // the thinned blocks' first points
 };
@@ -255,6 +261,11 @@ public:
     // Points further back than this from a series' newest time are thinned
     // (see PlotSeries::ThinBefore); not above 0 keeps every point.
     double FullResolutionDays = 7;
+    // Thinned points further back than this many horizons are thinned again,
+    // so a long history costs the chart few points per pixel column: at a
+    // year's span a column holds over seven hours, a coarse block of readings
+    // every 10 s under an hour and a half.
+    static constexpr double kCoarseAfter = 8;
 
     PlotSeries& Series(int i) { return series_.at(static_cast<std::size_t>(i)); }
     const PlotSeries& Series(int i) const { return series_.at(static_cast<std::size_t>(i)); }

@@ -1,5 +1,6 @@
 #include "plot/logic/LineRaster.h"
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -128,6 +129,30 @@ TEST(LineRaster, NothingIsWrittenOutsideTheTarget) {
     EXPECT_TRUE(c.At(5, 0));
     EXPECT_TRUE(c.At(0, 5));
 }
+
+// A polyline paints exactly its segments' pixels, however often a dense
+// series goes up and down the same columns and the brush overlaps itself.
+class PolylineUnion : public ::testing::TestWithParam<int> {};
+
+TEST_P(PolylineUnion, PaintsEachSegmentsPixelsAndNoOthers) {
+    std::mt19937 rng(static_cast<unsigned>(GetParam()));
+    // Columns in a row, each visited by up to three points, then the same
+    // columns again backwards, as a clock set back draws them.
+    std::uniform_int_distribution<int> step(0, 2), row(-6, 45);
+    std::vector<PixelPoint> pts;
+    for (int x = -4; x < 44; x += step(rng))
+        for (int k = step(rng) + 1; k > 0; --k) pts.push_back({x, row(rng), 0});
+    for (int x = 44; x > -4; x -= step(rng) + 1) pts.push_back({x, row(rng), 0});
+    Canvas whole(40, 40), parts(40, 40);
+    LineRaster(whole.Target(), GetParam()).Polyline(pts.data(), pts.size(), kInk);
+    LineRaster r(parts.Target(), GetParam());
+    for (std::size_t i = 1; i < pts.size(); ++i)
+        r.Segment(pts[i - 1].x, pts[i - 1].y, pts[i].x, pts[i].y, kInk);
+    EXPECT_EQ(whole.Rows(), parts.Rows());
+    EXPECT_EQ(whole.InkOutside(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(BrushWidths, PolylineUnion, ::testing::Values(1, 3, 5, 7, 15));
 
 TEST(LineRaster, PolylineOfOnePointDrawsNothing) {
     Canvas c(5, 5);

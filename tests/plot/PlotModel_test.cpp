@@ -191,6 +191,7 @@ struct ThinCase {
     double horizon;        // FullResolutionDays
     int colourEvery;       // 0: one colour
     bool clockBack;        // the clock goes back a day at 70 % of the run
+    bool coarse;           // old enough for blocks to be thinned again
 };
 
 void PrintTo(const ThinCase& c, std::ostream* os) {
@@ -222,16 +223,21 @@ TEST_P(Thinning, KeepsRecentPointsWholeAndEachOldBlocksExtremes) {
     ASSERT_GT(thinned, 0);
     // Each block of 64 thinned gives its first, lowest, highest and last
     // point in order and colour; every point after them is kept as it came.
+    // Coarse blocks, thinned again, give the same for their 512 points.
     std::vector<int> want;
     const int offset = a.PointCount() - (t.PointCount() - thinned);
-    for (int b = 0; b + 64 <= offset; b += 64) {
+    EXPECT_EQ(t.CoarseBlocks() > 0, c.coarse);
+    for (int b = 0, k = 0; b < offset; ++k) {
+        const int size = k < t.CoarseBlocks() ? 512 : 64;
+        ASSERT_LE(b + size, offset);
         int lo = b, hi = b;
-        for (int i = b; i < b + 64; ++i) {
+        for (int i = b; i < b + size; ++i) {
             if (a.Point(i).y < a.Point(lo).y) lo = i;
             if (a.Point(i).y > a.Point(hi).y) hi = i;
         }
-        for (int i : {b, std::min(lo, hi), std::max(lo, hi), b + 63})
+        for (int i : {b, std::min(lo, hi), std::max(lo, hi), b + size - 1})
             if (want.empty() || want.back() != i) want.push_back(i);
+        b += size;
     }
     ASSERT_EQ(static_cast<int>(want.size()), thinned);
     for (int i = offset; i < a.PointCount(); ++i) want.push_back(i);
@@ -242,15 +248,22 @@ TEST_P(Thinning, KeepsRecentPointsWholeAndEachOldBlocksExtremes) {
         ASSERT_EQ(t.Point(j).y, a.Point(i).y) << j;
         ASSERT_EQ(t.ColorSlotAt(j), a.ColorSlotAt(i)) << j;
     }
-    // Nothing within the horizon of the newest time was thinned.
+    // Nothing within the horizon of the newest time was thinned, nor within
+    // eight horizons thinned again.
     EXPECT_LT(t.Point(thinned - 1).x, t.Bounds().xmax - c.horizon);
+    if (c.coarse) {
+        const int lastCoarse =
+            std::find(want.begin(), want.end(), 512 * t.CoarseBlocks() - 1) - want.begin();
+        EXPECT_LT(t.Point(lastCoarse).x, t.Bounds().xmax - 8 * c.horizon);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, Thinning,
-                         ::testing::Values(ThinCase{"MonthEveryMinute", 30, 60, 7, 0, false},
-                                           ThinCase{"TwoDaysHalfDayWhole", 2, 10, 0.5, 0, false},
-                                           ThinCase{"ColourRuns", 20, 60, 3, 1000, false},
-                                           ThinCase{"ClockBackADay", 20, 60, 3, 0, true}),
+                         ::testing::Values(ThinCase{"MonthEveryMinute", 30, 60, 7, 0, false, false},
+                                           ThinCase{"TwoDaysHalfDayWhole", 2, 10, 0.5, 0, false,
+                                                    false},
+                                           ThinCase{"ColourRuns", 20, 60, 1, 1000, false, true},
+                                           ThinCase{"ClockBackADay", 40, 60, 3, 0, true, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Thinning, AYearOfReadingsStaysSmall) {
@@ -264,7 +277,8 @@ TEST(Thinning, AYearOfReadingsStaysSmall) {
     const PlotSeries& s = m.Series(0);
     // A week whole, and at most half of it again between the thinning passes.
     EXPECT_LE(s.PointCount() - s.ThinnedCount(), 7 * 8640 * 3 / 2 + 64);
-    EXPECT_LE(s.ThinnedCount(), n / 16 + 4);
+    // Four of each 64 readings for seven weeks, of each 512 before them.
+    EXPECT_LE(s.ThinnedCount(), 49 * 8640 / 16 * 3 / 2 + n / 128);
     EXPECT_LE(s.AllocatedBytes(), 32u * static_cast<std::size_t>(s.PointCount()));
 }
 
