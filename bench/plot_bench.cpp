@@ -3,7 +3,8 @@
 // pyramid against a walk over every point, a million AddPoint calls on a
 // visible series, bytes per point, and a year of readings with and without
 // the thinning of points older than a week.
-// `plot_bench --shot=FILE.png` instead saves a picture of a day of four channels.
+// `plot_bench --shot=FILE.png` instead saves a picture of a day of four channels,
+// `--days-shot=N,FILE.png` one of the live chart after N days.
 
 #include <QApplication>
 #include <QPixmap>
@@ -250,8 +251,20 @@ int SaveDayOfFourChannels(const char* path) {
 int main(int argc, char** argv) {
     if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
-    for (int i = 1; i < argc; ++i)
+    for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], "--shot=", 7) == 0) return SaveDayOfFourChannels(argv[i] + 7);
+        // The live chart after N days: `--days-shot=N,FILE.png`.
+        if (std::strncmp(argv[i], "--days-shot=", 12) == 0) {
+            char* file = nullptr;
+            const long days = std::strtol(argv[i] + 12, &file, 10);
+            if (days < 1 || *file != ',') return 2;
+            return ChartAfterDays(static_cast<int>(days))
+                           .grab()
+                           .save(QString::fromLocal8Bit(file + 1))
+                       ? 0
+                       : 1;
+        }
+    }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
