@@ -189,16 +189,17 @@ std::size_t PlotSeries::ThinBefore(double cutoff, double coarseCutoff) {
         if (!old) break;
         end += kThinBlock;
     }
-    // Then runs of kFan thinned blocks all before `coarseCutoff` become one.
+    // Then runs of kThinAgain thinned blocks all before `coarseCutoff` become one.
     const std::size_t blocks = blockFirst_.size();
     const auto blockStart = [&](std::size_t k) { return k < blocks ? blockFirst_[k] : thinned_; };
     std::size_t coarseEnd = coarse_;
-    while (coarseEnd + kFan <= blocks) {
+    while (coarseEnd + kThinAgain <= blocks) {
         bool old = true;
-        for (std::size_t i = blockFirst_[coarseEnd]; i < blockStart(coarseEnd + kFan) && old; ++i)
+        for (std::size_t i = blockFirst_[coarseEnd]; i < blockStart(coarseEnd + kThinAgain) && old;
+             ++i)
             old = At(i).x < coarseCutoff;
         if (!old) break;
-        coarseEnd += kFan;
+        coarseEnd += kThinAgain;
     }
     if (end == thinned_ && coarseEnd == coarse_) return 0;
 
@@ -242,9 +243,9 @@ std::size_t PlotSeries::ThinBefore(double cutoff, double coarseCutoff) {
         }
     };
     // The extremes of thinned blocks are those of their points, so thinning
-    // them again gives what thinning kFan * 64 points at once would.
-    for (std::size_t k = coarse_; k < coarseEnd; k += kFan)
-        thin(blockFirst_[k], blockStart(k + kFan));
+    // them again gives what thinning all their points at once would.
+    for (std::size_t k = coarse_; k < coarseEnd; k += kThinAgain)
+        thin(blockFirst_[k], blockStart(k + kThinAgain));
     if (coarseEnd > coarse_) {
         for (std::size_t k = coarseEnd; k < blocks; ++k) {
             firsts.push_back(static_cast<std::uint32_t>(start + kept.size()));
@@ -259,7 +260,7 @@ std::size_t PlotSeries::ThinBefore(double cutoff, double coarseCutoff) {
     TruncateTo(start);
     for (const Kept& k : kept) Append(k.p, k.slot);
     thinned_ = thinnedNow;
-    coarse_ += (coarseEnd - coarse_) / kFan;
+    coarse_ += (coarseEnd - coarse_) / kThinAgain;
     blockFirst_ = std::move(firsts);
     // Each pass costs the whole points once; spacing the passes by half of
     // them keeps that to a couple of copies per point added.

@@ -125,6 +125,8 @@ public:
     static constexpr std::size_t kFan = std::size_t{1} << kFanBits;
     // Points thinned out together, of which four stay.
     static constexpr std::size_t kThinBlock = 64;
+    // Thinned blocks thinned again together, further back.
+    static constexpr std::size_t kThinAgain = 8;
     static constexpr int kChunkBits = 12;
     static constexpr std::size_t kChunk = std::size_t{1} << kChunkBits;
 
@@ -162,14 +164,14 @@ public:
     // Points kept whole before them that were thinned out: each block of 64
     // older than the horizon keeps only its first, lowest, highest and last
     // point, so the chart still shows its span at a fraction of the memory.
-    // Older still, kFan such blocks keep four points between them.
+    // Older still, kThinAgain such blocks keep four points between them.
     int ThinnedCount() const { return static_cast<int>(thinned_); }
-    // Thinned blocks that hold kFan * 64 points as they came.
+    // Thinned blocks that hold kThinAgain * 64 points as they came.
     int CoarseBlocks() const { return static_cast<int>(coarse_); }
     // Thins the blocks of whole points, oldest first, while all of a block's
     // times lie before `cutoff`; the newest 64 points always stay whole.
     // Thinned blocks whose kept times all lie before `coarseCutoff` are
-    // thinned again kFan at a time, oldest first. Point numbers after the
+    // thinned again kThinAgain at a time, oldest first. Point numbers after the
     // thinned ones move down. Returns the points removed.
     std::size_t ThinBefore(double cutoff, double coarseCutoff = -1e300);
     // Whether enough points came since the last ThinBefore for another to pay.
